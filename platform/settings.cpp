@@ -1,0 +1,32 @@
+// Run-time settings of the stand-ins and the clock behind GetTickCount.
+//
+// Live runs read a monotonic clock. Capture and tests use a virtual clock that moves only when a
+// frame ends (EndScene), by exactly one frame period, so every drawn frame shows exactly its moment
+// of the timeline whatever the machine's speed.
+#include <chrono>
+
+#include "platform/platform.h"
+
+PlatformSettings platform_settings;
+
+static DWORD virtual_clock_origin = 0;
+static uint64_t virtual_frames = 0;
+
+void resetVirtualClock(DWORD origin) {
+  virtual_clock_origin = origin;
+  virtual_frames = 0;
+}
+
+void advanceVirtualClock() { ++virtual_frames; }
+
+DWORD GetTickCount() {
+  if (platform_settings.virtual_clock) {
+    int fps = platform_settings.fps > 0 ? platform_settings.fps : 60;
+    // Accumulated exactly: frame n falls at floor(n * 1000 / fps) ms, never drifting.
+    return virtual_clock_origin + DWORD(virtual_frames * 1000 / uint64_t(fps));
+  }
+  using namespace std::chrono;
+  static const steady_clock::time_point start = steady_clock::now();
+  // Windows' tick count starts at boot, not at zero; an offset keeps arithmetic honest about wraps.
+  return DWORD(duration_cast<milliseconds>(steady_clock::now() - start).count()) + 0x10000u;
+}

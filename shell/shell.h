@@ -1,0 +1,73 @@
+// The demo shell: start-up, content loading, the main loop and its timeline, the fade overlay, device
+// selection, music and the rendering context.
+//
+// The variables below are process-wide; each says who writes it. Main thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "scene/scene.h"
+
+// ---- Entry point ------------------------------------------------------------------------------------
+// `command_line` is the argument string without the program name. The result is the exit code.
+int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
+void loadScenes();
+
+// ---- Timeline state (written by the main loop, timeline.cpp; read by the fade overlay and the frame)
+extern Scene* first_scene;
+extern Scene* second_scene;
+extern Scene* current_scene;
+extern DWORD demo_start_ms;
+extern DWORD scene_start_ms;
+extern int32_t previous_frame_count;  // -1 before the first pass
+extern bool end_logo_started;
+extern bool exit_requested;
+extern IDirectDrawSurface7* fade_texture;
+extern IDirectDrawSurface7* end_logo_texture;
+extern int32_t fade_start_ms;
+extern int32_t fade_half_length;  // units of 40 ms
+extern void (*overlay_hook)();    // called last in every frame by drawSceneFrame; may be null
+extern bool sound_disabled;
+extern FMUSIC_MODULE* song;
+
+// Clears the timeline and starts it at `now` (start-up step 11).
+void startTimeline(DWORD now);
+// One pass's timeline decisions at tick count `now` (end logo, time limit, scene end fades, scene
+// switches); returns the frame number to draw.
+int timelineFrame(DWORD now);
+// The frame to draw in the tail: the running frame, held at the scene's last frame.
+int tailFrame(DWORD now);
+
+// ---- Fade overlay (fade_overlay.cpp) ---------------------------------------------------------------
+void fadeOverlay();
+// The overlay's level 0..255 at `now`, or -1 outside the fade.
+int fadeLevel(DWORD now);
+
+// ---- Rendering context (rendering_context.cpp; written once by selectDevice) ------------------------
+extern ID3DXContext* context;
+extern IDirect3DDevice7* device;
+extern IDirect3D7* direct3d;
+extern IDirect3DVertexBuffer7* object_vertex_buffer;  // 50000 RenderVertex, FVF 0x212
+extern IDirect3DVertexBuffer7* skybox_vertex_buffer;  // 192 vertices, FVF 0x1E2
+// Base device state and the two shared vertex buffers, right after the context is created.
+void setUpDevice();
+// Release of the Direct3D object and the device, then D3DXUninitialize (early-exit path).
+void releaseRenderingContext();
+
+// ---- Device selection (device_selection.cpp) -------------------------------------------------------
+// 0 on success (context, device, direct3d, both buffers, base state), 1 on failure.
+int selectDevice(bool choose, HWND window);
+// The device index used without "choosedrv" (the hardware rasterisation class). Tests may change it.
+extern DWORD default_device_index;
+
+// ---- Music (music.cpp) -------------------------------------------------------------------------------
+FSOUND_FILEHANDLE musicOpen(const char* name);
+void musicClose(FSOUND_FILEHANDLE handle);
+int musicRead(void* buffer, int size, FSOUND_FILEHANDLE handle);
+int musicSeek(FSOUND_FILEHANDLE handle, int position, signed char mode);
+int musicTell(FSOUND_FILEHANDLE handle);
+const char* fmodErrorText(int code);
+// Start-up steps 2 and 4: version warning, FSOUND_Init, callbacks, FMUSIC_LoadSong into `song`.
+// Returns 0, or 1 after the error box (the caller exits with 1).
+int startMusic();

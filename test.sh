@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test through ctest.
+#   ./test.sh               Release build in build/
+#   ./test.sh --sanitize    AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   ./test.sh --fuzz SECS   also runs every fuzz target for SECS seconds (clang builds in build-fuzz/)
+set -euo pipefail
+cd "$(dirname "$0")"
+dir=build
+config=(-DCMAKE_BUILD_TYPE=Release)
+fuzz_seconds=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sanitize) dir=build-asan; config=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DNARVU_SANITIZE=ON) ;;
+    --fuzz) fuzz_seconds="${2:?--fuzz needs a number of seconds}"; shift ;;
+    *) echo "test.sh: unknown option '$1'" >&2; exit 2 ;;
+  esac
+  shift
+done
+scripts/install-deps.sh
+cmake -S . -B "$dir" "${config[@]}" >/dev/null
+cmake --build "$dir" -j"$(nproc)"
+export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
+status=0
+(cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 600) || status=$?
+if [ -x scripts/fuzz.sh ]; then
+  NARVU_FUZZ_SECONDS="$fuzz_seconds" scripts/fuzz.sh || status=1
+fi
+exit $status
