@@ -1,0 +1,137 @@
+// The rendering context library: start-up, the list of devices, context creation and the null context.
+//
+// Devices as a DirectX 7 wrapper presents them: index 0 is the OpenGL device, index 1 the same device
+// on Mesa's software rasteriser. The class requests -6, -5 and D3DX_DEFAULT ask for the OpenGL device,
+// -4 and -3 for the software one, -2 for the null device that draws nothing and records every call.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/gl_backend.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct DeviceEntry {
+  DWORD hw_level;
+  const char* description;
+  bool software;
+};
+
+const DeviceEntry kDevices[] = {
+    {D3DX_HWLEVEL_RASTER, "OpenGL 3.3 core: transform, lighting and rasterization", false},
+    {D3DX_HWLEVEL_2D, "OpenGL 3.3 core on the Mesa software rasterizer", true},
+};
+const DWORD kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
+
+bool initialized = false;
+int failing_creations = 0;
+
+// A context without a picture: its device is the recording device, presentation does nothing.
+class NullContext : public ID3DXContext {
+ public:
+  NullContext() : direct3d(new MemoryDirect3D), device(new RecordingDevice) { device->recording = false; }
+
+  ULONG AddRef() override { return ++references; }
+  ULONG Release() override {
+    ULONG left = --references;
+    if (left == 0) {
+      direct3d->Release();
+      device->Release();
+      delete this;
+    }
+    return left;
+  }
+  IDirect3D7* GetD3D() override {
+    direct3d->AddRef();
+    return direct3d;
+  }
+  IDirect3DDevice7* GetD3DDevice() override {
+    device->AddRef();
+    return device;
+  }
+  HRESULT UpdateFrame(DWORD) override { return S_OK; }
+  HRESULT Clear(DWORD) override { return S_OK; }
+
+ private:
+  ULONG references = 1;
+  MemoryDirect3D* direct3d;
+  RecordingDevice* device;
+};
+
+enum class DeviceKind { none, gl, gl_software, null };
+
+DeviceKind deviceKind(DWORD device) {
+  switch (device) {
+    case D3DX_DEFAULT:
+    case D3DX_HWLEVEL_TL:
+    case D3DX_HWLEVEL_RASTER: return DeviceKind::gl;
+    case D3DX_HWLEVEL_2D:
+    case D3DX_HWLEVEL_REFERENCE: return DeviceKind::gl_software;
+    case D3DX_HWLEVEL_NULL: return DeviceKind::null;
+    default:
+      if (device >= kDeviceCount) return DeviceKind::none;
+      return kDevices[device].software ? DeviceKind::gl_software : DeviceKind::gl;
+  }
+}
+
+HRESULT createContext(DWORD device, const GlContextRequest& request, ID3DXContext** out) {
+  if (!out) return DDERR_INVALIDPARAMS;
+  if (!initialized) return D3DXERR_NOTINITIALIZED;
+  if (failing_creations > 0) {
+    --failing_creations;
+    return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
+  }
+  switch (deviceKind(device)) {
+    case DeviceKind::none: return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
+    case DeviceKind::null: *out = new NullContext; return S_OK;
+    case DeviceKind::gl_software:
+      // Mesa reads this when the GL driver is loaded, before the first context of the process.
+      setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+      return createGlContext(request, out);
+    case DeviceKind::gl: return createGlContext(request, out);
+  }
+  return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
+}
+
+}  // namespace
+
+HRESULT D3DXInitialize() {
+  initialized = true;
+  return S_OK;
+}
+
+HRESULT D3DXUninitialize() {
+  initialized = false;
+  return S_OK;
+}
+
+DWORD D3DXGetDeviceCount() { return initialized ? kDeviceCount : 0; }
+
+HRESULT D3DXGetDeviceDescription(DWORD device, D3DX_DEVICEDESC* description) {
+  if (!initialized) return D3DXERR_NOTINITIALIZED;
+  if (device >= kDeviceCount || !description) return DDERR_INVALIDPARAMS;
+  std::memset(description, 0, sizeof(*description));
+  description->deviceIndex = device;
+  description->hwLevel = kDevices[device].hw_level;
+  std::snprintf(description->driverDesc, sizeof(description->driverDesc), "%s", kDevices[device].description);
+  description->onPrimary = TRUE;
+  return S_OK;
+}
+
+void failNextContextCreations(int count) { failing_creations = count; }
+
+HRESULT D3DXCreateContextEx(DWORD device, DWORD flags, HWND window, HWND, DWORD colour_bits, DWORD alpha_bits,
+                            DWORD depth_bits, DWORD, DWORD back_buffers, DWORD width, DWORD height, DWORD,
+                            ID3DXContext** context) {
+  GlContextRequest request = {window, colour_bits, alpha_bits, depth_bits, back_buffers, width, height,
+                              (flags & D3DX_CONTEXT_FULLSCREEN) != 0};
+  return createContext(device, request, context);
+}
+
+HRESULT D3DXCreateContext(DWORD device, DWORD flags, HWND window, DWORD width, DWORD height,
+                          ID3DXContext** context) {
+  // The library's defaults for a full-screen context: 16-bit colour, its own depth buffer, one back buffer.
+  GlContextRequest request = {window, 16, 0, 16, 1, width, height, (flags & D3DX_CONTEXT_FULLSCREEN) != 0};
+  return createContext(device, request, context);
+}
