@@ -128,6 +128,8 @@ HBRUSH GetSysColorBrush(int index);
 DWORD GetModuleFileNameA(HINSTANCE module, char* path, DWORD size);
 // Milliseconds, 32 bits, wrapping. The virtual clock in capture and tests (see PlatformSettings).
 DWORD GetTickCount();
+// Suspends the calling thread (platform/sleep.cpp).
+void Sleep(DWORD milliseconds);
 
 // ---------------------------------------------------------------------------------------------------
 // Run-time settings of the stand-ins (platform/settings.cpp). main() fills them from its options
