@@ -13,7 +13,8 @@
 // Capture: with platform_settings.capture_path set at FSOUND_Init no device is opened. The song that
 // FMUSIC_PlaySong starts is remembered with the tick count of that moment, and finishSoundCapture
 // renders it from there to the current tick count, so sample k of DIR/audio.wav is the sound at
-// k / rate seconds after the song started on the (virtual) clock, whatever the machine's speed.
+// k / rate seconds after the song started on the (virtual) clock, whatever the machine's speed. A video
+// capture muxes that file in when it ends.
 #include <SDL.h>
 #include <libopenmpt/libopenmpt.h>
 
@@ -25,6 +26,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/gl_backend.h"
 #include "platform/platform.h"
 
 struct FMUSIC_MODULE {
@@ -167,14 +169,6 @@ void applyPlaybackSettings(FMUSIC_MODULE* module) {
 }
 
 // ---- Capture -------------------------------------------------------------------------------------------
-bool isVideoPath(const std::string& path) {
-  for (const char* extension : {".mp4", ".mkv", ".webm"}) {
-    size_t length = std::strlen(extension);
-    if (path.size() > length && path.compare(path.size() - length, length, extension) == 0) return true;
-  }
-  return false;
-}
-
 void put16(std::vector<uint8_t>* out, uint32_t value) {
   out->push_back(uint8_t(value));
   out->push_back(uint8_t(value >> 8));
@@ -215,15 +209,14 @@ void finishSoundCapture() {
   FMUSIC_MODULE* module = capture_song;
   if (!module) return;
   capture_song = nullptr;
-  const std::string& path = platform_settings.capture_path;
-  if (path.empty() || isVideoPath(path)) return;
+  if (platform_settings.capture_path.empty()) return;
   DWORD elapsed_ms = GetTickCount() - capture_start_ms;
   size_t frames = size_t(uint64_t(elapsed_ms) * uint64_t(renderRate()) / 1000);
   std::vector<int16_t> samples(frames * 2);
   renderSongFrames(module, samples.data(), frames);
   std::error_code ignored;
-  std::filesystem::create_directories(path, ignored);
-  std::string file = path + "/audio.wav";
+  if (!captureIsVideo()) std::filesystem::create_directories(platform_settings.capture_path, ignored);
+  std::string file = captureAudioPath();
   if (!writeWav(file, samples, renderRate())) std::fprintf(stderr, "narvu: cannot write %s\n", file.c_str());
 }
 

@@ -629,5 +629,6 @@ bool songFacts(FMUSIC_MODULE* module, SongFacts* facts);
 size_t renderSongFrames(FMUSIC_MODULE* module, int16_t* output, size_t frames);
 // Capture (platform_settings.capture_path set before FSOUND_Init): no audio device is opened; the song
 // started by FMUSIC_PlaySong is rendered offline, from that moment to GetTickCount now, into
-// DIR/audio.wav. FMUSIC_FreeSong, FSOUND_Close and the end of the process call it; once per song.
+// DIR/audio.wav (beside the file for a video). FMUSIC_FreeSong, FSOUND_Close and the end of the process
+// call it; once per song.
 void finishSoundCapture();
