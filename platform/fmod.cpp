@@ -158,13 +158,16 @@ void audioCallback(void*, Uint8* stream, int length) {
 //   stereo separation 100 % (the module's own panning, unnarrowed), volume ramping -1 (the module's
 //   tracker's own ramping), master gain 0 dB.
 // At the end of the order table a looping song continues from the module's restart position (repeat
-// count -1); a song without looping stops there ("play.at_end" = "stop", no fade added).
+// count -1); a song without looping stops there ("play.at_end" = "stop", no fade added). The 16-bit
+// output is not dithered ("dither" = 0), as the mixers of the time did not dither: the same song renders
+// to the same samples every time, so a capture can be repeated bit for bit.
 void applyPlaybackSettings(FMUSIC_MODULE* module) {
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 0);
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_STEREOSEPARATION_PERCENT, 100);
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_VOLUMERAMPING_STRENGTH, -1);
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_MASTERGAIN_MILLIBEL, 0);
   openmpt_module_ctl_set_text(module->player, "play.at_end", "stop");
+  openmpt_module_ctl_set_integer(module->player, "dither", 0);
   openmpt_module_set_repeat_count(module->player, module->looping ? -1 : 0);
 }
 
