@@ -151,6 +151,10 @@ extern PlatformSettings platform_settings;
 
 // Virtual clock: GetTickCount() = virtual_clock_origin + floor(frames * 1000 / fps).
 void advanceVirtualClock();          // called by the devices' EndScene
+// Whether --capture names a video file (.mp4, .mkv, .webm) rather than a folder.
+bool captureIsVideo();
+// False, with the reason, when the capture target cannot be made (a video without ffmpeg).
+bool captureTargetUsable(std::string* error);
 void resetVirtualClock(DWORD origin);  // tests
 
 // Message boxes in tests: the responder answers instead of a box or the default button.
