@@ -68,7 +68,7 @@ bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
     *why = "cannot create '" + path + "': " + strerror(errno);
     return false;
   }
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   ok = fclose(file) == 0 && ok;
   if (!ok) *why = "cannot write '" + path + "': " + strerror(errno);
   return ok;
