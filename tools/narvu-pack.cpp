@@ -33,7 +33,8 @@ const char kUsage[] =
     "      Writes a copy of EXE with PACK appended (keeping EXE's permissions); the show then\n"
     "      mounts the pack from its own file.\n"
     "\n"
-    "Names are matched without regard to letter case and listed upper-cased, as the show sees them.\n"
+    "PACK may also be an executable with a pack appended. Names are matched without regard to\n"
+    "letter case and listed upper-cased, as the show sees them.\n"
     "Exit code 0 on success, 1 on any error.\n";
 
 int usageError(const std::string& message) {
