@@ -212,11 +212,12 @@ TEST_F(GlDevice, PointLightAttenuatesWithDistanceAndStopsAtItsRange) {
   light.dcvDiffuse = {0.5f, 0.5f, 0.5f, 1};
   light.dcvAmbient = {0.25f, 0.25f, 0.25f, 1};
   light.dvPosition = {0, 0, -1.5f};
-  light.dvAttenuation0 = 1;
+  light.dvAttenuation0 = 2;  // attenuates the ambient part too
   light.dvRange = float(d) + 0.01f;
   setLight(light);
   drawQuad();
-  expectColour(centre(), 0.5 * n_dot_l + 0.25, 0.5 * n_dot_l + 0.25, 0.5 * n_dot_l + 0.25, "just in range");
+  const double in_range = (0.5 * n_dot_l + 0.25) / 2;
+  expectColour(centre(), in_range, in_range, in_range, "just in range");
   light.dvRange = float(d) - 0.01f;
   setLight(light);
   drawQuad();
@@ -342,7 +343,12 @@ TEST_F(GlDevice, BlendFactorAlphaMixesStageOneOverStageZeroByTheFactorsAlpha) {
     expectColour(centre(), (0 * f + 200 * (1 - f)) / 255, (100 * f + 40 * (1 - f)) / 255,
                  (255 * f + 0 * (1 - f)) / 255, "blend factor alpha");
   }
+  // Stage 1 without its texture passes stage 0's result through.
+  device->SetTexture(1, nullptr);
+  drawQuad();
+  expectColour(centre(), 200 / 255.0, 40 / 255.0, 0, "stage 1 without a texture");
   // Disabling stage 1 ends the cascade at stage 0.
+  device->SetTexture(1, textures.back());
   device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
   drawQuad();
   expectColour(centre(), 200 / 255.0, 40 / 255.0, 0, "stage 1 off");
@@ -417,6 +423,18 @@ TEST_F(GlDevice, DepthTestKeepsTheNearerSurfaceUnlessItWroteNoDepth) {
   drawAt(0.9f, 0xFF00FF00);
   expectColour(centre(), 0, 1, 0, "after a depth clear");
 
+  // Depth 0..1 of transformed and of pre-transformed vertices lands in the same depth buffer values,
+  // and transformed depth below 0 is clipped.
+  context->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+  drawAt(0.5f, 0xFFFF0000);
+  drawScreenQuad(0, 0, 640, 480, 0xFF00FF00, 0.55f);
+  expectColour(centre(), 1, 0, 0, "a screen quad behind a transformed one");
+  drawScreenQuad(0, 0, 640, 480, 0xFF0000FF, 0.45f);
+  expectColour(centre(), 0, 0, 1, "a screen quad in front of a transformed one");
+  context->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+  drawAt(-0.25f, 0xFFFFFFFF);
+  expectColour(centre(), 0, 0, 0, "in front of the near plane");
+
   context->Clear(D3DCLEAR_ZBUFFER);
   device->SetRenderState(D3DRENDERSTATE_ZWRITEENABLE, FALSE);
   drawAt(0.3f, 0xFFFF0000);
@@ -470,6 +488,32 @@ TEST_F(GlDevice, PreTransformedQuadCoversExactlyItsPixels) {
       wrong += rgb[(size_t(y) * 640 + x) * 3] != (inside ? 255 : 0);
     }
   EXPECT_EQ(wrong, 0u);
+
+  // An edge between two pixel centres: Direct3D's centres are a half pixel left of GL's, so an edge at
+  // 10.25 leaves pixel 10 out and takes pixel 30 in; the same for transformed vertices.
+  auto countWrong = [&](int first_x, int last_x, int first_y, int last_y) {
+    EXPECT_TRUE(readGlRenderTarget(context, &rgb, &width, &height));
+    size_t count = 0;
+    for (int y = 0; y < 480; ++y)
+      for (int x = 0; x < 640; ++x) {
+        bool inside = x >= first_x && x <= last_x && y >= first_y && y <= last_y;
+        count += rgb[(size_t(y) * 640 + x) * 3] != (inside ? 255 : 0);
+      }
+    return count;
+  };
+  context->Clear(D3DCLEAR_TARGET);
+  drawScreenQuad(10.25f, 20.25f, 30.25f, 50.25f, 0xFFFFFFFF);
+  EXPECT_EQ(countWrong(11, 30, 21, 50), 0u) << "pre-transformed";
+  context->Clear(D3DCLEAR_TARGET);
+  device->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+  auto ndcX = [](float x) { return x / 320 - 1; };
+  auto ndcY = [](float y) { return 1 - y / 240; };
+  ColouredVertex quad[4] = {{ndcX(10.25f), ndcY(20.25f), 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},
+                            {ndcX(30.25f), ndcY(20.25f), 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},
+                            {ndcX(10.25f), ndcY(50.25f), 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},
+                            {ndcX(30.25f), ndcY(50.25f), 0.5f, 0, 0xFFFFFFFF, 0, 0, 0}};
+  ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_LVERTEX, quad, 4, 0), S_OK);
+  EXPECT_EQ(countWrong(11, 30, 21, 50), 0u) << "transformed";
 }
 
 TEST_F(GlDevice, ColouredVertexWithoutLightingShowsItsOwnColour) {
@@ -513,8 +557,8 @@ TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
 
   // New contents after a discarding lock are what the next draw shows.
   fill(0xFF0000FF, 0xFFFFFFFF);
+  ASSERT_EQ(device->DrawPrimitiveVB(D3DPT_TRIANGLESTRIP, buffer, 0, 4, 0), S_OK);  // the range drawn last
   ASSERT_EQ(device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, buffer, 4, 4, indices, 6, 0), S_OK);
-  ASSERT_EQ(device->DrawPrimitiveVB(D3DPT_TRIANGLESTRIP, buffer, 0, 4, 0), S_OK);
   expectColour(pixel(480, 240), 1, 1, 1, "refilled right");
   expectColour(pixel(160, 240), 0, 0, 1, "refilled left");
 
