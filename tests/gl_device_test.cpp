@@ -310,6 +310,14 @@ TEST_F(GlDevice, ViewAndProjectionPlaceAndLightTheQuadAsRowVectors) {
   expectColour(pixel(320 + 94, 240), 0, 0, 0, "outside the right edge");
   expectColour(pixel(320, 240 + 66), 0.5, 0.5, 0.5, "inside the bottom edge");
   expectColour(pixel(320, 240 + 71), 0, 0, 0, "outside the bottom edge");
+
+  // Only the view changes: the quad comes nearer (w = 2) and grows to 320 ± 160.
+  context->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+  view.m[3][2] = 1.5f;
+  device->SetTransform(D3DTRANSFORMSTATE_VIEW, &view);
+  drawQuad(1.0f);
+  expectColour(pixel(320 + 158, 240), 0.5, 0.5, 0.5, "inside the nearer quad's right edge");
+  expectColour(pixel(320 + 163, 240), 0, 0, 0, "outside the nearer quad's right edge");
 }
 
 // ---- Texture stages -------------------------------------------------------------------------------
