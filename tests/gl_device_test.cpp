@@ -7,11 +7,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/gl_backend.h"
 #include "platform/gl_device.h"
 #include "platform/platform.h"
+#include "test_support.h"
 
 namespace {
 
@@ -144,6 +146,32 @@ class GlDevice : public testing::Test {
     texture->levels.push_back(level);
     texture->generation = 1;
     textures.push_back(texture);
+    return texture;
+  }
+
+  // The same in R5G6B5, one little-endian 16-bit word a texel.
+  TextureSurface* solidTexture565(uint8_t r, uint8_t g, uint8_t b) {
+    TextureSurface* texture = solidTexture(r, g, b);
+    texture->format = D3DX_SF_R5G6B5;
+    uint16_t word = uint16_t((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3));
+    texture->levels[0].bytes.assign(8, 0);
+    for (size_t i = 0; i < 8; i += 2) {
+      texture->levels[0].bytes[i] = uint8_t(word & 0xFF);
+      texture->levels[0].bytes[i + 1] = uint8_t(word >> 8);
+    }
+    return texture;
+  }
+
+  // A complete chain from 128 × 128 whose levels are red, green, then blue.
+  TextureSurface* levelsTexture() {
+    TextureSurface* texture = solidTexture(0, 0, 0);
+    texture->levels.clear();
+    texture->width = texture->height = 128;
+    for (DWORD edge = 128, level = 0; edge >= 1; edge /= 2, ++level) {
+      TextureSurface::Level fill = {edge, edge, std::vector<uint8_t>(size_t(edge) * edge * 3, 0)};
+      for (size_t i = 0; i < fill.bytes.size(); i += 3) fill.bytes[i + (level == 0 ? 2 : level == 1 ? 1 : 0)] = 255;
+      texture->levels.push_back(fill);
+    }
     return texture;
   }
 
@@ -332,6 +360,10 @@ TEST_F(GlDevice, ModulateMultipliesTheTextureWithTheLitColour) {
   device->SetTexture(0, solidTexture(200, 100, 50));
   drawQuad();
   expectColour(centre(), 0.5 * 200 / 255, 1.0 * 100 / 255, 0.75 * 50 / 255, "modulate");
+  // R5G6B5 texels read as their 5- and 6-bit values.
+  device->SetTexture(0, solidTexture565(200, 100, 50));
+  drawQuad();
+  expectColour(centre(), 0.5 * (200 >> 3) / 31.0, 1.0 * (100 >> 2) / 63.0, 0.75 * (50 >> 3) / 31.0, "R5G6B5");
   // Without a texture the stage passes the lit colour through.
   device->SetTexture(0, nullptr);
   drawQuad();
@@ -536,6 +568,29 @@ TEST_F(GlDevice, ColouredVertexWithoutLightingShowsItsOwnColour) {
   device->SetTexture(0, solidTexture(255, 128, 0));
   ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_LVERTEX, quad, 4, 0), S_OK);
   expectColour(centre(), 0x33 / 255.0, 0x66 / 255.0 * 128 / 255, 0, "modulated by a texture");
+  device->SetRenderState(D3DRENDERSTATE_SPECULARENABLE, TRUE);
+  ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_LVERTEX, quad, 4, 0), S_OK);
+  expectColour(centre(), 1, 1, 1, "specular added after the stages");
+}
+
+TEST_F(GlDevice, MipFilterChoosesTheLevelOfAMinifiedTexture) {
+  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+  device->SetTexture(0, levelsTexture());
+  // 128 texels onto 32 pixels: level 2, unless mipmapping is off.
+  struct Case {
+    DWORD min, mip;
+    double r, g, b;
+  } cases[] = {{D3DTFN_POINT, D3DTFP_NONE, 1, 0, 0},
+               {D3DTFN_LINEAR, D3DTFP_NONE, 1, 0, 0},
+               {D3DTFN_POINT, D3DTFP_POINT, 0, 0, 1},
+               {D3DTFN_LINEAR, D3DTFP_POINT, 0, 0, 1},
+               {D3DTFN_LINEAR, D3DTFP_LINEAR, 0, 0, 1}};
+  for (const Case& c : cases) {
+    device->SetTextureStageState(0, D3DTSS_MINFILTER, c.min);
+    device->SetTextureStageState(0, D3DTSS_MIPFILTER, c.mip);
+    drawScreenQuad(100, 100, 132, 132, 0xFFFFFFFF);
+    expectColour(pixel(116, 116), c.r, c.g, c.b, "mip level");
+  }
 }
 
 TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
@@ -634,6 +689,74 @@ TEST(GlDeviceLargerTarget, ScreenCoordinatesScaleToTheTarget) {
   EXPECT_EQ(wrong, 0u);
   device->Release();
   context->Release();
+}
+
+// Context creation: what colour and depth can be had, multisampling resolved, presented frames captured.
+class GlContextCreation : public testing::Test {
+ protected:
+  void SetUp() override { platform_settings.headless = true; }
+  void TearDown() override {
+    platform_settings.msaa_samples = 0;
+    platform_settings.capture_path.clear();
+  }
+  // Draws a white screen quad over pixels 10..29 × 20..49 and presents.
+  static void drawAndPresent(ID3DXContext* context) {
+    IDirect3DDevice7* device = context->GetD3DDevice();
+    device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+    device->BeginScene();
+    ScreenVertex quad[4] = {{10, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
+                            {30, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
+                            {10, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0},
+                            {30, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0}};
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
+    device->EndScene();
+    EXPECT_EQ(context->UpdateFrame(0), S_OK);
+    device->Release();
+  }
+  static Rgb at(ID3DXContext* context, int x, int y) {
+    std::vector<uint8_t> rgb;
+    int width = 0, height = 0;
+    EXPECT_TRUE(readGlRenderTarget(context, &rgb, &width, &height));
+    const uint8_t* p = rgb.data() + (size_t(y) * width + x) * 3;
+    return {p[0], p[1], p[2]};
+  }
+};
+
+TEST_F(GlContextCreation, OffersSixteenTwentyFourAndThirtyTwoBitColourAndRefusesTheRest) {
+  HWND window = makeWindow(640, 480);
+  struct Case {
+    DWORD colour, alpha, depth;
+    bool works;
+  } cases[] = {{24, 0, 32, true}, {16, 0, 16, true}, {32, 8, 24, true}, {8, 0, 16, false}, {24, 0, 12, false}};
+  for (const Case& c : cases) {
+    GlContextRequest request = {window, c.colour, c.alpha, c.depth, 1, 640, 480, true};
+    ID3DXContext* context = nullptr;
+    HRESULT result = createGlContext(request, &context);
+    EXPECT_EQ(SUCCEEDED(result), c.works) << c.colour << "-bit colour, " << c.depth << "-bit depth";
+    if (!context) continue;
+    drawAndPresent(context);
+    EXPECT_EQ(at(context, 15, 25).r, 255);
+    EXPECT_EQ(at(context, 35, 25).r, 0);
+    context->Release();
+  }
+  GlContextRequest no_window = {nullptr, 24, 0, 32, 1, 640, 480, true};
+  ID3DXContext* context = nullptr;
+  EXPECT_LT(createGlContext(no_window, &context), 0);
+  EXPECT_EQ(context, nullptr);
+}
+
+TEST_F(GlContextCreation, MultisampledTargetIsResolvedForReadingAndCapture) {
+  platform_settings.msaa_samples = 4;
+  platform_settings.capture_path = scratchFolder();
+  ID3DXContext* context = makeContext(makeWindow(640, 480));
+  ASSERT_NE(context, nullptr);
+  drawAndPresent(context);
+  drawAndPresent(context);
+  EXPECT_EQ(at(context, 15, 25).r, 255);
+  EXPECT_EQ(at(context, 15, 15).r, 0);
+  context->Release();
+  EXPECT_TRUE(std::filesystem::exists(platform_settings.capture_path + "/frame_000000.png"));
+  EXPECT_TRUE(std::filesystem::exists(platform_settings.capture_path + "/frame_000001.png"));
 }
 
 }  // namespace
