@@ -251,9 +251,12 @@ bool readController(SceneFile& file, Scene* scene, Controller* controller) {
   return true;
 }
 
-// Releases a scene that failed to load, whatever part of it exists. Textures hold the one reference
-// their creation gave; nothing else refers to them yet.
+}  // namespace
+
+// Also releases a scene that failed part way: whatever part of it exists. Textures hold the one
+// reference their creation gave.
 void freeScene(Scene* scene) {
+  if (!scene) return;
   if (scene->objects) {
     for (int32_t i = 0; i < scene->object_count; ++i) {
       SceneObject& object = scene->objects[i];
@@ -284,6 +287,8 @@ void freeScene(Scene* scene) {
   std::free(scene->controllers);
   std::free(scene);
 }
+
+namespace {
 
 bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
   uint8_t header[kHeaderBytes];
