@@ -232,9 +232,8 @@ bool readController(SceneFile& file, Scene* scene, Controller* controller) {
   controller->target_id = int32At(head, 0);
   int32_t key_count = int32At(head, 4);
   if (!checkCount(file, key_count, kKeyBytes, "a controller has a negative key count")) return false;
-  // Fewer keys than frames is accepted: the animation holds the last key. A track without any key
-  // has nothing to hold.
-  if (key_count == 0 && scene->frame_count > 0) return fail(file, "a controller has no keys");
+  // Fewer keys than frames is accepted: the animation holds the last key, and skips a track with
+  // no key at all.
   controller->key_count = key_count;
   controller->keys = newArray<AnimationKey>(key_count);
   // All keys in one read, as the format lays them out back to back.
