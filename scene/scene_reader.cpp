@@ -287,7 +287,8 @@ void freeScene(Scene* scene) {
 
 bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
   uint8_t header[kHeaderBytes];
-  if (!readRecord(file, header, kHeaderBytes)) return fail(file, "the file is shorter than its header");
+  if (bytesLeft(file) < kHeaderBytes) return fail(file, "the file is shorter than its header");
+  if (!readRecord(file, header, kHeaderBytes)) return false;
   int32_t object_count = int32At(header, 0);
   int32_t material_count = int32At(header, 4);
   int32_t texture_count = int32At(header, 8);
