@@ -161,8 +161,8 @@ void audioCallback(void*, Uint8* stream, int length) {
 //   tracker's own ramping), master gain 0 dB.
 // At the end of the order table a looping song continues from the module's restart position (repeat
 // count -1); a song without looping stops there ("play.at_end" = "stop", no fade added). The 16-bit
-// output is not dithered ("dither" = 0), as the mixers of the time did not dither: the same song renders
-// to the same samples every time, so a capture can be repeated bit for bit.
+// output is not dithered ("dither" = 0, where libopenmpt's default adds random noise): the same song
+// renders to the same samples every time, so a capture can be repeated bit for bit.
 void applyPlaybackSettings(FMUSIC_MODULE* module) {
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 0);
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_STEREOSEPARATION_PERCENT, 100);
@@ -369,6 +369,8 @@ signed char FMUSIC_IsFinished(FMUSIC_MODULE* module) {
 int FMUSIC_GetTime(FMUSIC_MODULE* module) {
   ++sound_library_calls;
   if (!module) return fail(FMOD_ERR_INVALID_PARAM), -1;
+  // A captured song is rendered only when the capture ends; until then its time is the clock's.
+  if (module == capture_song) return int(GetTickCount() - capture_start_ms);
   return int(module->frames_played * 1000 / uint64_t(renderRate()));
 }
 
