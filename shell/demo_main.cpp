@@ -81,8 +81,7 @@ static HWND openWindow(HINSTANCE instance, int show_command) {
   return window;
 }
 
-// One message per pass. Returns true with *exit_code set when the loop must return at once.
-static bool takeMessage(HWND window, int* exit_code) {
+bool takeWindowMessage(HWND window, int* exit_code) {
   MSG message;
   if (!PeekMessageA(&message, window, 0, 0, PM_REMOVE)) return false;
   if (message.message == WM_DESTROY || message.message == WM_QUIT) {
@@ -128,7 +127,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
     SetCursor(nullptr);
     drawSceneFrame(current_scene, frame);
     context->UpdateFrame(0);
-    if (takeMessage(window, &exit_code)) return exit_code;
+    if (takeWindowMessage(window, &exit_code)) return exit_code;
   } while (!exit_requested);
 
   // The tail: the last presented picture stays while the music plays on; nothing is presented and

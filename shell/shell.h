@@ -13,6 +13,10 @@
 // `command_line` is the argument string without the program name. The result is the exit code.
 int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
 void loadScenes();
+// The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
+// every key press ends here, WM_DESTROY and WM_QUIT release the rendering objects and return true with
+// the message's wParam in *exit_code; anything else goes to DefWindowProcA.
+bool takeWindowMessage(HWND window, int* exit_code);
 
 // ---- Timeline state (written by the main loop, timeline.cpp; read by the fade overlay and the frame)
 extern Scene* first_scene;
@@ -68,6 +72,7 @@ int musicRead(void* buffer, int size, FSOUND_FILEHANDLE handle);
 int musicSeek(FSOUND_FILEHANDLE handle, int position, signed char mode);
 int musicTell(FSOUND_FILEHANDLE handle);
 const char* fmodErrorText(int code);
-// Start-up steps 2 and 4: version warning, FSOUND_Init, callbacks, FMUSIC_LoadSong into `song`.
-// Returns 0, or 1 after the error box (the caller exits with 1).
+// Start-up step 4: FSOUND_Init, callbacks, FMUSIC_LoadSong into `song` (the version warning of step 2
+// comes before the pack is mounted, in WinMain). Returns 0, or 1 after the error box (the caller exits
+// with 1).
 int startMusic();

@@ -21,10 +21,12 @@ extern DebugTraceHook debug_trace_hook;
 uint32_t packHash(const void* bytes, uint32_t length);
 // LZSS with a 4096-byte window pre-filled with spaces, writing from 4078, flags least significant bit
 // first, lengths 3 to 18. Returns the bytes written; never writes past `capacity`: a stream that would
-// produce more returns capacity + 1.
-uint32_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity);
-// Takes over `stored` (malloc'd) and frees it on every path. Returns a malloc'd buffer of exactly
-// `unpacked_size` bytes (at least one byte is allocated), or null after a "VARK ERROR" trace.
+// produce more returns capacity + 1 (64-bit, so it cannot wrap even for capacity 0xFFFFFFFF).
+uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity);
+// Takes over `stored` (malloc'd; may be null when `stored_size` is 0) and frees it on every path.
+// Returns a malloc'd buffer of exactly `unpacked_size` bytes (at least one byte is allocated), or null
+// after a "VARK ERROR" trace. An unpacked size that cannot be allocated, or that an LZSS stream of
+// `stored_size` bytes cannot reach, fails as "Decompression failed" without being allocated.
 uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_size, int32_t method_word,
                     uint32_t checksum);
 // Nonzero: packDecode tests the checksum. Nothing in the show changes it.
