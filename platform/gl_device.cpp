@@ -54,7 +54,7 @@ struct StageKey {
 
 // Everything that changes shader code; compared as bytes.
 struct ProgramKey {
-  uint8_t vertex_kind, lighting, specular_lit, specular_add, light_count;
+  uint8_t vertex_kind, lighting, normalise, specular_lit, specular_add, light_count;
   uint8_t light_type[kMaxLights];
   uint8_t material_source[4];  // diffuse, ambient, specular, emissive
   StageKey stage[2];
@@ -423,6 +423,7 @@ void GlDevice::makeProgramKey(int kind, ProgramKey* key) {
   bool lit = kind != kScreenVertex && state.render[D3DRENDERSTATE_LIGHTING] != FALSE;
   key->lighting = lit;
   if (lit) {
+    key->normalise = state.render[D3DRENDERSTATE_NORMALIZENORMALS] != FALSE;
     for (DWORD i = 0; i < kMaxLights; ++i) {
       if (!state.light_enabled[i]) continue;
       DWORD type = state.light[i].dltType;
@@ -512,6 +513,7 @@ GLuint GlDevice::buildProgram(const ProgramKey& key) {
   define("VERTEX_KIND", key.vertex_kind);
   define("LIGHTING", key.lighting);
   define("LIGHT_COUNT", key.light_count);
+  define("NORMALISE", key.normalise);
   std::string types = "#define LIGHT_TYPES ";
   for (DWORD i = 0; i < kMaxLights; ++i) types += std::to_string(key.light_type[i]) + ", ";
   prologue += types + "0\n";

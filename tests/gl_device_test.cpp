@@ -309,6 +309,9 @@ TEST_F(GlDevice, ScalingWorldMatrixChangesBrightnessBecauseNormalsAreNotNormalis
     double k = 0.4 / scale;
     expectColour(centre(), k, k, k, "scaled world");
   }
+  device->SetRenderState(D3DRENDERSTATE_NORMALIZENORMALS, TRUE);
+  drawQuad(2.0f, 1.0f);
+  expectColour(centre(), 0.4, 0.4, 0.4, "normalised normals");
 }
 
 TEST_F(GlDevice, ViewAndProjectionPlaceAndLightTheQuadAsRowVectors) {
