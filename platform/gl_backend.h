@@ -1,6 +1,8 @@
 // Inside platform/ only: what the D3DX context code asks of the OpenGL side.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
 
 struct SDL_Window;
@@ -30,3 +32,9 @@ void setMaxTextureSize(DWORD size);
 // Called by the context's UpdateFrame with every presented frame when capturing (capture.cpp):
 // rows top to bottom, 3 bytes a pixel (R, G, B).
 void captureFrame(const uint8_t* rgb, int width, int height);
+
+// Where the music of a capture is rendered to: DIR/audio.wav, or a file beside a video being made.
+std::string captureAudioPath();
+// Ends a capture: closes the video stream and muxes in the music. Registered with atexit by the first
+// captured frame; the music must be written before it runs.
+void finishCapture();

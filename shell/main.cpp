@@ -106,6 +106,11 @@ int main(int argc, char** argv) {
   if (music_only) return runMusicOnly();
 
   if (!platform_settings.capture_path.empty()) {
+    std::string reason;
+    if (!captureTargetUsable(&reason)) {
+      std::fprintf(stderr, "narvu: %s\n", reason.c_str());
+      return 1;
+    }
     platform_settings.virtual_clock = true;
     platform_settings.headless = true;
   } else if (!displayAvailable()) {

@@ -1,0 +1,231 @@
+// CPU time of one pass of the show's frame loop (controllers, skybox, camera, lights, octree culling,
+// vertex emission, state and draw calls, overlay) on a scene of about 59,000 faces: six wavy walls of
+// 9,800 faces each around a camera that turns once every 250 frames, so part of the geometry is in
+// view, part crosses the view's edges and part lies behind.
+//
+// BM_FrameNullDevice draws on the null device (a recording device that keeps its state shadow but
+// logs nothing): the renderer's own cost. BM_FrameGlDevice draws and presents at 640 × 480 on the GL
+// device (headless through SDL's offscreen driver) when one can be had.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "render/render.h"
+#include "shell/shell.h"
+
+namespace {
+
+const int kWalls = 6;
+const int kGrid = 71;  // vertices per side: 70 × 70 quads, 9,800 faces per wall
+const int kFrames = 250;
+
+struct BenchScene {
+  Scene scene = {};
+  std::vector<SceneObject> objects;
+  std::vector<std::vector<MeshVertex>> vertices;
+  std::vector<std::vector<Face>> faces;
+  std::vector<std::vector<FaceGroup>> groups;
+  std::vector<SceneMaterial> materials;
+  std::vector<SceneTexture> textures;
+  std::vector<SceneCamera> cameras;
+  std::vector<SceneLight> lights;
+  std::vector<Controller> controllers;
+  std::vector<std::vector<AnimationKey>> keys;
+  Skybox skybox = {};
+  int32_t face_count = 0;
+};
+
+void zQuaternion(float angle, float out[4]) {
+  out[0] = out[1] = 0.0f;
+  out[2] = std::sin(angle * 0.5f);
+  out[3] = std::cos(angle * 0.5f);
+}
+
+// `textures` fills the texture slots with the given surfaces (null: material modes without textures).
+BenchScene* buildScene(IDirectDrawSurface7* const surfaces[3]) {
+  BenchScene* b = new BenchScene;
+  b->objects.reserve(kWalls);
+  b->textures.resize(3);
+  for (int t = 0; t < 3; ++t) b->textures[size_t(t)] = {t, "bench.jpg", surfaces[t]};
+  // Base + detail, base + environment, and a translucent untextured one.
+  b->materials.resize(3);
+  for (SceneMaterial& m : b->materials) {
+    m = {};
+    for (int c = 0; c < 3; ++c) {
+      m.ambient[c] = 0.2f;
+      m.diffuse[c] = 0.7f;
+    }
+    m.opacity = 1.0f;
+  }
+  b->materials[0].textures[1] = &b->textures[0];
+  b->materials[0].textures[2] = &b->textures[1];
+  b->materials[0].detail_blend = 0.3f;
+  b->materials[1].textures[1] = &b->textures[0];
+  b->materials[1].textures[3] = &b->textures[2];
+  b->materials[1].environment_blend = 0.5f;
+  b->materials[2].opacity = 0.6f;
+  b->materials[2].two_sided = 1;
+
+  const float pi = 3.14159265f;
+  for (int w = 0; w < kWalls; ++w) {
+    std::vector<MeshVertex> grid;
+    for (int row = 0; row < kGrid; ++row)
+      for (int column = 0; column < kGrid; ++column) {
+        float x = (column - kGrid / 2) * 0.8f, z = (row - kGrid / 2) * 0.8f;
+        float y = std::sin(x * 0.3f) * std::cos(z * 0.3f) * 2.0f;
+        grid.push_back({x, y, z, column / 8.0f, -row / 8.0f, 0.0f, 1.0f, 0.0f});
+      }
+    std::vector<Face> quads;
+    for (int row = 0; row + 1 < kGrid; ++row)
+      for (int column = 0; column + 1 < kGrid; ++column) {
+        int32_t v = row * kGrid + column;
+        quads.push_back({v, v + 1, v + kGrid});
+        quads.push_back({v + 1, v + kGrid + 1, v + kGrid});
+      }
+    b->face_count += int32_t(quads.size());
+    b->vertices.push_back(std::move(grid));
+    b->faces.push_back(std::move(quads));
+  }
+  for (int w = 0; w < kWalls; ++w) {
+    // Two groups per wall, the lower and upper halves of the rows, with different materials.
+    std::vector<Face>& quads = b->faces[size_t(w)];
+    int32_t half = int32_t(quads.size() / 2);
+    std::vector<FaceGroup> wall_groups(2);
+    for (int g = 0; g < 2; ++g) {
+      FaceGroup& group = wall_groups[size_t(g)];
+      group = {};
+      group.face_count = half;
+      group.faces = quads.data() + g * half;
+      group.material = &b->materials[size_t(w % 3 == 2 && g == 1 ? 2 : (w + g) % 2)];
+      buildOctree(&group, b->vertices[size_t(w)].data(), 50);
+    }
+    b->groups.push_back(std::move(wall_groups));
+
+    SceneObject o = {};
+    o.id = w;
+    float angle = 2.0f * pi * float(w) / kWalls;
+    zQuaternion(angle, o.transform.rotation);
+    // Sixty units out along the wall's own -y, facing the centre.
+    o.transform.position[0] = 60.0f * std::sin(angle);
+    o.transform.position[1] = -60.0f * std::cos(angle);
+    o.vertex_count = kGrid * kGrid;
+    o.vertices = b->vertices[size_t(w)].data();
+    o.face_group_count = 2;
+    o.face_groups = b->groups[size_t(w)].data();
+    b->objects.push_back(o);
+  }
+
+  SceneCamera camera = {};
+  camera.field_of_view = 60.0f;
+  camera.near_distance = 1.0f;
+  camera.far_distance = 500.0f;
+  b->cameras.push_back(camera);
+  SceneLight light = {};
+  light.kind = 0;
+  light.colour[0] = light.colour[1] = light.colour[2] = 1.0f;
+  light.intensity = 1.0f;
+  light.transform.position[2] = 20.0f;
+  light.transform.rotation[3] = 1.0f;
+  b->lights.push_back(light);
+
+  // The camera turns once round; every wall has a track of its own (held still), as baked scenes do.
+  b->keys.resize(kWalls + 1);
+  for (int f = 0; f < kFrames; ++f) {
+    AnimationKey key = {};
+    zQuaternion(2.0f * pi * float(f) / kFrames, key.rotation);
+    b->keys[0].push_back(key);
+    for (int w = 0; w < kWalls; ++w) {
+      AnimationKey still = {};
+      for (int c = 0; c < 3; ++c) still.position[c] = b->objects[size_t(w)].transform.position[c];
+      for (int c = 0; c < 4; ++c) still.rotation[c] = b->objects[size_t(w)].transform.rotation[c];
+      b->keys[size_t(w + 1)].push_back(still);
+    }
+  }
+  b->controllers.push_back({0, kFrames, &b->cameras[0].transform, b->keys[0].data()});
+  for (int w = 0; w < kWalls; ++w)
+    b->controllers.push_back({w, kFrames, &b->objects[size_t(w)].transform, b->keys[size_t(w + 1)].data()});
+  for (int k = 0; k < 6; ++k) b->skybox.faces[k] = surfaces[k % 3];
+
+  Scene& s = b->scene;
+  s.object_count = kWalls;
+  s.objects = b->objects.data();
+  s.camera_count = 1;
+  s.cameras = b->cameras.data();
+  s.light_count = 1;
+  s.lights = b->lights.data();
+  s.controller_count = int32_t(b->controllers.size());
+  s.controllers = b->controllers.data();
+  s.frame_count = kFrames;
+  s.ambient[0] = s.ambient[1] = s.ambient[2] = 0.1f;
+  s.skybox = &b->skybox;
+  return b;
+}
+
+// The show's rendering objects on the device of `device_class`; false when it cannot be had.
+bool openDevice(DWORD device_class, HWND window) {
+  D3DXInitialize();
+  if (FAILED(D3DXCreateContextEx(device_class, 0, window, nullptr, 24, 0, 32, 0, 2, 640, 480, 0, &context)))
+    return false;
+  device = context->GetD3DDevice();
+  direct3d = context->GetD3D();
+  setUpDevice();
+  return device && object_vertex_buffer && skybox_vertex_buffer;
+}
+
+void closeDevice() {
+  object_vertex_buffer->Release();
+  skybox_vertex_buffer->Release();
+  device->Release();
+  direct3d->Release();
+  context->Release();
+  object_vertex_buffer = skybox_vertex_buffer = nullptr;
+  device = nullptr;
+  direct3d = nullptr;
+  context = nullptr;
+  D3DXUninitialize();
+}
+
+// A fade half-way up over every frame, as the scene-end fades lie over the scenes.
+void fadeOverEveryFrame(IDirectDrawSurface7* logo) {
+  fade_texture = logo;
+  fade_half_length = 75;
+  fade_start_ms = int32_t(GetTickCount() - 1500);
+  overlay_hook = fadeOverlay;
+}
+
+void runFrames(benchmark::State& state, BenchScene* b) {
+  int frame = 0;
+  int64_t indices = 0;
+  for (auto _ : state) {
+    fade_start_ms = int32_t(GetTickCount() - 1500);
+    drawSceneFrame(&b->scene, frame);
+    context->UpdateFrame(0);
+    frame = (frame + 1) % kFrames;
+    for (const auto& wall : b->groups)
+      for (const FaceGroup& group : wall) indices += group.index_count;
+  }
+  state.counters["faces"] = double(b->face_count);
+  state.counters["drawn_faces_per_frame"] = double(indices) / 3.0 / double(state.iterations());
+  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_FrameNullDevice(benchmark::State& state) {
+  if (!openDevice(D3DX_HWLEVEL_NULL, nullptr)) {
+    state.SkipWithError("no null device");
+    return;
+  }
+  // Stand-in texture handles: the null device only names them.
+  static TextureSurface surfaces[3];
+  IDirectDrawSurface7* handles[3] = {&surfaces[0], &surfaces[1], &surfaces[2]};
+  BenchScene* b = buildScene(handles);
+  fadeOverEveryFrame(handles[0]);
+  runFrames(state, b);
+  closeDevice();
+}
+BENCHMARK(BM_FrameNullDevice)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();
