@@ -178,6 +178,7 @@ static void muxVideo() {
 }
 
 void finishCapture() {
+  finishSoundCapture();  // the music must be on disk before it is muxed, also after an early exit
   if (!video_pipe) return;
   pclose(video_pipe);
   video_pipe = nullptr;

@@ -128,6 +128,8 @@ HBRUSH GetSysColorBrush(int index);
 DWORD GetModuleFileNameA(HINSTANCE module, char* path, DWORD size);
 // Milliseconds, 32 bits, wrapping. The virtual clock in capture and tests (see PlatformSettings).
 DWORD GetTickCount();
+// Suspends the calling thread (platform/sleep.cpp).
+void Sleep(DWORD milliseconds);
 
 // ---------------------------------------------------------------------------------------------------
 // Run-time settings of the stand-ins (platform/settings.cpp). main() fills them from its options
@@ -602,3 +604,33 @@ FMUSIC_MODULE* FMUSIC_LoadSong(const char* name);
 signed char FMUSIC_PlaySong(FMUSIC_MODULE* module);
 signed char FMUSIC_FreeSong(FMUSIC_MODULE* module);
 void FSOUND_Close();
+// The library's other song calls, for the music-only check and the tests.
+signed char FMUSIC_StopSong(FMUSIC_MODULE* module);
+signed char FMUSIC_SetLooping(FMUSIC_MODULE* module, signed char looping);  // songs loop by default
+signed char FMUSIC_IsFinished(FMUSIC_MODULE* module);  // a song without looping has played to its end
+int FMUSIC_GetTime(FMUSIC_MODULE* module);             // milliseconds since PlaySong, -1 for none
+
+// This port's additions: facts for people checking a module, and offline rendering.
+struct SongFacts {
+  std::string title;
+  std::string format;   // e.g. "FastTracker 2 v1.04"
+  std::string tracker;  // the tracker the module says it was made with, as the player reads it
+  int channels = 0;
+  int patterns = 0;
+  int orders = 0;
+  int instruments = 0;
+  int samples = 0;
+  double length_seconds = 0;  // one pass through the order table
+};
+bool songFacts(FMUSIC_MODULE* module, SongFacts* facts);
+// Renders the next `frames` stereo frames (interleaved 16-bit, the FSOUND_Init mixing rate, 44100 Hz
+// before it) from the song's current position into `output`; frames after the song's end are silent.
+// Returns the frames that held music. Only for a song that is not playing through the audio device.
+size_t renderSongFrames(FMUSIC_MODULE* module, int16_t* output, size_t frames);
+// Capture (platform_settings.capture_path set before FSOUND_Init): no audio device is opened; the song
+// started by FMUSIC_PlaySong is rendered offline, from that moment to GetTickCount now, into
+// DIR/audio.wav (beside the file for a video). FMUSIC_FreeSong, FSOUND_Close and the end of the process
+// call it; once per song.
+void finishSoundCapture();
+// Calls of the FSOUND_ and FMUSIC_ functions so far (tests: "nosound" must make none).
+extern int sound_library_calls;

@@ -72,6 +72,7 @@ int musicRead(void* buffer, int size, FSOUND_FILEHANDLE handle);
 int musicSeek(FSOUND_FILEHANDLE handle, int position, signed char mode);
 int musicTell(FSOUND_FILEHANDLE handle);
 const char* fmodErrorText(int code);
-// Start-up steps 2 and 4: version warning, FSOUND_Init, callbacks, FMUSIC_LoadSong into `song`.
-// Returns 0, or 1 after the error box (the caller exits with 1).
+// Start-up step 4: FSOUND_Init, callbacks, FMUSIC_LoadSong into `song` (the version warning of step 2
+// comes before the pack is mounted, in WinMain). Returns 0, or 1 after the error box (the caller exits
+// with 1).
 int startMusic();

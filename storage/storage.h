@@ -21,10 +21,12 @@ extern DebugTraceHook debug_trace_hook;
 uint32_t packHash(const void* bytes, uint32_t length);
 // LZSS with a 4096-byte window pre-filled with spaces, writing from 4078, flags least significant bit
 // first, lengths 3 to 18. Returns the bytes written; never writes past `capacity`: a stream that would
-// produce more returns capacity + 1.
-uint32_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity);
-// Takes over `stored` (malloc'd) and frees it on every path. Returns a malloc'd buffer of exactly
-// `unpacked_size` bytes (at least one byte is allocated), or null after a "VARK ERROR" trace.
+// produce more returns capacity + 1 (64-bit, so it cannot wrap even for capacity 0xFFFFFFFF).
+uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity);
+// Takes over `stored` (malloc'd; may be null when `stored_size` is 0) and frees it on every path.
+// Returns a malloc'd buffer of exactly `unpacked_size` bytes (at least one byte is allocated), or null
+// after a "VARK ERROR" trace. An unpacked size that cannot be allocated, or that an LZSS stream of
+// `stored_size` bytes cannot reach, fails as "Decompression failed" without being allocated.
 uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_size, int32_t method_word,
                     uint32_t checksum);
 // Nonzero: packDecode tests the checksum. Nothing in the show changes it.
@@ -56,12 +58,16 @@ extern PackMount* pack_mounts;
 extern PackEntry* pack_entries;
 
 // 1 when the pack was found (begin tag at `offset`, else through the trailer) and its directory read.
-// A failed mount leaves the index as it was.
+// A directory whose table, records or names lie outside the decoded directory fails the mount. A
+// failed mount leaves the index as it was.
 int packMount(const char* file_name, uint32_t offset);
 PackEntry* packFind(const char* name);
 int packExists(const char* name);
-int packSize(const char* name);  // unpacked size, 0 when absent
-uint8_t* packRead(const char* name);  // malloc'd, exactly the unpacked size; null when absent or bad
+// Unpacked size, 0 when absent; a size beyond 0x7FFFFFFF (which no memory file can hold) gives that.
+int packSize(const char* name);
+// malloc'd, exactly the unpacked size; null when absent, when the stored bytes lie outside the pack
+// file or when they fail to decode. Opens the pack file anew for every read.
+uint8_t* packRead(const char* name);
 // Empties the index (tests and tools that mount several packs in one process).
 void packReset();
 
@@ -73,6 +79,8 @@ struct RamFile {
   int32_t end_flag;  // -1 after a clamped seek, else 0; reported by nothing
 };
 
+// None (after a trace) when the name is absent; none when the resource fails to decode or is 2 GiB or
+// larger. The arguments of the others follow fread, fseek, ftell and fclose; a null stream is allowed.
 RamFile* ramfopen(const char* name);
 int ramfread(void* destination, int element_size, int count, RamFile* stream);
 int ramfseek(RamFile* stream, int32_t offset, int origin);

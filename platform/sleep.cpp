@@ -1,0 +1,7 @@
+// The kernel's Sleep: real time, whatever clock GetTickCount follows.
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
+
+void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }

@@ -1,0 +1,14 @@
+// The show's pictures as RGB pixels: scene textures, the six skybox faces and the two logos.
+#pragma once
+
+#include "content_model.h"
+
+// A scene texture by its resource name (one of kSceneTextureNames); empty for an unknown name.
+RgbImage makeSceneTexture(const char* name);
+// Skybox face 0..5 in the face order and orientation the skybox draws them, all six from one
+// function of direction, so the edges meet.
+RgbImage makeSkyboxFace(int face);
+// The colour of the sky in the world direction (x, y, z), z up; components 0..1.
+Vec3 skyColour(Vec3 direction);
+RgbImage makeStartLogo();
+RgbImage makeEndLogo();
