@@ -38,6 +38,8 @@ struct FMUSIC_MODULE {
   std::atomic<uint64_t> frames_played;
 };
 
+int sound_library_calls = 0;
+
 namespace {
 
 constexpr int kDefaultRate = 44100;
@@ -159,8 +161,8 @@ void audioCallback(void*, Uint8* stream, int length) {
 //   tracker's own ramping), master gain 0 dB.
 // At the end of the order table a looping song continues from the module's restart position (repeat
 // count -1); a song without looping stops there ("play.at_end" = "stop", no fade added). The 16-bit
-// output is not dithered ("dither" = 0), as the mixers of the time did not dither: the same song renders
-// to the same samples every time, so a capture can be repeated bit for bit.
+// output is not dithered ("dither" = 0, where libopenmpt's default adds random noise): the same song
+// renders to the same samples every time, so a capture can be repeated bit for bit.
 void applyPlaybackSettings(FMUSIC_MODULE* module) {
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 0);
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_STEREOSEPARATION_PERCENT, 100);
@@ -223,9 +225,13 @@ void finishSoundCapture() {
   if (!writeWav(file, samples, renderRate())) std::fprintf(stderr, "narvu: cannot write %s\n", file.c_str());
 }
 
-float FSOUND_GetVersion() { return 3.33f; }
+float FSOUND_GetVersion() {
+  ++sound_library_calls;
+  return 3.33f;
+}
 
 signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags) {
+  ++sound_library_calls;
   (void)flags;  // no output or mixer options exist here
   // libopenmpt mixes every voice a module needs; the software channel count limits nothing.
   (void)max_software_channels;
@@ -254,10 +260,14 @@ signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags)
   return 1;
 }
 
-int FSOUND_GetError() { return last_error; }
+int FSOUND_GetError() {
+  ++sound_library_calls;
+  return last_error;
+}
 
 void FSOUND_File_SetCallbacks(FSOUND_OPENCALLBACK open, FSOUND_CLOSECALLBACK close, FSOUND_READCALLBACK read,
                               FSOUND_SEEKCALLBACK seek, FSOUND_TELLCALLBACK tell) {
+  ++sound_library_calls;
   open_callback = open;
   close_callback = close;
   read_callback = read;
@@ -266,6 +276,7 @@ void FSOUND_File_SetCallbacks(FSOUND_OPENCALLBACK open, FSOUND_CLOSECALLBACK clo
 }
 
 FMUSIC_MODULE* FMUSIC_LoadSong(const char* name) {
+  ++sound_library_calls;
   if (!initialised) return fail(FMOD_ERR_UNINITIALIZED), nullptr;
   if (!name) return fail(FMOD_ERR_INVALID_PARAM), nullptr;
   FileAccess file = fileAccess();
@@ -294,6 +305,7 @@ FMUSIC_MODULE* FMUSIC_LoadSong(const char* name) {
 }
 
 signed char FMUSIC_PlaySong(FMUSIC_MODULE* module) {
+  ++sound_library_calls;
   if (!initialised) return failed(FMOD_ERR_UNINITIALIZED);
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
   if (capturing) {
@@ -319,6 +331,7 @@ signed char FMUSIC_PlaySong(FMUSIC_MODULE* module) {
 }
 
 signed char FMUSIC_StopSong(FMUSIC_MODULE* module) {
+  ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
   if (module == capture_song) finishSoundCapture();
   if (audio_device) SDL_LockAudioDevice(audio_device);
@@ -329,6 +342,7 @@ signed char FMUSIC_StopSong(FMUSIC_MODULE* module) {
 }
 
 signed char FMUSIC_FreeSong(FMUSIC_MODULE* module) {
+  ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
   FMUSIC_StopSong(module);
   openmpt_module_destroy(module->player);
@@ -337,6 +351,7 @@ signed char FMUSIC_FreeSong(FMUSIC_MODULE* module) {
 }
 
 signed char FMUSIC_SetLooping(FMUSIC_MODULE* module, signed char looping) {
+  ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
   if (audio_device) SDL_LockAudioDevice(audio_device);
   module->looping = looping != 0;
@@ -346,16 +361,21 @@ signed char FMUSIC_SetLooping(FMUSIC_MODULE* module, signed char looping) {
 }
 
 signed char FMUSIC_IsFinished(FMUSIC_MODULE* module) {
+  ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
   return module->finished ? 1 : 0;
 }
 
 int FMUSIC_GetTime(FMUSIC_MODULE* module) {
+  ++sound_library_calls;
   if (!module) return fail(FMOD_ERR_INVALID_PARAM), -1;
+  // A captured song is rendered only when the capture ends; until then its time is the clock's.
+  if (module == capture_song) return int(GetTickCount() - capture_start_ms);
   return int(module->frames_played * 1000 / uint64_t(renderRate()));
 }
 
 void FSOUND_Close() {
+  ++sound_library_calls;
   finishSoundCapture();
   if (audio_device) {
     SDL_LockAudioDevice(audio_device);

@@ -632,3 +632,5 @@ size_t renderSongFrames(FMUSIC_MODULE* module, int16_t* output, size_t frames);
 // DIR/audio.wav (beside the file for a video). FMUSIC_FreeSong, FSOUND_Close and the end of the process
 // call it; once per song.
 void finishSoundCapture();
+// Calls of the FSOUND_ and FMUSIC_ functions so far (tests: "nosound" must make none).
+extern int sound_library_calls;

@@ -141,6 +141,9 @@ SceneMaterial* findMaterial(Scene* scene, int32_t id);
 // scene_load_error says why.
 Scene* loadScene(const char* name, int max_faces_per_node);
 extern const char* scene_load_error;
+// Releases a scene with everything it owns, textures included. The show never does; tools, tests
+// and the fuzzer, which load many scenes in one process, do.
+void freeScene(Scene* scene);
 
 // ---- Octree index and culling ---------------------------------------------------------------------
 struct OctreeNode {

@@ -232,9 +232,8 @@ bool readController(SceneFile& file, Scene* scene, Controller* controller) {
   controller->target_id = int32At(head, 0);
   int32_t key_count = int32At(head, 4);
   if (!checkCount(file, key_count, kKeyBytes, "a controller has a negative key count")) return false;
-  // Fewer keys than frames is accepted: the animation holds the last key. A track without any key
-  // has nothing to hold.
-  if (key_count == 0 && scene->frame_count > 0) return fail(file, "a controller has no keys");
+  // Fewer keys than frames is accepted: the animation holds the last key, and skips a track with
+  // no key at all.
   controller->key_count = key_count;
   controller->keys = newArray<AnimationKey>(key_count);
   // All keys in one read, as the format lays them out back to back.
@@ -251,9 +250,12 @@ bool readController(SceneFile& file, Scene* scene, Controller* controller) {
   return true;
 }
 
-// Releases a scene that failed to load, whatever part of it exists. Textures hold the one reference
-// their creation gave; nothing else refers to them yet.
+}  // namespace
+
+// Also releases a scene that failed part way: whatever part of it exists. Textures hold the one
+// reference their creation gave.
 void freeScene(Scene* scene) {
+  if (!scene) return;
   if (scene->objects) {
     for (int32_t i = 0; i < scene->object_count; ++i) {
       SceneObject& object = scene->objects[i];
@@ -284,6 +286,8 @@ void freeScene(Scene* scene) {
   std::free(scene->controllers);
   std::free(scene);
 }
+
+namespace {
 
 bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
   uint8_t header[kHeaderBytes];

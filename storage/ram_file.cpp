@@ -8,6 +8,7 @@
 #include "storage/storage.h"
 
 RamFile* ramfopen(const char* name) {
+  if (!name) return nullptr;
   PackEntry* entry = packFind(name);
   if (!entry) {
     debugMessage(name, "ramfopen - not a file");

@@ -58,12 +58,16 @@ extern PackMount* pack_mounts;
 extern PackEntry* pack_entries;
 
 // 1 when the pack was found (begin tag at `offset`, else through the trailer) and its directory read.
-// A failed mount leaves the index as it was.
+// A directory whose table, records or names lie outside the decoded directory fails the mount. A
+// failed mount leaves the index as it was.
 int packMount(const char* file_name, uint32_t offset);
 PackEntry* packFind(const char* name);
 int packExists(const char* name);
-int packSize(const char* name);  // unpacked size, 0 when absent
-uint8_t* packRead(const char* name);  // malloc'd, exactly the unpacked size; null when absent or bad
+// Unpacked size, 0 when absent; a size beyond 0x7FFFFFFF (which no memory file can hold) gives that.
+int packSize(const char* name);
+// malloc'd, exactly the unpacked size; null when absent, when the stored bytes lie outside the pack
+// file or when they fail to decode. Opens the pack file anew for every read.
+uint8_t* packRead(const char* name);
 // Empties the index (tests and tools that mount several packs in one process).
 void packReset();
 
@@ -75,6 +79,8 @@ struct RamFile {
   int32_t end_flag;  // -1 after a clamped seek, else 0; reported by nothing
 };
 
+// None (after a trace) when the name is absent; none when the resource fails to decode or is 2 GiB or
+// larger. The arguments of the others follow fread, fseek, ftell and fclose; a null stream is allowed.
 RamFile* ramfopen(const char* name);
 int ramfread(void* destination, int element_size, int count, RamFile* stream);
 int ramfseek(RamFile* stream, int32_t offset, int origin);

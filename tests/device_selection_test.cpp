@@ -2,6 +2,7 @@
 // the basic creation as fallback, and failure without a message.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 

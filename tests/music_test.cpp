@@ -2,7 +2,10 @@
 // the show's callbacks onto the pack.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,6 +14,7 @@
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "storage/storage.h"
+#include "pack_writer.h"
 #include "test_support.h"
 #include "xm_writer.h"
 
@@ -321,6 +325,9 @@ TEST(SoundCapture, WavHoldsExactlyTheCapturedTimeOfTheSong) {
   platform_settings = PlatformSettings();
 }
 
+// The song an early exit leaves behind, as the show leaves it (reachable, so not a leak).
+FMUSIC_MODULE* abandoned_song = nullptr;
+
 TEST(SoundCapture, AnEarlyExitStillWritesTheMusicSoFar) {
   std::string folder = scratchFolder();
   EXPECT_EXIT(
@@ -329,11 +336,161 @@ TEST(SoundCapture, AnEarlyExitStillWritesTheMusicSoFar) {
         platform_settings.virtual_clock = true;
         platform_settings.fps = 50;
         FSOUND_Init(44100, 32, 0);
-        FMUSIC_PlaySong(loadFromMemory(writeOrDie(smallModule())));
+        abandoned_song = loadFromMemory(writeOrDie(smallModule()));
+        FMUSIC_PlaySong(abandoned_song);
         for (int i = 0; i < 25; ++i) advanceVirtualClock();
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
   int rate = 0;
   EXPECT_EQ(wavSamples(readFile(folder + "/audio.wav"), &rate).size(), size_t(500 * 441 / 10 * 2));
+}
+
+// ---- The show's music from its pack ---------------------------------------------------------------------
+
+namespace {
+
+struct ShownBox {
+  std::string text, caption;
+  UINT type;
+};
+std::vector<ShownBox> shown_boxes;
+int recordBox(const char* text, const char* caption, UINT type) {
+  shown_boxes.push_back({text, caption, type});
+  return IDOK;
+}
+
+class ShowMusic : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shown_boxes.clear();
+    setMessageBoxResponder(recordBox);
+  }
+  void TearDown() override {
+    setMessageBoxResponder(nullptr);
+    if (song) FMUSIC_FreeSong(song);
+    song = nullptr;
+    FSOUND_Close();
+    packReset();
+  }
+  void mountPackWith(const std::vector<PackItem>& items) {
+    std::string path = scratchFolder() + "/narvu.dat";
+    std::string error;
+    ASSERT_TRUE(writePack(path, items, PackMethod::best, &error)) << error;
+    packReset();
+    ASSERT_TRUE(packMount(path.c_str(), 0));
+  }
+  // startMusic's one message box, as "caption: text".
+  std::string startMusicFailure() {
+    EXPECT_EQ(startMusic(), 1);
+    EXPECT_EQ(song, nullptr);
+    if (shown_boxes.size() != 1) return "boxes shown: " + std::to_string(shown_boxes.size());
+    EXPECT_EQ(shown_boxes[0].type, MB_ICONERROR);
+    return shown_boxes[0].caption + ": " + shown_boxes[0].text;
+  }
+  ScopedEnvironment driver{"SDL_AUDIODRIVER", "dummy"};
+};
+
+}  // namespace
+
+TEST(ShowMusicErrors, EveryCodeHasItsTextAndAnythingElseIsUnknown) {
+  EXPECT_STREQ(fmodErrorText(0), "No errors");
+  EXPECT_STREQ(fmodErrorText(1), "Cannot call this command after FSOUND_Init.  Call FSOUND_Close first.");
+  EXPECT_STREQ(fmodErrorText(3), "Error initializing output device.");
+  EXPECT_STREQ(fmodErrorText(9), "File not found");
+  EXPECT_STREQ(fmodErrorText(10), "Unknown file format");
+  EXPECT_STREQ(fmodErrorText(12), "Not enough memory ");
+  EXPECT_STREQ(fmodErrorText(19), "Required Mediaplayer codec is not installed");
+  for (int code : {20, -1, -2147483647 - 1, 1000}) EXPECT_STREQ(fmodErrorText(code), "Unknown error") << code;
+}
+
+TEST_F(ShowMusic, CallbacksServeThePackEntryAndClampSeeks) {
+  std::vector<uint8_t> module = writeOrDie(smallModule());
+  mountPackWith({{"readme.txt", {'h', 'i'}}, {"Music.XM", module}});
+  EXPECT_EQ(musicOpen("no such file"), 0u);
+  FSOUND_FILEHANDLE handle = musicOpen("music.xm");
+  ASSERT_NE(handle, 0u);
+  int size = int(module.size());
+  char header[17];
+  EXPECT_EQ(musicRead(header, 17, handle), 17);
+  EXPECT_EQ(std::string(header, 17), "Extended Module: ");
+  EXPECT_EQ(musicTell(handle), 17);
+  EXPECT_EQ(musicSeek(handle, size + 100, 0), 0);
+  EXPECT_EQ(musicTell(handle), size);
+  EXPECT_EQ(musicSeek(handle, -50, 1), 0);
+  EXPECT_EQ(musicTell(handle), size - 50);
+  EXPECT_EQ(musicSeek(handle, -(size + 10), 1), 0);
+  EXPECT_EQ(musicTell(handle), 0);
+  EXPECT_EQ(musicSeek(handle, -10, 2), 0);
+  std::vector<uint8_t> rest(100);
+  EXPECT_EQ(musicRead(rest.data(), 100, handle), 10);  // only what remains
+  EXPECT_TRUE(std::equal(rest.begin(), rest.begin() + 10, module.end() - 10));
+  EXPECT_EQ(musicRead(rest.data(), 100, handle), 0);
+  musicClose(handle);
+  // A null handle: nothing read, seek fails with 1, position -1, closing does nothing.
+  EXPECT_EQ(musicRead(rest.data(), 100, 0), 0);
+  EXPECT_EQ(musicSeek(0, 0, 0), 1);
+  EXPECT_EQ(musicTell(0), -1);
+  musicClose(0);
+}
+
+TEST_F(ShowMusic, StartMusicLoadsTheModuleFromThePack) {
+  XmModule module = smallModule();
+  module.name = "from the pack";
+  mountPackWith({{"music.xm", writeOrDie(module)}});
+  EXPECT_EQ(startMusic(), 0);
+  ASSERT_NE(song, nullptr);
+  EXPECT_TRUE(shown_boxes.empty());
+  SongFacts facts;
+  songFacts(song, &facts);
+  EXPECT_EQ(facts.title, "from the pack");
+  EXPECT_TRUE(FMUSIC_PlaySong(song));
+}
+
+TEST_F(ShowMusic, MissingModuleIsFileNotFound) {
+  mountPackWith({{"mv.vyl", {1, 2, 3}}});
+  EXPECT_EQ(startMusicFailure(), "DEMO - FMOD LOAD error: File not found");
+}
+
+TEST_F(ShowMusic, BytesThatAreNoModuleAreAnUnknownFormat) {
+  std::string text = "These bytes are a letter, not a tracker module. ";
+  std::vector<uint8_t> letter;
+  for (int i = 0; i < 40; ++i) letter.insert(letter.end(), text.begin(), text.end());
+  mountPackWith({{"music.xm", letter}});
+  EXPECT_EQ(startMusicFailure(), "DEMO - FMOD LOAD error: Unknown file format");
+}
+
+TEST_F(ShowMusic, NoAudioDeviceShowsTheInitError) {
+  ScopedEnvironment driver("SDL_AUDIODRIVER", "no-such-driver");
+  mountPackWith({{"music.xm", writeOrDie(smallModule())}});
+  EXPECT_EQ(startMusicFailure(), "DEMO - FMOD error: Error initializing output device.");
+}
+
+int runMusicOnly();  // shell/music_only.cpp
+
+TEST_F(ShowMusic, MusicOnlyPrintsTheFactsAndPlaysToTheEnd) {
+  XmModule module = smallModule();
+  module.orders = {0};
+  std::string folder = scratchFolder();
+  std::string error;
+  ASSERT_TRUE(writePack(folder + "/narvu.dat", {{"music.xm", writeOrDie(module)}}, PackMethod::zlib, &error));
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+  ASSERT_EQ(chdir(folder.c_str()), 0);
+  testing::internal::CaptureStdout();
+  int exit_code = runMusicOnly();
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(exit_code, 0);
+  EXPECT_NE(printed.find("title:    little tune\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("format:   FastTracker 2 v1.04"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("channels: 2\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("length:   0:01 (0.96 s)\n"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("done after"), std::string::npos) << printed;
+  // Without a pack there is nothing to play.
+  packReset();
+  std::remove("narvu.dat");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(runMusicOnly(), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("no pack found"), std::string::npos);
+  ASSERT_EQ(chdir(previous), 0);
 }

@@ -84,7 +84,7 @@ struct SceneBuilder {
   SceneObject* square(std::vector<SceneMaterial*> group_materials, float offset_x = 0, float offset_y = 0) {
     vertex_lists.push_back({{-1, 0, -1, 0, 0, 0, 1, 0}, {1, 0, -1, 1, 0, 0, 1, 0},
                             {-1, 0, 1, 0, -1, 0, 1, 0}, {1, 0, 1, 1, -1, 0, 1, 0}});
-    face_lists.push_back({{0, 1, 2}, {1, 3, 2}});
+    face_lists.push_back({{0, 2, 1}, {1, 2, 3}});  // clockwise on screen: front faces
     group_lists.emplace_back();
     for (SceneMaterial* m : group_materials) {
       FaceGroup group = {};

@@ -18,11 +18,6 @@ TEST(RenderMath, ProjectionForNearOneFarThousandPutsTheNearPlaneAtDepthZero) {
   matrixPerspective(&p, 1.0f, 0.8333333f, 1.0f, -1000.0f);
   EXPECT_FLOAT_EQ(-1000.0f / 1001.0f, p.m[2][2]);
   EXPECT_FLOAT_EQ(-1000.0f / 1001.0f, p.m[3][2]);
-  EXPECT_EQ(-1.0f, p.m[2][3]);
-  EXPECT_EQ(0.0f, p.m[3][3]);
-  float t = std::cos(0.5f) / std::sin(0.5f);
-  EXPECT_FLOAT_EQ(t, p.m[1][1]);
-  EXPECT_FLOAT_EQ(t * 0.8333333f, p.m[0][0]);
   float near_point[4] = {0, 0, -1, 1}, clip[4];
   transformVector4(clip, near_point, &p);
   EXPECT_NEAR(0.0f, clip[2] / clip[3], 1e-6f);
@@ -38,15 +33,11 @@ TEST(RenderMath, QuaternionIsUsedAsStored) {
   matrixRotationQuaternion(&m, zero);
   expectMatrixNear(identity, m, 0.0f);
 
-  // Twice the unit quaternion of no rotation: the matrix scales instead of being corrected.
-  float doubled[4] = {0, 0, 0, 2};
-  matrixRotationQuaternion(&m, doubled);
-  EXPECT_EQ(1.0f, m.m[0][0]);
-  float half_turn_z[4] = {0, 0, 1, 0};
-  matrixRotationQuaternion(&m, half_turn_z);
+  // A quaternion of length √2 is not corrected: the matrix turns and scales by 2.
+  float long_quaternion[4] = {0, 0, 1, 1};
+  matrixRotationQuaternion(&m, long_quaternion);
   EXPECT_EQ(-1.0f, m.m[0][0]);
-  EXPECT_EQ(-1.0f, m.m[1][1]);
-  EXPECT_EQ(1.0f, m.m[2][2]);
+  EXPECT_EQ(2.0f, m.m[0][1]);
 
   // A quarter turn about z takes x to y (row vectors).
   float s = std::sqrt(0.5f);
@@ -68,14 +59,6 @@ TEST(RenderMath, ObjectMatrixRotatesThenTranslates) {
   EXPECT_NEAR(10.0f, out[0], 1e-5f);
   EXPECT_NEAR(21.0f, out[1], 1e-5f);
   EXPECT_NEAR(30.0f, out[2], 1e-5f);
-  float column[4];
-  getMatrixColumn(3, &w, column);
-  EXPECT_EQ(0.0f, column[0]);
-  EXPECT_EQ(1.0f, column[3]);
-  float new_column[4] = {5, 6, 7, 8};
-  setMatrixColumn(1, &w, new_column);
-  EXPECT_EQ(5.0f, w.m[0][1]);
-  EXPECT_EQ(8.0f, w.m[3][1]);
 }
 
 TEST(RenderMath, ProductAndTransposeMayWriteOverTheirInputs) {
@@ -94,17 +77,6 @@ TEST(RenderMath, ProductAndTransposeMayWriteOverTheirInputs) {
   matrixTranspose(&t, &t);
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) EXPECT_EQ(expected.m[i][j], t.m[j][i]);
-}
-
-TEST(RenderMath, RotationsAboutXAndYFollowTheRowVectorConvention) {
-  Matrix m;
-  matrixRotationX(&m, 0.5f);
-  EXPECT_FLOAT_EQ(std::sin(0.5f), m.m[1][2]);
-  EXPECT_FLOAT_EQ(-std::sin(0.5f), m.m[2][1]);
-  matrixRotationY(&m, 0.5f);
-  EXPECT_FLOAT_EQ(-std::sin(0.5f), m.m[0][2]);
-  EXPECT_FLOAT_EQ(std::sin(0.5f), m.m[2][0]);
-  EXPECT_EQ(1.0f, m.m[1][1]);
 }
 
 TEST(RenderMath, InverseUndoesARigidMatrixAndLeavesTheOutputAloneWhenSingular) {
@@ -136,48 +108,25 @@ TEST(RenderMath, InverseUndoesARigidMatrixAndLeavesTheOutputAloneWhenSingular) {
   EXPECT_EQ(0, std::memcmp(&before, &output, sizeof(output)));
 }
 
-TEST(RenderMath, TransformPointDividesOnlyWhenWIsNotOne) {
+TEST(RenderMath, ToleranceRulesOfPointsAndNormalisation) {
   Matrix m;
   matrixIdentity(&m);
   m.m[3][3] = 2.0f;
   float p[3] = {2, 4, 6}, out[3];
-  transformPoint(out, p, &m);
-  EXPECT_EQ(1.0f, out[0]);
-  EXPECT_EQ(3.0f, out[2]);
-  // Within the tolerance w is taken as 1.
-  m.m[3][3] = 1.000005f;
-  transformPoint(out, p, &m);
-  EXPECT_EQ(2.0f, out[0]);
-  // A direction ignores the translation.
-  matrixTranslation(&m, 5, 5, 5);
-  transformDirection(out, p, &m);
-  EXPECT_EQ(2.0f, out[0]);
-}
+  EXPECT_EQ(1.0f, transformPoint(out, p, &m)[0]);
+  m.m[3][3] = 1.000005f;  // within the tolerance w counts as 1
+  EXPECT_EQ(2.0f, transformPoint(out, p, &m)[0]);
 
-TEST(RenderMath, NormaliseKeepsNearUnitVectorsAndZeroesTinyOnes) {
-  float near_unit[3] = {1.000004f, 0, 0}, out[3];
-  normalise3(out, near_unit);
-  EXPECT_EQ(1.000004f, out[0]);  // copied, not rescaled
-  float long_vector[3] = {3, 0, 4};
-  normalise3(out, long_vector);
-  EXPECT_FLOAT_EQ(0.6f, out[0]);
-  EXPECT_FLOAT_EQ(0.8f, out[2]);
-  float tiny[3] = {1e-6f, 0, 0};
-  normalise3(out, tiny);
-  EXPECT_EQ(0.0f, out[0]);
-  float four[4] = {0, -1, 0, 1}, out4[4];
-  normalise4(out4, four);
-  EXPECT_FLOAT_EQ(-std::sqrt(0.5f), out4[1]);
-  EXPECT_FLOAT_EQ(std::sqrt(0.5f), out4[3]);
-  normalise4(four, four);  // in place
-  EXPECT_FLOAT_EQ(out4[1], four[1]);
+  float near_unit[3] = {1.000004f, 0, 0}, tiny[3] = {1e-6f, 0, 0}, long_vector[3] = {3, 0, 4};
+  EXPECT_EQ(1.000004f, normalise3(out, near_unit)[0]);  // copied, not rescaled
+  EXPECT_EQ(0.0f, normalise3(out, tiny)[0]);
+  EXPECT_FLOAT_EQ(0.8f, normalise3(out, long_vector)[2]);
+  float four[4] = {0, -1, 0, 1};
+  normalise4(four, four);
+  EXPECT_FLOAT_EQ(-std::sqrt(0.5f), four[1]);
 }
 
 TEST(RenderMath, PlanesAreBuiltNormalisedAndMovedRigidly) {
-  float point[3] = {0, 0, -5}, normal[3] = {0, 0, 1}, plane[4];
-  planeFromPointNormal(plane, point, normal);
-  EXPECT_EQ(5.0f, plane[3]);
-
   float scaled[4] = {0, 0, 2, 10}, out[4];
   planeNormalise(out, scaled);
   EXPECT_EQ(1.0f, out[2]);

@@ -107,19 +107,6 @@ static void applyDecompressionSettings(jpeg_decompress_struct* cinfo) {
   cinfo->do_block_smoothing = TRUE;
 }
 
-// Four texels from twelve samples: r0 g0 b0 r1 | g1 b1 r2 g2 | b2 r3 g3 b3 read as three little-endian
-// words become four words 0x00RRGGBB.
-static inline void convertFour(const uint8_t* samples, uint8_t* texels) {
-  uint32_t in[3];
-  std::memcpy(in, samples, 12);
-  uint32_t out[4];
-  out[0] = (in[0] & 0xFF) << 16 | (in[0] & 0xFF00) | (in[0] >> 16 & 0xFF);
-  out[1] = (in[0] >> 24) << 16 | (in[1] & 0xFF) << 8 | (in[1] >> 8 & 0xFF);
-  out[2] = (in[1] >> 16 & 0xFF) << 16 | (in[1] >> 24) << 8 | (in[2] & 0xFF);
-  out[3] = (in[2] >> 8 & 0xFF) << 16 | (in[2] >> 16 & 0xFF) << 8 | (in[2] >> 24);
-  std::memcpy(texels, out, 16);
-}
-
 // One scan line of R, G, B samples into the picture's B, G, R, 0 texels. Kept out of
 // loadJpegPicture, whose setjmp keeps the compiler from holding its variables in registers.
 static __attribute__((noinline)) void convertRow(const JSAMPLE* samples, uint8_t* texels, size_t width) {

@@ -33,7 +33,8 @@ const char kUsage[] =
     "      Writes a copy of EXE with PACK appended (keeping EXE's permissions); the show then\n"
     "      mounts the pack from its own file.\n"
     "\n"
-    "Names are matched without regard to letter case and listed upper-cased, as the show sees them.\n"
+    "PACK may also be an executable with a pack appended. Names are matched without regard to\n"
+    "letter case and listed upper-cased, as the show sees them.\n"
     "Exit code 0 on success, 1 on any error.\n";
 
 int usageError(const std::string& message) {
@@ -68,7 +69,7 @@ bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
     *why = "cannot create '" + path + "': " + strerror(errno);
     return false;
   }
-  bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   ok = fclose(file) == 0 && ok;
   if (!ok) *why = "cannot write '" + path + "': " + strerror(errno);
   return ok;

@@ -1,0 +1,320 @@
+// The GL half of the rendering context: an OpenGL 3.3 core context on the show's window, the
+// off-screen render target the show draws into, and presentation.
+//
+// The show draws a 640 × 480 picture and never clears its colour, so the render target is a
+// framebuffer of our own that keeps its contents between frames, whatever the window's buffers do.
+// Its size is platform_settings.render_width × render_height (any size; the show's 4:3 screen is the
+// largest 4:3 rectangle in it, the rest stays black). With multisampling it is resolved into a
+// single-sampled copy before presentation and capture. UpdateFrame scales the picture into the window
+// with its shape kept (black bars) and swaps; a capture run reads every presented frame back.
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/glcorearb.h>
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/gl_backend.h"
+#include "platform/gl_device.h"
+
+namespace {
+
+struct RenderTarget {
+  GLuint framebuffer = 0, colour = 0, depth = 0;
+  GLuint resolve_framebuffer = 0, resolve_colour = 0;  // only with multisampling
+  int width = 0, height = 0, samples = 0;
+  GlViewport viewport = {};
+};
+
+class GlContext : public ID3DXContext {
+ public:
+  ULONG AddRef() override { return ++references; }
+  ULONG Release() override;
+  IDirect3D7* GetD3D() override {
+    direct3d->AddRef();
+    return direct3d;
+  }
+  IDirect3DDevice7* GetD3DDevice() override {
+    device->AddRef();
+    return device;
+  }
+  HRESULT UpdateFrame(DWORD flags) override;
+  HRESULT Clear(DWORD flags) override;
+
+  // Rows top to bottom, R, G, B: the picture as presented.
+  void readBack(std::vector<uint8_t>* rgb);
+  bool makeCurrent();
+  void bindTarget();
+
+  HWND window = nullptr;
+  SDL_GLContext gl_context = nullptr;
+  ShadowDevice* device = nullptr;
+  MemoryDirect3D* direct3d = nullptr;
+  RenderTarget target;
+  std::vector<uint8_t> rows;
+
+ private:
+  ~GlContext() = default;
+  ULONG references = 1;
+};
+
+void deleteTarget(RenderTarget* target) {
+  glDeleteFramebuffers(1, &target->framebuffer);
+  glDeleteFramebuffers(1, &target->resolve_framebuffer);
+  GLuint renderbuffers[] = {target->colour, target->depth, target->resolve_colour};
+  glDeleteRenderbuffers(3, renderbuffers);
+  *target = RenderTarget();
+}
+
+bool makeRenderbuffer(GLuint* name, int samples, GLenum format, int width, int height) {
+  glGenRenderbuffers(1, name);
+  glBindRenderbuffer(GL_RENDERBUFFER, *name);
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  if (samples > 1)
+    glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, format, width, height);
+  else
+    glRenderbufferStorage(GL_RENDERBUFFER, format, width, height);
+  return glGetError() == GL_NO_ERROR;
+}
+
+GLint renderbufferBits(GLenum which) {
+  GLint bits = 0;
+  glGetRenderbufferParameteriv(GL_RENDERBUFFER, which, &bits);
+  return bits;
+}
+
+bool framebufferComplete() { return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE; }
+
+// Colour and depth as asked, or the reason why not. A 32-bit depth request takes 24 bits where the
+// driver has no 32-bit depth buffer, as a Direct3D driver offering only D24 would be chosen.
+bool createTarget(const GlContextRequest& request, int width, int height, int samples, RenderTarget* target,
+                  const char** reason) {
+  target->width = width;
+  target->height = height;
+  target->samples = samples;
+  target->viewport = gl4by3Viewport(width, height);
+
+  GLenum colour_format;
+  if (request.colour_bits == 16 && request.alpha_bits == 0)
+    colour_format = GL_RGB565;
+  else if (request.colour_bits == 24 && request.alpha_bits == 0)
+    colour_format = GL_RGB8;
+  else if ((request.colour_bits == 24 || request.colour_bits == 32) && request.alpha_bits <= 8)
+    colour_format = GL_RGBA8;
+  else {
+    *reason = "the colour depth asked for is not offered (16, 24 or 32 bits)";
+    return false;
+  }
+
+  glGenFramebuffers(1, &target->framebuffer);
+  glBindFramebuffer(GL_FRAMEBUFFER, target->framebuffer);
+  if (!makeRenderbuffer(&target->colour, samples, colour_format, width, height)) {
+    *reason = "the colour buffer cannot be made at that size";
+    return false;
+  }
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, target->colour);
+
+  DWORD depth_bits = request.depth_bits == 0 ? 24 : request.depth_bits;
+  std::vector<GLenum> depth_formats;
+  if (depth_bits == 32) depth_formats = {GL_DEPTH_COMPONENT32, GL_DEPTH_COMPONENT24};
+  else if (depth_bits == 24) depth_formats = {GL_DEPTH_COMPONENT24};
+  else if (depth_bits == 16) depth_formats = {GL_DEPTH_COMPONENT16};
+  bool have_depth = false;
+  for (GLenum format : depth_formats) {
+    if (target->depth) glDeleteRenderbuffers(1, &target->depth);
+    target->depth = 0;
+    if (!makeRenderbuffer(&target->depth, samples, format, width, height)) continue;
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target->depth);
+    if (framebufferComplete() && renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (format == GL_DEPTH_COMPONENT32 ? 32 : 16)) {
+      have_depth = true;
+      break;
+    }
+  }
+  if (!have_depth) {
+    *reason = "the depth buffer asked for is not offered (16, 24 or 32 bits)";
+    return false;
+  }
+  if (!framebufferComplete()) {
+    *reason = "the driver does not render into that colour and depth format";
+    return false;
+  }
+  glViewport(0, 0, width, height);
+  glClearColor(0, 0, 0, 0);
+  glClearDepth(1.0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+  if (samples > 1) {
+    glGenFramebuffers(1, &target->resolve_framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, target->resolve_framebuffer);
+    if (!makeRenderbuffer(&target->resolve_colour, 0, colour_format, width, height)) {
+      *reason = "the resolve buffer cannot be made at that size";
+      return false;
+    }
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, target->resolve_colour);
+    if (!framebufferComplete()) {
+      *reason = "the driver does not resolve into that colour format";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool GlContext::makeCurrent() {
+  if (SDL_GL_GetCurrentContext() == gl_context) return true;
+  SDL_Window* sdl_window = sdlWindowOf(window);
+  return sdl_window && SDL_GL_MakeCurrent(sdl_window, gl_context) == 0;
+}
+
+void GlContext::bindTarget() {
+  glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+  const GlViewport& v = target.viewport;
+  glViewport(v.x, v.y, v.width, v.height);
+}
+
+ULONG GlContext::Release() {
+  ULONG left = --references;
+  if (left > 0) return left;
+  bool current = makeCurrent();
+  if (device) device->Release();
+  if (direct3d) direct3d->Release();
+  if (current) deleteTarget(&target);
+  SDL_GL_MakeCurrent(nullptr, nullptr);
+  if (gl_context) SDL_GL_DeleteContext(gl_context);
+  delete this;
+  return 0;
+}
+
+// The frame the show sees: the multisampled target resolved first.
+GLuint presentedFramebuffer(const RenderTarget& target) {
+  if (target.samples <= 1) return target.framebuffer;
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.resolve_framebuffer);
+  glBlitFramebuffer(0, 0, target.width, target.height, 0, 0, target.width, target.height, GL_COLOR_BUFFER_BIT,
+                    GL_NEAREST);
+  return target.resolve_framebuffer;
+}
+
+void GlContext::readBack(std::vector<uint8_t>* rgb) {
+  GLuint source = presentedFramebuffer(target);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
+  size_t row_bytes = size_t(target.width) * 3;
+  rows.resize(row_bytes * size_t(target.height));
+  rgb->resize(rows.size());
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, target.width, target.height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+  // GL's rows run bottom to top.
+  for (int y = 0; y < target.height; ++y)
+    std::memcpy(rgb->data() + size_t(y) * row_bytes, rows.data() + size_t(target.height - 1 - y) * row_bytes,
+                row_bytes);
+  bindTarget();
+}
+
+HRESULT GlContext::UpdateFrame(DWORD) {
+  if (!makeCurrent()) return E_FAIL;
+  SDL_Window* sdl_window = sdlWindowOf(window);
+  if (!platform_settings.headless && sdl_window) {
+    GLuint source = presentedFramebuffer(target);
+    int window_width = 0, window_height = 0;
+    SDL_GL_GetDrawableSize(sdl_window, &window_width, &window_height);
+    GlViewport shown = gl4by3Viewport(window_width, window_height);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
+    const GlViewport& v = target.viewport;
+    glBlitFramebuffer(v.x, v.y, v.x + v.width, v.y + v.height, shown.x, shown.y, shown.x + shown.width,
+                      shown.y + shown.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    SDL_GL_SwapWindow(sdl_window);
+    bindTarget();
+  }
+  if (!platform_settings.capture_path.empty()) {
+    std::vector<uint8_t> rgb;
+    readBack(&rgb);
+    captureFrame(rgb.data(), target.width, target.height);
+  }
+  return S_OK;
+}
+
+HRESULT GlContext::Clear(DWORD flags) {
+  if (!makeCurrent()) return E_FAIL;
+  clearGlTarget(device, flags);
+  return S_OK;
+}
+
+HRESULT fail(const char* reason, const char* detail = "") {
+  std::fprintf(stderr, "narvu: cannot create the OpenGL context: %s%s%s\n", reason, *detail ? ": " : "", detail);
+  return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
+}
+
+}  // namespace
+
+HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** out) {
+  if (!out) return DDERR_INVALIDPARAMS;
+  SDL_Window* sdl_window = sdlWindowOf(request.window);
+  if (!sdl_window) return fail("there is no window to draw in");
+
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  // The window only ever receives finished pictures: it needs no depth buffer of its own.
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+  SDL_GLContext gl_context = SDL_GL_CreateContext(sdl_window);
+  if (!gl_context) return fail("OpenGL 3.3 core is not available", SDL_GetError());
+  if (SDL_GL_MakeCurrent(sdl_window, gl_context) != 0) {
+    SDL_GL_DeleteContext(gl_context);
+    return fail("the context cannot be made current", SDL_GetError());
+  }
+
+  GlContext* context = new GlContext;
+  context->window = request.window;
+  context->gl_context = gl_context;
+
+  GLint max_texture = 0, max_renderbuffer = 0, max_samples = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture);
+  glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &max_renderbuffer);
+  glGetIntegerv(GL_MAX_SAMPLES, &max_samples);
+  setMaxTextureSize(DWORD(max_texture));
+
+  int width = platform_settings.render_width > 0 ? platform_settings.render_width : int(request.width);
+  int height = platform_settings.render_height > 0 ? platform_settings.render_height : int(request.height);
+  int samples = std::min(std::max(platform_settings.msaa_samples, 0), max_samples);
+  const char* reason = nullptr;
+  if (width <= 0 || height <= 0 || width > max_renderbuffer || height > max_renderbuffer) {
+    reason = "the render size is beyond what the driver draws into";
+  } else if (!createTarget(request, width, height, samples > 1 ? samples : 0, &context->target, &reason)) {
+    // reason set
+  } else if (!(context->device = createGlDevice(width, height))) {
+    reason = "the device's shaders do not build";
+  }
+  if (reason) {
+    context->Release();
+    return fail(reason);
+  }
+  context->direct3d = new MemoryDirect3D;
+  context->bindTarget();
+
+  if (request.fullscreen && !platform_settings.windowed && !platform_settings.headless) {
+    // A desktop-sized borderless window: the display mode is never switched.
+    if (SDL_SetWindowFullscreen(sdl_window, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
+      std::fprintf(stderr, "narvu: staying in a window: %s\n", SDL_GetError());
+  }
+  // Live runs wait for the display; headless runs and captures go as fast as they can.
+  bool live = !platform_settings.headless && platform_settings.capture_path.empty();
+  SDL_GL_SetSwapInterval(live ? 1 : 0);
+  *out = context;
+  return S_OK;
+}
+
+bool readGlRenderTarget(ID3DXContext* context, std::vector<uint8_t>* rgb, int* width, int* height) {
+  GlContext* gl_context = dynamic_cast<GlContext*>(context);
+  if (!gl_context || !rgb || !gl_context->makeCurrent()) return false;
+  gl_context->readBack(rgb);
+  if (width) *width = gl_context->target.width;
+  if (height) *height = gl_context->target.height;
+  return true;
+}

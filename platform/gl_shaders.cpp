@@ -1,0 +1,210 @@
+// The GL device's one shader family: Direct3D 7's transform, lighting and two texture stages.
+//
+// The device builds one program per state combination that changes code (vertex format, lighting on or
+// off, the enabled lights' kinds, the stages' operations and arguments, texture present or not) by
+// putting #defines in front of these sources; everything else (matrices, lights, material, colours)
+// lives in one uniform block shared by every program, so switching programs never re-sends values.
+//
+// Prologue names (all integers):
+//   VERTEX_KIND          0: x y z, normal, two coordinate pairs (0x212); 1: screen pixels with rhw,
+//                        diffuse, specular, one pair (0x1C4); 2: x y z, diffuse, specular, one pair (0x1E2)
+//   LIGHTING             1: light the vertex; 0: its own colours pass through
+//   LIGHT_COUNT          enabled lights, packed in index order; LIGHT_TYPES their kinds (1 point, 2 spot,
+//                        3 directional), padded to nine entries
+//   SPECULAR_LIT         1: compute the lit specular colour
+//   DIFFUSE_SOURCE, AMBIENT_SOURCE, SPECULAR_SOURCE, EMISSIVE_SOURCE
+//                        0: the material; 1: the vertex diffuse colour; 2: the vertex specular colour
+//   Sn_COP, Sn_CA1, Sn_CA2, Sn_AOP, Sn_AA1, Sn_AA2   stage n's operations and arguments (D3DTOP_, D3DTA_)
+//   Sn_TEX               1: stage n samples its texture; Sn_UV the coordinate pair it reads
+//   SPECULAR_ADD         1: add the specular colour after the last stage
+#include "platform/gl_device.h"
+
+const char* const kGlDeviceBlockSource = R"(
+struct Light {
+  vec4 diffuse;
+  vec4 specular;
+  vec4 ambient;
+  vec4 position_range;  // camera space; w: range
+  vec4 direction;       // directional: unit vector toward the light; spot: unit spot direction (camera space)
+  vec4 attenuation;     // a0, a1, a2
+  vec4 spot;            // cos(theta / 2), cos(phi / 2), falloff
+};
+layout(std140) uniform DeviceBlock {
+  mat4 world_view;
+  mat4 world_view_projection;
+  mat4 normal_matrix;  // transpose of the inverse of world_view
+  vec4 material_diffuse;
+  vec4 material_ambient;
+  vec4 material_specular;
+  vec4 material_emissive;
+  vec4 material_power;  // x
+  vec4 ambient_light;
+  vec4 texture_factor;
+  vec4 pixel_offset;    // xy: 63/64 of a pixel of the viewport, in normalised device units
+  Light lights[8];
+};
+)";
+
+const char* const kGlVertexShaderSource = R"(
+layout(location = 0) in vec4 in_position;
+layout(location = 1) in vec3 in_normal;
+layout(location = 2) in vec4 in_diffuse;
+layout(location = 3) in vec4 in_specular;
+layout(location = 4) in vec2 in_uv0;
+layout(location = 5) in vec2 in_uv1;
+
+out vec4 v_diffuse;
+out vec4 v_specular;
+out vec2 v_uv0;
+out vec2 v_uv1;
+
+const int kLightType[9] = int[9](LIGHT_TYPES);
+
+vec4 materialColour(int source, vec4 material) {
+  return source == 1 ? in_diffuse : source == 2 ? in_specular : material;
+}
+
+void main() {
+  v_uv0 = in_uv0;
+  v_uv1 = in_uv1;
+#if VERTEX_KIND == 1
+  // Direct3D samples pixels at integer coordinates, GL at their centres: hence the pixel offset.
+  float w = in_position.w > 0.0 ? 1.0 / in_position.w : 1.0;
+  gl_Position = vec4(in_position.x / 320.0 - 1.0 + pixel_offset.x, 1.0 - in_position.y / 240.0 - pixel_offset.y,
+                     2.0 * in_position.z - 1.0, 1.0) * w;
+  v_diffuse = in_diffuse;
+  v_specular = in_specular;
+#else
+  vec4 clip = world_view_projection * vec4(in_position.xyz, 1.0);
+  // Direct3D clips depth to 0..w, GL to -w..w.
+  gl_Position = vec4(clip.x + pixel_offset.x * clip.w, clip.y - pixel_offset.y * clip.w, 2.0 * clip.z - clip.w,
+                     clip.w);
+#if LIGHTING
+  vec3 p = (world_view * vec4(in_position.xyz, 1.0)).xyz;
+  vec3 n = mat3(normal_matrix) * in_normal;  // not normalised: a scaling world matrix changes brightness
+  vec3 to_eye = length(p) > 0.0 ? normalize(-p) : vec3(0.0);
+  vec3 diffuse_sum = vec3(0.0);
+  vec3 ambient_sum = vec3(0.0);
+  vec3 specular_sum = vec3(0.0);
+  for (int i = 0; i < LIGHT_COUNT; ++i) {
+    int type = kLightType[i];
+    vec3 l;
+    float strength = 1.0;
+    if (type == 3) {
+      l = lights[i].direction.xyz;
+    } else {
+      vec3 to_light = lights[i].position_range.xyz - p;
+      float d = length(to_light);
+      if (d > lights[i].position_range.w) continue;  // out of range: not even its ambient counts
+      l = d > 0.0 ? to_light / d : vec3(0.0);
+      strength = 1.0 / max(dot(lights[i].attenuation.xyz, vec3(1.0, d, d * d)), 1e-30);
+      if (type == 2) {
+        float rho = dot(lights[i].direction.xyz, -l);
+        float cos_inner = lights[i].spot.x;
+        float cos_outer = lights[i].spot.y;
+        if (rho <= cos_outer) {
+          strength = 0.0;
+        } else if (rho <= cos_inner) {
+          strength *= pow((rho - cos_outer) / (cos_inner - cos_outer), lights[i].spot.z);
+        }
+      }
+    }
+    ambient_sum += lights[i].ambient.rgb * strength;
+    float n_dot_l = dot(n, l);
+    if (n_dot_l > 0.0) {
+      diffuse_sum += lights[i].diffuse.rgb * (n_dot_l * strength);
+#if SPECULAR_LIT
+      vec3 h = normalize(l + to_eye);
+      float n_dot_h = max(dot(n, h), 0.0);
+      float power = material_power.x;
+      specular_sum += lights[i].specular.rgb * ((power > 0.0 ? pow(n_dot_h, power) : 1.0) * strength);
+#endif
+    }
+  }
+  vec4 md = materialColour(DIFFUSE_SOURCE, material_diffuse);
+  vec4 ma = materialColour(AMBIENT_SOURCE, material_ambient);
+  vec4 ms = materialColour(SPECULAR_SOURCE, material_specular);
+  vec4 me = materialColour(EMISSIVE_SOURCE, material_emissive);
+  v_diffuse = clamp(vec4(me.rgb + ma.rgb * (ambient_light.rgb + ambient_sum) + md.rgb * diffuse_sum, md.a), 0.0,
+                    1.0);
+  v_specular = clamp(vec4(ms.rgb * specular_sum, 1.0), 0.0, 1.0);
+#else
+  v_diffuse = in_diffuse;  // a format without colours reads the attribute's constant white
+  v_specular = in_specular;
+#endif
+#endif
+}
+)";
+
+const char* const kGlFragmentShaderSource = R"(
+in vec4 v_diffuse;
+in vec4 v_specular;
+in vec2 v_uv0;
+in vec2 v_uv1;
+uniform sampler2D stage_texture0;
+uniform sampler2D stage_texture1;
+out vec4 frag_colour;
+
+vec4 argument(int code, vec4 current, vec4 texel) {
+  int source = code & 15;
+  vec4 value = source == 0 ? v_diffuse
+             : source == 1 ? current
+             : source == 2 ? texel
+             : source == 3 ? texture_factor
+             : v_specular;
+  if ((code & 32) != 0) value = value.aaaa;         // alpha replicate
+  if ((code & 16) != 0) value = vec4(1.0) - value;  // complement
+  return value;
+}
+
+vec4 operation(int op, vec4 a1, vec4 a2, vec4 current, vec4 texel) {
+  if (op == 2) return a1;
+  if (op == 3) return a2;
+  if (op == 4) return a1 * a2;
+  if (op == 5) return 2.0 * a1 * a2;
+  if (op == 6) return 4.0 * a1 * a2;
+  if (op == 7) return a1 + a2;
+  if (op == 8) return a1 + a2 - 0.5;
+  if (op == 9) return 2.0 * (a1 + a2 - 0.5);
+  if (op == 10) return a1 - a2;
+  if (op == 11) return a1 + a2 - a1 * a2;
+  if (op == 12) return mix(a2, a1, v_diffuse.a);
+  if (op == 13) return mix(a2, a1, texel.a);
+  if (op == 14) return mix(a2, a1, texture_factor.a);
+  if (op == 16) return mix(a2, a1, current.a);
+  return current;
+}
+
+// Colour and alpha each from their own operation; an alpha operation of DISABLE keeps the alpha so far.
+vec4 stage(int cop, int ca1, int ca2, int aop, int aa1, int aa2, vec4 current, vec4 texel) {
+  vec3 colour = operation(cop, argument(ca1, current, texel), argument(ca2, current, texel), current, texel).rgb;
+  float alpha = aop == 1 ? current.a
+                         : operation(aop, argument(aa1, current, texel), argument(aa2, current, texel), current,
+                                     texel).a;
+  return clamp(vec4(colour, alpha), 0.0, 1.0);
+}
+
+void main() {
+  vec4 current = v_diffuse;
+#if S0_COP != 1
+#if S0_TEX
+  vec4 texel0 = texture(stage_texture0, S0_UV);
+#else
+  vec4 texel0 = vec4(1.0);
+#endif
+  current = stage(S0_COP, S0_CA1, S0_CA2, S0_AOP, S0_AA1, S0_AA2, current, texel0);
+#if S1_COP != 1
+#if S1_TEX
+  vec4 texel1 = texture(stage_texture1, S1_UV);
+#else
+  vec4 texel1 = vec4(1.0);
+#endif
+  current = stage(S1_COP, S1_CA1, S1_CA2, S1_AOP, S1_AA1, S1_AA2, current, texel1);
+#endif
+#endif
+#if SPECULAR_ADD
+  current.rgb = min(current.rgb + v_specular.rgb, vec3(1.0));
+#endif
+  frag_colour = current;
+}
+)";

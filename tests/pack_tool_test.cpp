@@ -1,0 +1,173 @@
+// narvu-pack as its users run it: packs made by it read back the same through every command, an
+// appended pack mounts from the executable, and bad arguments or files end with exit code 1.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "storage/storage.h"
+#include "test_support.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const std::string kTool = std::string(NARVU_BUILD_DIR) + "/tools/narvu-pack";
+
+ChildResult tool(const std::vector<std::string>& arguments, const std::string& folder) {
+  std::vector<std::string> all = {kTool};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  return runChild(all, folder, {}, 60);
+}
+
+Bytes text(size_t size) {
+  std::string line = "frame 25 camera 2 light 1 mesh 40 faces 12000\n";
+  Bytes out;
+  for (size_t i = 0; out.size() < size; ++i) {
+    std::string l = line + std::to_string(i * 7919 % 1000) + "\n";
+    out.insert(out.end(), l.begin(), l.end());
+  }
+  out.resize(size);
+  return out;
+}
+
+Bytes noise(size_t size) {
+  std::mt19937 random(5);
+  Bytes out(size);
+  for (auto& b : out) b = static_cast<unsigned char>(random());
+  return out;
+}
+
+TEST(PackTool, EveryMethodRoundTripsThroughCreateVerifyAndExtract) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/text.txt", text(30000));
+  writeFile(folder + "/zeros.bin", Bytes(20000, 0));
+  writeFile(folder + "/noise.bin", noise(20000));
+  writeFile(folder + "/big.bin", text(1 << 20));
+  writeFile(folder + "/empty", {});
+  for (std::string method : {"stored", "zlib", "lzss", "best"}) {
+    SCOPED_TRACE(method);
+    ChildResult made = tool({"create", "p.dat", "--method", method, "text.txt", "zeros.bin", "noise.bin",
+                             "Music.XM=big.bin", folder + "/empty"},
+                            folder);
+    ASSERT_EQ(made.exit_code, 0) << made.output;
+    ChildResult verified = tool({"verify", "p.dat"}, folder);
+    EXPECT_EQ(verified.exit_code, 0) << verified.output;
+    EXPECT_NE(verified.output.find("5 entries ok"), std::string::npos) << verified.output;
+
+    ChildResult listed = tool({"list", "p.dat"}, folder);
+    EXPECT_EQ(listed.exit_code, 0);
+    EXPECT_NE(listed.output.find("MUSIC.XM"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("5 entries"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find(std::to_string(30000 + 20000 + 20000 + (1 << 20)) + " bytes unpacked"),
+              std::string::npos)
+        << listed.output;
+
+    std::string out = folder + "/out-" + method;
+    mkdir(out.c_str(), 0755);
+    ChildResult extracted = tool({"extract", "p.dat", "-C", out}, folder);
+    ASSERT_EQ(extracted.exit_code, 0) << extracted.output;
+    EXPECT_EQ(readFile(out + "/TEXT.TXT"), text(30000));
+    EXPECT_EQ(readFile(out + "/ZEROS.BIN"), Bytes(20000, 0));
+    EXPECT_EQ(readFile(out + "/NOISE.BIN"), noise(20000));
+    EXPECT_EQ(readFile(out + "/MUSIC.XM"), text(1 << 20));
+    EXPECT_EQ(readFile(out + "/EMPTY"), Bytes{});
+  }
+  // Only the named entries come out, by any case.
+  std::string some = folder + "/some";
+  mkdir(some.c_str(), 0755);
+  ASSERT_EQ(tool({"extract", "p.dat", "noise.BIN", "-C", some}, folder).exit_code, 0);
+  EXPECT_EQ(readFile(some + "/NOISE.BIN"), noise(20000));
+  struct stat info;
+  EXPECT_NE(stat((some + "/TEXT.TXT").c_str(), &info), 0);
+}
+
+TEST(PackTool, AnAppendedPackMountsFromTheExecutable) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/music.xm", text(5000));
+  ASSERT_EQ(tool({"create", "content.dat", "music.xm"}, folder).exit_code, 0);
+  // The tool itself serves as the executable: afterwards it must still run and hold the pack.
+  ChildResult appended = tool({"append", kTool, "content.dat", "show"}, folder);
+  ASSERT_EQ(appended.exit_code, 0) << appended.output;
+  struct stat info;
+  ASSERT_EQ(stat((folder + "/show").c_str(), &info), 0);
+  EXPECT_TRUE(info.st_mode & S_IXUSR);
+  EXPECT_EQ(runChild({folder + "/show", "--help"}, folder).exit_code, 0);
+
+  packReset();
+  ASSERT_EQ(packMount((folder + "/show").c_str(), 0), 1);
+  struct stat tool_info;
+  ASSERT_EQ(stat(kTool.c_str(), &tool_info), 0);
+  EXPECT_EQ(pack_mounts->base_offset, uint32_t(tool_info.st_size));
+  uint8_t* bytes = packRead("MUSIC.XM");
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(Bytes(bytes, bytes + 5000), text(5000));
+  free(bytes);
+  packReset();
+}
+
+TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/a.txt", text(100));
+  writeFile(folder + "/junk", noise(100));
+  ASSERT_EQ(tool({"create", "p.dat", "a.txt"}, folder).exit_code, 0);
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* message;
+  } cases[] = {
+      {{}, "no command"},
+      {{"pack"}, "unknown command 'pack'"},
+      {{"create", "q.dat"}, "at least one input"},
+      {{"create", "q.dat", "missing.txt"}, "cannot read 'missing.txt'"},
+      {{"create", "q.dat", "--method", "rar", "a.txt"}, "unknown method 'rar'"},
+      {{"create", "q.dat", "--method"}, "--method needs a value"},
+      {{"create", "q.dat", "a.txt", "x/a.txt=a.txt", "A.TXT=a.txt"}, "two entries named"},
+      {{"create", "q.dat", "=a.txt"}, "empty entry name"},
+      {{"create", "no-such-folder/q.dat", "a.txt"}, "cannot create"},
+      {{"list"}, "list takes one pack file"},
+      {{"list", "junk"}, "'junk' is not a pack file"},
+      {{"verify", "missing.dat"}, "cannot read 'missing.dat'"},
+      {{"extract", "p.dat", "absent", "-C", "."}, "no entry 'absent'"},
+      {{"extract", "p.dat", "-C", "no-such-folder"}, "is not a folder"},
+      {{"append", "junk", "p.dat"}, "append takes EXE PACK OUT"},
+      {{"append", "junk", "junk", "out"}, "is not a pack file"},
+  };
+  for (const Case& c : cases) {
+    ChildResult r = tool(c.arguments, folder);
+    EXPECT_EQ(r.exit_code, 1) << c.message;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+  }
+  ChildResult help = tool({"--help"}, folder);
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.output.find("append EXE PACK OUT"), std::string::npos);
+}
+
+TEST(PackTool, VerifyNamesTheEntriesThatFailAndExtractStaysInItsFolder) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/a.txt", text(1000));
+  writeFile(folder + "/b.txt", text(2000));
+  ASSERT_EQ(tool({"create", "p.dat", "--method", "stored", "a.txt", "b.txt", "../escape=a.txt"}, folder).exit_code, 0);
+  // A flipped byte inside b.txt's stored bytes (the stored blocks follow the 28-byte header in order).
+  Bytes pack = readFile(folder + "/p.dat");
+  pack[28 + 1000 + 10] ^= 0x40;
+  writeFile(folder + "/p.dat", pack);
+  ChildResult r = tool({"verify", "p.dat"}, folder);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.output.find("FAILED B.TXT: Checksum failed"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("FAILED A.TXT"), std::string::npos) << r.output;
+
+  std::string inside = folder + "/inside";
+  mkdir(inside.c_str(), 0755);
+  ChildResult x = tool({"extract", "p.dat", "-C", inside}, folder);
+  EXPECT_EQ(x.exit_code, 1);
+  EXPECT_NE(x.output.find("'../ESCAPE' is not a plain file name"), std::string::npos) << x.output;
+  struct stat info;
+  EXPECT_NE(stat((folder + "/ESCAPE").c_str(), &info), 0);
+  EXPECT_EQ(readFile(inside + "/A.TXT"), text(1000));
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// The show as a user starts it: exit codes and messages of the start-up failures, the options of this
+// port, and a captured run checked frame by frame.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string kBareShow = std::string(NARVU_BUILD_DIR) + "/narvu-bare";
+const std::string kShow = std::string(NARVU_BUILD_DIR) + "/narvu";
+
+int occurrences(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
+  std::string folder = scratchFolder();
+  ChildResult run = runChild({kBareShow, "--capture", folder + "/frames", "--fps", "25"}, folder);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(folder + "/frames"));
+}
+
+TEST(ShowStartUp, WithoutADisplayAndWithoutCaptureTheShowNamesTheWayOut) {
+  std::string folder = scratchFolder();
+  ChildResult run = runChild({kBareShow}, folder, {"SDL_VIDEODRIVER=x11", "DISPLAY=", "WAYLAND_DISPLAY="});
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_NE(run.output.find("--capture"), std::string::npos) << run.output;
+}
+
+TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
+  std::string folder = scratchFolder();
+  ChildResult help = runChild({kBareShow, "--help"}, folder);
+  EXPECT_EQ(help.exit_code, 0);
+  for (const char* option : {"nosound", "choosedrv", "--capture", "--fps", "--windowed", "--size"})
+    EXPECT_NE(help.output.find(option), std::string::npos) << option;
+  ChildResult missing = runChild({kBareShow, "--capture"}, folder);
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.output.find("--capture needs a value"), std::string::npos) << missing.output;
+  ChildResult bad_size = runChild({kBareShow, "--size", "big"}, folder);
+  EXPECT_EQ(bad_size.exit_code, 1);
+  EXPECT_NE(bad_size.output.find("--size"), std::string::npos) << bad_size.output;
+}
+
+TEST(ShowOptions, VideoCaptureWithoutFfmpegFailsAtOnce) {
+  std::string folder = scratchFolder();
+  ChildResult run = runChild({kShow, "--capture", folder + "/show.mp4"}, folder, {"PATH=/nonexistent"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.output.find("install ffmpeg"), std::string::npos) << run.output;
+}
+
+}  // namespace

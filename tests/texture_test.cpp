@@ -1,0 +1,309 @@
+// JPEG pictures from a pack into mipmapped textures: the pixel layout, what libjpeg refuses and what it
+// repairs, the box for a missing picture, and the contents of the mip levels.
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "jpeg_writer.h"
+#include "pack_writer.h"
+#include "platform/gl_backend.h"
+#include "shell/shell.h"
+#include "test_support.h"
+#include "texture/texture.h"
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>> message_boxes;  // caption, text
+
+// Red follows x, green follows y, blue is a one-texel checker that only a filter averages out.
+std::vector<uint8_t> testPattern(int width, int height, bool checker = true) {
+  std::vector<uint8_t> rgb;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      rgb.push_back(uint8_t(x * 255 / std::max(1, width - 1)));
+      rgb.push_back(uint8_t(y * 255 / std::max(1, height - 1)));
+      rgb.push_back(checker ? ((x + y) & 1 ? 220 : 20) : 90);
+    }
+  }
+  return rgb;
+}
+
+// Offset of the first marker `code` (0xC0: the frame header; 0xDA: the scan header).
+size_t findMarker(const std::vector<uint8_t>& jpeg, uint8_t code) {
+  for (size_t i = 2; i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == code) return i;
+  return 0;
+}
+
+// Largest difference between a 24-bit level and the picture under a tent filter one level texel wide
+// (one picture texel when enlarging), edges repeated: the textbook linear resampling.
+int levelError(const TextureSurface::Level& level, const Picture& picture) {
+  double scale[2] = {double(picture.width) / level.width, double(picture.height) / level.height};
+  int size[2] = {int(picture.width), int(picture.height)};
+  int worst = 0;
+  for (DWORD y = 0; y < level.height; ++y) {
+    for (DWORD x = 0; x < level.width; ++x) {
+      std::vector<std::pair<int, double>> taps[2];
+      double centre[2] = {(x + 0.5) * scale[0], (y + 0.5) * scale[1]};
+      for (int axis = 0; axis < 2; ++axis) {
+        double radius = std::max(1.0, scale[axis]);
+        for (int i = int(centre[axis] - radius) - 1; i <= int(centre[axis] + radius) + 1; ++i) {
+          double weight = 1.0 - std::fabs(i + 0.5 - centre[axis]) / radius;
+          if (weight > 0) taps[axis].emplace_back(std::clamp(i, 0, size[axis] - 1), weight);
+        }
+      }
+      for (int c = 0; c < 3; ++c) {
+        double sum = 0, total = 0;
+        for (auto& [ty, wy] : taps[1]) {
+          for (auto& [tx, wx] : taps[0]) {
+            sum += wx * wy * picture.pixels[(size_t(ty) * picture.width + tx) * 4 + c];
+            total += wx * wy;
+          }
+        }
+        int got = level.bytes[(size_t(y) * level.width + x) * 3 + c];
+        worst = std::max(worst, int(std::lround(std::fabs(got - sum / total))));
+      }
+    }
+  }
+  return worst;
+}
+
+class TextureTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    device = new RecordingDevice;
+    message_boxes.clear();
+    setMessageBoxResponder([](const char* text, const char* caption, UINT) {
+      message_boxes.emplace_back(caption, text);
+      return IDOK;
+    });
+  }
+  void TearDown() override {
+    setMessageBoxResponder(nullptr);
+    device->Release();
+    device = nullptr;
+    packReset();
+    setMaxTextureSize(4096);
+  }
+  void mount(const std::vector<PackItem>& items) {
+    std::string path = scratchFolder() + "/pictures.dat", error;
+    ASSERT_TRUE(writePack(path, items, PackMethod::stored, &error)) << error;
+    ASSERT_EQ(packMount(path.c_str(), 0), 1);
+  }
+  // The picture, or none; libjpeg's warnings and errors land in `messages`.
+  Picture decode(const std::string& name, std::string* messages = nullptr) {
+    Picture picture = {};
+    testing::internal::CaptureStderr();
+    loadJpegPicture(name.c_str(), &picture);
+    std::string text = testing::internal::GetCapturedStderr();
+    if (messages) *messages = text;
+    if (picture.pixels) pictures.push_back(picture.pixels);
+    return picture;
+  }
+  ~TextureTest() override {
+    for (uint8_t* pixels : pictures) free(pixels);
+  }
+  std::vector<uint8_t*> pictures;
+};
+
+TEST_F(TextureTest, PicturesDecodeToBlueGreenRedZeroWhateverTheirKind) {
+  std::vector<uint8_t> flat;
+  for (int i = 0; i < 16 * 16; ++i) flat.insert(flat.end(), {0x10, 0x20, 0x30});
+  std::vector<uint8_t> smooth = testPattern(64, 48, false);
+  mount({{"flat.jpg", encodeJpeg(flat.data(), 16, 16, 100)},
+         {"baseline.jpg", encodeJpeg(smooth.data(), 64, 48, 95)},
+         {"progressive.jpg", encodeJpeg(smooth.data(), 64, 48, 95, true)},
+         {"grey.jpg", encodeJpeg(smooth.data(), 64, 48, 95, false, true)},
+         {"greyprogressive.jpg", encodeJpeg(smooth.data(), 64, 48, 95, true, true)}});
+
+  Picture picture = decode("FLAT.JPG");  // resource names ignore case
+  ASSERT_NE(picture.pixels, nullptr);
+  EXPECT_EQ(picture.bits_per_pixel, 32u);
+  EXPECT_EQ(picture.bytes_per_pixel, 4u);
+  EXPECT_EQ(picture.spare, 0u);
+  EXPECT_EQ(std::vector<uint8_t>(picture.pixels + 400, picture.pixels + 404), (std::vector<uint8_t>{0x30, 0x20, 0x10, 0}));
+
+  for (const char* name : {"baseline.jpg", "progressive.jpg", "grey.jpg", "greyprogressive.jpg"}) {
+    picture = decode(name);
+    ASSERT_NE(picture.pixels, nullptr) << name;
+    ASSERT_EQ(picture.width, 64u);
+    ASSERT_EQ(picture.height, 48u);
+    bool grey = std::strstr(name, "grey");
+    for (size_t i = 0; i < 64 * 48; ++i) {
+      const uint8_t* texel = picture.pixels + 4 * i;
+      ASSERT_EQ(texel[3], 0) << name << " " << i;
+      if (grey) {
+        ASSERT_TRUE(texel[0] == texel[1] && texel[1] == texel[2]) << name << " " << i;
+      } else {
+        ASSERT_NEAR(texel[2], smooth[3 * i], 6) << name << " " << i;
+        ASSERT_NEAR(texel[1], smooth[3 * i + 1], 6) << name << " " << i;
+        ASSERT_NEAR(texel[0], smooth[3 * i + 2], 6) << name << " " << i;
+      }
+    }
+  }
+  EXPECT_TRUE(message_boxes.empty());
+}
+
+TEST_F(TextureTest, DamagedStreamsStillGiveTheWholePicture) {
+  std::vector<uint8_t> pattern = testPattern(96, 80);
+  std::vector<uint8_t> jpeg = encodeJpeg(pattern.data(), 96, 80, 90);
+  size_t scan = findMarker(jpeg, 0xDA);
+  ASSERT_GT(scan, 0u);
+  std::vector<uint8_t> truncated(jpeg.begin(), jpeg.begin() + long(scan + (jpeg.size() - scan) / 3));
+  std::vector<uint8_t> corrupt = jpeg;
+  for (size_t i = scan + 200; i < scan + 260; ++i) corrupt[i] = uint8_t(i * 37 % 251);  // never 0xFF
+  std::vector<uint8_t> progressive = encodeJpeg(pattern.data(), 96, 80, 90, true);
+  progressive.resize(progressive.size() / 2);
+  mount({{"whole.jpg", jpeg}, {"truncated.jpg", truncated}, {"corrupt.jpg", corrupt}, {"progressive.jpg", progressive}});
+
+  Picture whole = decode("whole.jpg");
+  std::string messages;
+  Picture picture = decode("truncated.jpg", &messages);
+  ASSERT_NE(picture.pixels, nullptr);
+  EXPECT_EQ(picture.width, 96u);
+  EXPECT_EQ(picture.height, 80u);
+  EXPECT_NE(messages.find("Premature end of JPEG file"), std::string::npos) << messages;
+  EXPECT_EQ(std::memcmp(picture.pixels, whole.pixels, 96 * 8 * 4), 0);  // the first band was all there
+
+  for (const char* name : {"corrupt.jpg", "progressive.jpg"}) {
+    picture = decode(name);
+    ASSERT_NE(picture.pixels, nullptr) << name;
+    EXPECT_EQ(picture.width * picture.height, 96u * 80u) << name;
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_NE(loadTexture("truncated.jpg", 1), nullptr);
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(message_boxes.empty());
+}
+
+TEST_F(TextureTest, RefusedPicturesGiveNoTextureAndNoBox) {
+  std::vector<uint8_t> pattern = testPattern(32, 32);
+  std::vector<uint8_t> baseline = encodeJpeg(pattern.data(), 32, 32, 90);
+  size_t sof = findMarker(baseline, 0xC0);  // FF C0, length, precision, height, width, components
+  ASSERT_GT(sof, 0u);
+  std::vector<uint8_t> twelve_bit = baseline, lossless = baseline, huge = baseline, no_components = baseline;
+  twelve_bit[sof + 1] = 0xC1;
+  twelve_bit[sof + 4] = 12;
+  lossless[sof + 1] = 0xC3;
+  for (size_t i = sof + 5; i < sof + 9; ++i) huge[i] = 0xFA;  // 64250 × 64250 in about 1 KB
+  no_components[sof + 9] = 0;
+  std::vector<uint8_t> cmyk(32 * 32 * 4, 0x40);
+
+  const std::vector<PackItem> refused = {
+      {"cmyk.jpg", encodeJpegCmyk(cmyk.data(), 32, 32, 90)},
+      {"ycck.jpg", encodeJpegCmyk(cmyk.data(), 32, 32, 90, true)},
+      {"twelve.jpg", twelve_bit},
+      {"lossless.jpg", lossless},
+      {"huge.jpg", huge},
+      {"nocomponents.jpg", no_components},
+      {"text.jpg", {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'}},
+      {"empty.jpg", {}},
+      {"headeronly.jpg", std::vector<uint8_t>(baseline.begin(), baseline.begin() + long(sof))},
+  };
+  std::vector<PackItem> items = refused;
+  items.push_back({"fine.jpg", baseline});
+  mount(items);
+  for (const PackItem& item : refused) {
+    std::string messages;
+    EXPECT_EQ(decode(item.name, &messages).pixels, nullptr) << item.name;
+    EXPECT_FALSE(messages.empty()) << item.name;  // libjpeg's own words
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(loadTexture(item.name.c_str(), 1), nullptr) << item.name;
+    testing::internal::GetCapturedStderr();
+    if (item.name == "huge.jpg") {
+      EXPECT_NE(messages.find("Maximum supported image dimension is 4096"), std::string::npos) << messages;
+    }
+  }
+  EXPECT_TRUE(message_boxes.empty());
+
+  // The limit is the device's: a smaller one refuses what a larger one took.
+  EXPECT_NE(decode("fine.jpg").pixels, nullptr);
+  setMaxTextureSize(16);
+  EXPECT_EQ(decode("fine.jpg").pixels, nullptr);
+}
+
+TEST_F(TextureTest, MissingPictureShowsTheBoxOncePerRequest) {
+  mount({{"present.jpg", encodeJpeg(testPattern(8, 8).data(), 8, 8, 90)}});
+  EXPECT_EQ(loadTexture("absent.jpg", 1), nullptr);
+  EXPECT_EQ(loadTexture("absent.jpg", 0), nullptr);
+  EXPECT_NE(loadTexture("present.jpg", 1), nullptr);
+  ASSERT_EQ(message_boxes.size(), 2u);
+  EXPECT_EQ(message_boxes[1], std::make_pair(std::string("Picture not found:"), std::string("absent.jpg")));
+}
+
+TEST_F(TextureTest, EveryLevelIsTheWholePictureLinearlyResampled) {
+  std::vector<uint8_t> pattern = testPattern(100, 50);
+  mount({{"odd.jpg", encodeJpeg(pattern.data(), 100, 50, 95)}, {"small.jpg", encodeJpeg(pattern.data(), 4, 2, 95)}});
+  Picture picture = decode("odd.jpg");
+  ASSERT_NE(picture.pixels, nullptr);
+
+  TextureSurface* surface = dynamic_cast<TextureSurface*>(loadTexture("odd.jpg", 1));
+  ASSERT_NE(surface, nullptr);
+  EXPECT_EQ(surface->format, D3DX_SF_R8G8B8);
+  EXPECT_EQ(surface->width * 1000 + surface->height, 100050u);
+  // 100 × 50, 50 × 25, 25 × 12, 12 × 6, 6 × 3, 3 × 1, 1 × 1: the eighth fill went to the last level again.
+  ASSERT_EQ(surface->levels.size(), 7u);
+  EXPECT_EQ(surface->levels[2].width * 1000 + surface->levels[2].height, 25012u);
+  EXPECT_EQ(surface->generation, 8u);
+  EXPECT_EQ(levelError(surface->levels[0], picture), 0);
+  EXPECT_LE(levelError(surface->levels[1], picture), 2);
+  EXPECT_LE(levelError(surface->levels[4], picture), 2);
+  EXPECT_LE(levelError(surface->levels[6], picture), 2);
+  EXPECT_TRUE(static_cast<RecordingDevice*>(device)->calls.empty());  // nothing drawn, nothing set
+
+  // 16-bit: the nearest 5-6-5 colour of each texel.
+  Picture small = decode("small.jpg");
+  surface = dynamic_cast<TextureSurface*>(loadTexture("small.jpg", 0));
+  ASSERT_NE(surface, nullptr);
+  EXPECT_EQ(surface->format, D3DX_SF_R5G6B5);
+  ASSERT_EQ(surface->levels.size(), 3u);
+  for (size_t i = 0; i < 8; ++i) {
+    const uint8_t* bgr = small.pixels + 4 * i;
+    uint32_t word = surface->levels[0].bytes[2 * i] | surface->levels[0].bytes[2 * i + 1] << 8;
+    EXPECT_NEAR(((word >> 11) & 31) * 255.0 / 31, bgr[2], 4.2) << i;
+    EXPECT_NEAR(((word >> 5) & 63) * 255.0 / 63, bgr[1], 2.1) << i;
+    EXPECT_NEAR((word & 31) * 255.0 / 31, bgr[0], 4.2) << i;
+  }
+}
+
+TEST_F(TextureTest, CreationTakesWhatTheDeviceAccepts) {
+  setMaxTextureSize(64);
+  DWORD flags = 0, width = 300, height = 20, levels = 0;
+  D3DX_SURFACEFORMAT format = D3DX_SF_X8R8G8B8;
+  IDirectDrawSurface7* texture = nullptr;
+  ASSERT_EQ(D3DXCreateTexture(device, &flags, &width, &height, &format, nullptr, &texture, &levels), S_OK);
+  EXPECT_EQ(width * 1000 + height, 64020u);
+  EXPECT_EQ(format, D3DX_SF_R8G8B8);
+  EXPECT_EQ(levels, 7u);  // 64 × 20 down to 1 × 1
+  TextureSurface* surface = static_cast<TextureSurface*>(texture);
+  std::vector<uint8_t> white(8 * 8 * 4, 0xFF);
+  const int rect[4] = {0, 0, 8, 8}, empty_rect[4] = {0, 0, 0, 8};
+  EXPECT_EQ(D3DXLoadTextureFromMemory(device, texture, 40, white.data(), nullptr, D3DX_SF_X8R8G8B8, 0, rect,
+                                      D3DX_FT_LINEAR), S_OK);
+  EXPECT_EQ(surface->levels.back().bytes, std::vector<uint8_t>(3, 0xFF));
+  EXPECT_TRUE(FAILED(D3DXLoadTextureFromMemory(device, texture, 0, white.data(), nullptr, D3DX_SF_X8R8G8B8, 0,
+                                               empty_rect, D3DX_FT_LINEAR)));
+  EXPECT_EQ(surface->generation, 1u);
+  texture->Release();
+}
+
+TEST(TextureCache, NamesHashAndMatchExactly) {
+  EXPECT_EQ(textureNameHash("abc"), 0xC40002u);
+  EXPECT_EQ(textureNameHash("\xff"), 0xFFFFFFFFu);  // bytes from 0x80 up count as negative
+  EXPECT_EQ(textureCacheFind("abc"), nullptr);
+
+  TextureSurface surface_storage;
+  char name[] = "Skybox0000.jpg";
+  TextureCacheEntry entry = {nullptr, name, textureNameHash(name), 1, &surface_storage};
+  texture_cache = &entry;
+  EXPECT_EQ(textureCacheFind("Skybox0000.jpg"), &surface_storage);
+  EXPECT_EQ(textureCacheFind("SKYBOX0000.JPG"), nullptr);
+  EXPECT_EQ(entry.reference_count, 2u);
+  texture_cache = nullptr;
+}
+
+}  // namespace
