@@ -86,9 +86,9 @@ ContentObject makeMotes() {
 }
 
 ContentObject makeHalo() {
-  ContentObject o{kHalo, "halo", {0, -60, 4}, {0, 0, 0, 1}, {}, {}};
+  ContentObject o{kHalo, "halo", {0, -150, 20}, {0, 0, 0, 1}, {}, {}};
   beginGroup(&o, kHaloMaterial);
-  const float r = 95;
+  const float r = 150;
   addQuad(&o, Vec3{-r, 0, -r}, Vec3{r, 0, -r}, Vec3{r, 0, r}, Vec3{-r, 0, r}, 1, 1);
   return o;
 }
@@ -165,9 +165,9 @@ ContentScene buildCreditsScene() {
   ContentMaterial m = makeMaterial(kFloorMaterial, kTiles, 0, kEnvironment, {0.55f, 0.55f, 0.65f});
   m.environment_blend = 0.35f;
   s.materials.push_back(m);
-  m = makeMaterial(kTitleMaterial, kMetal, 0, kEnvironment, {1.0f, 0.85f, 0.6f});
-  m.environment_blend = 0.45f;
-  m.emissive = 0.25f;
+  m = makeMaterial(kTitleMaterial, 0, 0, kEnvironment, {1.0f, 0.7f, 0.3f});
+  m.environment_blend = 0.3f;
+  m.emissive = 0.2f;
   s.materials.push_back(m);
   m = makeMaterial(kCodeMaterial, kCrystal, kDetail, 0, {0.5f, 1.0f, 0.7f});
   m.detail_blend = 0.5f;
@@ -189,9 +189,9 @@ ContentScene buildCreditsScene() {
   m.blend_mode = 1;
   m.two_sided = 1;
   s.materials.push_back(m);
-  m = makeMaterial(kHaloMaterial, kGlow, 0, 0, {0.5f, 0.35f, 0.8f});
-  m.emissive = 0.5f;
-  m.opacity = 0.6f;
+  m = makeMaterial(kHaloMaterial, kGlow, 0, 0, {0.4f, 0.3f, 0.7f});
+  m.emissive = 0.25f;
+  m.opacity = 0.5f;
   m.blend_mode = 1;
   m.two_sided = 1;
   s.materials.push_back(m);
@@ -227,8 +227,8 @@ ContentScene buildCreditsScene() {
     return ContentKey{{30 * std::sin(f * 0.02f), 0, 4 * std::cos(f * 0.03f)}, {0, 0, 0, 1}};
   }));
   s.controllers.push_back(makeController(kCamera, kFrames, [](int f) {
-    Vec3 eye{45 * std::sin(f * 0.0062f), 118 + 10 * std::sin(f * 0.011f), 12 + 10 * std::sin(f * 0.0085f)};
-    Vec3 target{6 * std::sin(f * 0.009f), 0, 2};
+    Vec3 eye{45 * std::sin(f * 0.0062f), 118 + 10 * std::sin(f * 0.011f), 6 + 7 * std::sin(f * 0.0085f)};
+    Vec3 target{6 * std::sin(f * 0.009f), 0, 4};
     return ContentKey{eye, cameraLookAt(eye, target, 0.05f * std::sin(f * 0.013f))};
   }));
   s.controllers.push_back(makeController(kSweep, kFrames, [](int f) {

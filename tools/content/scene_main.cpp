@@ -176,7 +176,7 @@ ContentObject makeCrystals() {
     float a = k * 2 * kPi / 28 + randomRange(&random, -0.05f, 0.05f);
     float r = randomRange(&random, 62, 76);
     addOctahedron(&o, Vec3{r * std::cos(a), r * std::sin(a), randomRange(&random, 18, 62)},
-                  randomRange(&random, 1.5f, 3.2f), randomRange(&random, 4, 8));
+                  randomRange(&random, 1.1f, 2.2f), randomRange(&random, 3, 5.5f));
   }
   return o;
 }
