@@ -34,12 +34,17 @@ std::vector<unsigned char> generate(const std::string& folder) {
   return result.exit_code == 0 ? readFile(folder + "/narvu.dat") : std::vector<unsigned char>();
 }
 
-// One generation shared by the tests of this program.
+// The pack the build made (what the show ships), else one generation shared by this program's tests.
 const std::string& packPath() {
   static std::string path;
   if (path.empty()) {
-    std::string folder = scratchFolder();
-    if (!generate(folder).empty()) path = folder + "/narvu.dat";
+    std::string built = std::string(NARVU_BUILD_DIR) + "/narvu.dat";
+    if (!readFile(built).empty()) {
+      path = built;
+    } else {
+      std::string folder = scratchFolder();
+      if (!generate(folder).empty()) path = folder + "/narvu.dat";
+    }
   }
   return path;
 }
