@@ -32,8 +32,9 @@ std::vector<uint8_t> moduleBytes(const Tune& tune) {
     sample.frames = source.sample;
     sample.sixteen_bit = true;
     sample.volume = static_cast<uint8_t>(source.volume);
-    // The samples are made at 16726 Hz: C-5 plays them at their own rate.
-    sample.relative_note = 12;
+    // The samples are made at 16726 Hz, the rate at which C-5 plays a sample without a relative
+    // note: C-5 sounds them as made.
+    sample.relative_note = 0;
     if (source.loop_length > 0) {
       sample.loop_type = kXmForwardLoop;
       sample.loop_start = static_cast<uint32_t>(source.loop_start);

@@ -324,9 +324,9 @@ Vec3 skyColour(Vec3 d) {
   return c;
 }
 
-RgbImage makeSkyboxFace(int face) {
+Vec3 skyboxDirection(int face, int x, int y) {
   // Corner positions of each face (half edge 1) at texture corners (lo, lo), (hi, lo), (lo, hi),
-  // (hi, hi), as the skybox draws them.
+  // (hi, hi), as the skybox draws them; lo and hi are the centres of the edge texels.
   static const float kCorners[6][4][3] = {
       {{-1, 1, -1}, {-1, 1, 1}, {-1, -1, -1}, {-1, -1, 1}},  // x = -S
       {{1, -1, 1}, {1, -1, -1}, {-1, -1, 1}, {-1, -1, -1}},  // y = -S
@@ -335,20 +335,18 @@ RgbImage makeSkyboxFace(int face) {
       {{1, 1, -1}, {-1, 1, -1}, {1, -1, -1}, {-1, -1, -1}},  // z = -S
       {{-1, 1, 1}, {1, 1, 1}, {-1, -1, 1}, {1, -1, 1}},      // z = +S
   };
-  RgbImage image = blank(kSize, kSize);
   const float(*c)[3] = kCorners[face];
-  for (int y = 0; y < kSize; ++y) {
-    float t = static_cast<float>(y) / (kSize - 1);
-    for (int x = 0; x < kSize; ++x) {
-      float s = static_cast<float>(x) / (kSize - 1);
-      Vec3 d;
-      float w00 = (1 - s) * (1 - t), w10 = s * (1 - t), w01 = (1 - s) * t, w11 = s * t;
-      d.x = w00 * c[0][0] + w10 * c[1][0] + w01 * c[2][0] + w11 * c[3][0];
-      d.y = w00 * c[0][1] + w10 * c[1][1] + w01 * c[2][1] + w11 * c[3][1];
-      d.z = w00 * c[0][2] + w10 * c[1][2] + w01 * c[2][2] + w11 * c[3][2];
-      put(&image, x, y, skyColour(d));
-    }
-  }
+  float s = static_cast<float>(x) / (kSize - 1), t = static_cast<float>(y) / (kSize - 1);
+  float w00 = (1 - s) * (1 - t), w10 = s * (1 - t), w01 = (1 - s) * t, w11 = s * t;
+  return Vec3{w00 * c[0][0] + w10 * c[1][0] + w01 * c[2][0] + w11 * c[3][0],
+              w00 * c[0][1] + w10 * c[1][1] + w01 * c[2][1] + w11 * c[3][1],
+              w00 * c[0][2] + w10 * c[1][2] + w01 * c[2][2] + w11 * c[3][2]};
+}
+
+RgbImage makeSkyboxFace(int face) {
+  RgbImage image = blank(kSize, kSize);
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) put(&image, x, y, skyColour(skyboxDirection(face, x, y)));
   return image;
 }
 

@@ -10,5 +10,7 @@ RgbImage makeSceneTexture(const char* name);
 RgbImage makeSkyboxFace(int face);
 // The colour of the sky in the world direction (x, y, z), z up; components 0..1.
 Vec3 skyColour(Vec3 direction);
+// The direction (on the cube of half edge 1) that pixel (x, y) of skybox face 0..5 shows.
+Vec3 skyboxDirection(int face, int x, int y);
 RgbImage makeStartLogo();
 RgbImage makeEndLogo();

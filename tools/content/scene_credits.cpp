@@ -59,7 +59,7 @@ ContentObject makeFloor() {
 }
 
 ContentObject makeTorus(int32_t id, float radius, float thickness) {
-  ContentObject o{id, "ring", {0, -60, 10}, {0, 0, 0, 1}, {}, {}};
+  ContentObject o{id, "ring", {0, -115, 10}, {0, 0, 0, 1}, {}, {}};
   beginGroup(&o, kRingMaterial);
   addSurface(
       &o, 160, 14,
@@ -86,9 +86,9 @@ ContentObject makeMotes() {
 }
 
 ContentObject makeHalo() {
-  ContentObject o{kHalo, "halo", {0, -40, 4}, {0, 0, 0, 1}, {}, {}};
+  ContentObject o{kHalo, "halo", {0, -150, 20}, {0, 0, 0, 1}, {}, {}};
   beginGroup(&o, kHaloMaterial);
-  const float r = 95;
+  const float r = 150;
   addQuad(&o, Vec3{-r, 0, -r}, Vec3{r, 0, -r}, Vec3{r, 0, r}, Vec3{-r, 0, r}, 1, 1);
   return o;
 }
@@ -141,8 +141,8 @@ ContentScene buildCreditsScene() {
   s.ambient[2] = 0.24f;
 
   s.objects.push_back(makeFloor());
-  s.objects.push_back(makeWord(kTitleTop, kTitleMaterial, "VOMMIKAS TELJAKKO", 1.15f));
-  s.objects.push_back(makeWord(kTitleBottom, kTitleMaterial, "vUUr 2001", 1.7f));
+  s.objects.push_back(makeWord(kTitleTop, kTitleMaterial, "VOMMIKAS TELJAKKO", 1.3f));
+  s.objects.push_back(makeWord(kTitleBottom, kTitleMaterial, "vUUr 2001", 2.0f));
   s.objects.push_back(makeWord(kCode, kCodeMaterial, "code", 3.6f));
   s.objects.push_back(makeWord(kGraphics, kGraphicsMaterial, "graphics", 2.1f));
   s.objects.push_back(makeWord(kMusic, kMusicMaterial, "music", 3.1f));
@@ -158,16 +158,16 @@ ContentScene buildCreditsScene() {
 
   ContentLight sweep{kSweep, "sweep", 0, 0, {1.0f, 0.55f, 0.25f}, 18, 1, 200, 0, 0, {0, 40, 20}, {0, 0, 0, 1}};
   ContentLight spot{kSpot, "spot", kFocus, 1, {0.6f, 0.8f, 1.0f}, 1.4f, 0, 0, 14, 34, {0, 60, 90}, {0, 0, 0, 1}};
-  ContentLight fill{kFill, "fill", 0, 2, {0.45f, 0.4f, 0.65f}, 0.8f, 0, 0, 0, 0, {0, 0, 0}, {0, 0, 0, 1}};
+  ContentLight fill{kFill, "fill", 0, 2, {0.7f, 0.65f, 0.85f}, 1.1f, 0, 0, 0, 0, {0, 0, 0}, {0, 0, 0, 1}};
   ContentLight key{kKey, "key", kFocus, 0, {0.3f, 1.0f, 0.7f}, 9, 1, 160, 0, 0, {-60, 50, 10}, {0, 0, 0, 1}};
   s.lights = {sweep, spot, fill, key};
 
   ContentMaterial m = makeMaterial(kFloorMaterial, kTiles, 0, kEnvironment, {0.55f, 0.55f, 0.65f});
   m.environment_blend = 0.35f;
   s.materials.push_back(m);
-  m = makeMaterial(kTitleMaterial, kMetal, 0, kEnvironment, {1.0f, 0.85f, 0.6f});
-  m.environment_blend = 0.5f;
-  m.emissive = 0.08f;
+  m = makeMaterial(kTitleMaterial, 0, 0, kEnvironment, {1.0f, 0.7f, 0.3f});
+  m.environment_blend = 0.3f;
+  m.emissive = 0.2f;
   s.materials.push_back(m);
   m = makeMaterial(kCodeMaterial, kCrystal, kDetail, 0, {0.5f, 1.0f, 0.7f});
   m.detail_blend = 0.5f;
@@ -189,9 +189,10 @@ ContentScene buildCreditsScene() {
   m.blend_mode = 1;
   m.two_sided = 1;
   s.materials.push_back(m);
-  m = makeMaterial(kHaloMaterial, kGlow, 0, 0, {0.5f, 0.35f, 0.8f});
-  m.emissive = 0.6f;
-  m.opacity = 0.45f;
+  m = makeMaterial(kHaloMaterial, kGlow, 0, 0, {0.4f, 0.3f, 0.7f});
+  m.emissive = 0.25f;
+  m.opacity = 0.5f;
+  m.blend_mode = 1;
   m.two_sided = 1;
   s.materials.push_back(m);
   m = makeMaterial(kPillarMaterial, kStone, kDetail, 0, {0.6f, 0.6f, 0.7f});
@@ -201,10 +202,10 @@ ContentScene buildCreditsScene() {
   for (int k = 0; k < kSceneTextureCount; ++k) s.textures.push_back(ContentTexture{k + 1, kSceneTextureNames[k]});
 
   s.controllers.push_back(makeController(kTitleTop, kFrames, [](int f) {
-    return wordPose(f < 40 ? 40 : f, 0, 235, {0, 0, 9}, 1);
+    return wordPose(f < 40 ? 40 : f, 0, 235, {0, 0, 10}, 1);
   }));
   s.controllers.push_back(makeController(kTitleBottom, kFrames, [](int f) {
-    return wordPose(f < 40 ? 40 : f, 0, 245, {0, 0, -8}, -1);
+    return wordPose(f < 40 ? 40 : f, 0, 245, {0, 0, -9}, -1);
   }));
   s.controllers.push_back(makeController(kCode, kFrames, [](int f) { return wordPose(f, 255, 395, {0, 0, 0}, -1); }));
   s.controllers.push_back(
@@ -212,11 +213,11 @@ ContentScene buildCreditsScene() {
   s.controllers.push_back(
       makeController(kMusic, kFrames, [](int f) { return wordPose(f, 575, 10000, {0, 0, 0}, -1); }));
   s.controllers.push_back(makeController(kRingA, kFrames, [](int f) {
-    return ContentKey{{0, -60, 10}, quatMultiply(quatAxisAngle({1, 0, 0}, 1.2f + f * 0.004f),
+    return ContentKey{{0, -115, 10}, quatMultiply(quatAxisAngle({1, 0, 0}, 1.2f + f * 0.004f),
                                                   quatAxisAngle({0, 0, 1}, f * 0.01f))};
   }));
   s.controllers.push_back(makeController(kRingB, kFrames, [](int f) {
-    return ContentKey{{0, -60, 10}, quatMultiply(quatAxisAngle({0, 1, 0}, f * 0.007f),
+    return ContentKey{{0, -115, 10}, quatMultiply(quatAxisAngle({0, 1, 0}, f * 0.007f),
                                                   quatAxisAngle({1, 0, 0}, 1.5f))};
   }));
   s.controllers.push_back(makeController(kMotes, kFrames, [](int f) {
@@ -226,8 +227,8 @@ ContentScene buildCreditsScene() {
     return ContentKey{{30 * std::sin(f * 0.02f), 0, 4 * std::cos(f * 0.03f)}, {0, 0, 0, 1}};
   }));
   s.controllers.push_back(makeController(kCamera, kFrames, [](int f) {
-    Vec3 eye{55 * std::sin(f * 0.0062f), 128 + 12 * std::sin(f * 0.011f), 12 + 10 * std::sin(f * 0.0085f)};
-    Vec3 target{6 * std::sin(f * 0.009f), 0, 2};
+    Vec3 eye{45 * std::sin(f * 0.0062f), 118 + 10 * std::sin(f * 0.011f), 6 + 7 * std::sin(f * 0.0085f)};
+    Vec3 target{6 * std::sin(f * 0.009f), 0, 4};
     return ContentKey{eye, cameraLookAt(eye, target, 0.05f * std::sin(f * 0.013f))};
   }));
   s.controllers.push_back(makeController(kSweep, kFrames, [](int f) {

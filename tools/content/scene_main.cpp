@@ -26,6 +26,7 @@ enum {
 };
 
 const Vec3 kMonument{0, 0, 48};
+const float kTowerRadius = 150;
 
 float terrainHeight(float x, float y) {
   float r = std::sqrt(x * x + y * y);
@@ -84,7 +85,8 @@ ContentObject makeTowers() {
   beginGroup(&o, kStoneMaterial);
   for (int k = 0; k < 8; ++k) {
     float a = (k + 0.5f) * kPi / 4;
-    Vec3 base{110 * std::cos(a), 110 * std::sin(a), terrainHeight(110 * std::cos(a), 110 * std::sin(a)) - 3};
+    Vec3 base{kTowerRadius * std::cos(a), kTowerRadius * std::sin(a),
+               terrainHeight(kTowerRadius * std::cos(a), kTowerRadius * std::sin(a)) - 3};
     float height = 48 + 14 * (k % 3);
     addSurface(
         &o, 24, 8,
@@ -102,7 +104,8 @@ ContentObject makeTowers() {
   beginGroup(&o, kTrimMaterial);
   for (int k = 0; k < 8; ++k) {
     float a = (k + 0.5f) * kPi / 4;
-    Vec3 base{110 * std::cos(a), 110 * std::sin(a), terrainHeight(110 * std::cos(a), 110 * std::sin(a)) - 3};
+    Vec3 base{kTowerRadius * std::cos(a), kTowerRadius * std::sin(a),
+               terrainHeight(kTowerRadius * std::cos(a), kTowerRadius * std::sin(a)) - 3};
     float top = base.z + 48 + 14 * (k % 3);
     addBox(&o, Vec3{base.x, base.y, top + 1.5f}, Vec3{6.5f, 6.5f, 1.5f}, 4);
     addSurface(
@@ -171,9 +174,9 @@ ContentObject makeCrystals() {
   Random random{77};
   for (int k = 0; k < 28; ++k) {
     float a = k * 2 * kPi / 28 + randomRange(&random, -0.05f, 0.05f);
-    float r = randomRange(&random, 72, 92);
+    float r = randomRange(&random, 62, 76);
     addOctahedron(&o, Vec3{r * std::cos(a), r * std::sin(a), randomRange(&random, 18, 62)},
-                  randomRange(&random, 1.5f, 3.2f), randomRange(&random, 4, 8));
+                  randomRange(&random, 1.1f, 2.2f), randomRange(&random, 3, 5.5f));
   }
   return o;
 }
@@ -217,7 +220,8 @@ ContentObject makeBeams() {
   beginGroup(&o, kBeamMaterial);
   for (int k = 0; k < 8; ++k) {
     float a = (k + 0.5f) * kPi / 4;
-    Vec3 base{110 * std::cos(a), 110 * std::sin(a), terrainHeight(110 * std::cos(a), 110 * std::sin(a)) - 3};
+    Vec3 base{kTowerRadius * std::cos(a), kTowerRadius * std::sin(a),
+               terrainHeight(kTowerRadius * std::cos(a), kTowerRadius * std::sin(a)) - 3};
     addBeam(&o, add(base, Vec3{0, 0, 60.0f + 14 * (k % 3)}), 3, 260);
   }
   addBeam(&o, Vec3{0, 0, 0.8f}, 10, 420);
@@ -343,8 +347,8 @@ ContentScene buildMainScene() {
   // through the rings, away.
   std::vector<PathKey> eye = {
       {0, {-330, -310, 150}},  {130, {-255, -240, 128}}, {250, {-180, -170, 72}}, {330, {-135, -122, 26}},
-      {400, {-95, -80, 17}},   {450, {-72, -42, 24}},    {560, {-18, -86, 40}},   {670, {62, -62, 58}},
-      {780, {82, 22, 36}},     {890, {28, 76, 54}},      {1000, {-48, 42, 88}},   {1100, {-62, -30, 118}},
+      {400, {-100, -84, 17}},  {450, {-88, -52, 26}},    {560, {-24, -106, 42}},  {670, {78, -78, 60}},
+      {780, {104, 26, 38}},    {890, {36, 96, 56}},      {1000, {-62, 54, 94}},   {1100, {-66, -32, 120}},
       {1200, {60, -92, 140}},  {1350, {180, -160, 170}}, {1500, {270, -235, 205}}};
   std::vector<PathKey> look = {
       {0, {0, 0, 40}},       {130, {0, 0, 40}},     {250, {-60, -55, 20}}, {330, {-40, -40, 20}},
@@ -395,7 +399,7 @@ ContentScene buildMainScene() {
   }));
   s.controllers.push_back(makeController(kSpot, kFrames, [&](int f) {
     float a = f * 0.006f;
-    return ContentKey{Vec3{110 * std::cos(a), 110 * std::sin(a), 80}, {0, 0, 0, 1}};
+    return ContentKey{Vec3{kTowerRadius * std::cos(a), kTowerRadius * std::sin(a), 90}, {0, 0, 0, 1}};
   }));
   s.controllers.push_back(makeController(kGuideLight, kFrames, [&](int f) {
     Vec3 e = pathAt(eye, f + 20.0f);
