@@ -94,14 +94,15 @@ static void resamplePoint(const uint8_t* source, int source_width, int source_he
   }
 }
 
-// 32-bit texels (B, G, R, X) into the level's own format.
-static void storeLevel(const uint8_t* texels, size_t pitch, D3DX_SURFACEFORMAT format,
+// Texels of `step` bytes starting B, G, R (32-bit B, G, R, X or packed B, G, R) into the level's own
+// format.
+static void storeLevel(const uint8_t* texels, size_t pitch, size_t step, D3DX_SURFACEFORMAT format,
                        TextureSurface::Level* level) {
   uint8_t* out = level->bytes.data();
   for (DWORD y = 0; y < level->height; ++y) {
     const uint8_t* in = texels + pitch * y;
     if (format == D3DX_SF_R5G6B5) {
-      for (DWORD x = 0; x < level->width; ++x, in += 4, out += 2) {
+      for (DWORD x = 0; x < level->width; ++x, in += step, out += 2) {
         // Rounded, so that white stays white and a 16-bit level is the closest 5-6-5 colour.
         uint32_t blue = (in[0] * 31u + 127u) / 255u;
         uint32_t green = (in[1] * 63u + 127u) / 255u;
@@ -110,8 +111,11 @@ static void storeLevel(const uint8_t* texels, size_t pitch, D3DX_SURFACEFORMAT f
         out[0] = uint8_t(word);
         out[1] = uint8_t(word >> 8);
       }
+    } else if (step == 3) {
+      std::memcpy(out, in, size_t(level->width) * 3);
+      out += size_t(level->width) * 3;
     } else {
-      for (DWORD x = 0; x < level->width; ++x, in += 4, out += 3) {
+      for (DWORD x = 0; x < level->width; ++x, in += step, out += 3) {
         out[0] = in[0];
         out[1] = in[1];
         out[2] = in[2];
@@ -142,21 +146,28 @@ HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7*
 
   if (source_width == level_width && source_height == level_height) {
     // One source texel per level texel: every filter gives the source itself.
-    storeLevel(origin, pitch, surface->format, level);
-  } else {
+    storeLevel(origin, pitch, 4, surface->format, level);
+  } else if (filter == D3DX_FT_POINT) {
     std::vector<uint8_t> texels(size_t(level_width) * size_t(level_height) * 4);
-    if (filter == D3DX_FT_POINT) {
-      resamplePoint(origin, source_width, source_height, int(pitch), texels.data(), level_width, level_height);
-    } else {
-      // The tent filter: bilinear when enlarging, an area-weighted average when reducing, in the
-      // picture's own (non-linearised) values, as the fixed-function hardware filters them.
-      int done = stbir_resize_uint8_generic(origin, source_width, source_height, int(pitch), texels.data(),
-                                            level_width, level_height, level_width * 4, 4,
-                                            STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP,
-                                            STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr);
-      if (!done) return E_FAIL;
+    resamplePoint(origin, source_width, source_height, int(pitch), texels.data(), level_width, level_height);
+    storeLevel(texels.data(), size_t(level_width) * 4, 4, surface->format, level);
+  } else {
+    // The tent filter: bilinear when enlarging, an area-weighted average when reducing, in the
+    // picture's own (non-linearised) values, as the fixed-function hardware filters them. The unused
+    // fourth byte is dropped first: the resampler's time grows with the channels it filters.
+    std::vector<uint8_t> packed(size_t(source_width) * size_t(source_height) * 3);
+    for (int y = 0; y < source_height; ++y) {
+      const uint8_t* in = origin + size_t(y) * pitch;
+      uint8_t* out = packed.data() + size_t(y) * size_t(source_width) * 3;
+      for (int x = 0; x < source_width; ++x, in += 4, out += 3) std::memcpy(out, in, 3);
     }
-    storeLevel(texels.data(), size_t(level_width) * 4, surface->format, level);
+    std::vector<uint8_t> texels(size_t(level_width) * size_t(level_height) * 3);
+    int done = stbir_resize_uint8_generic(packed.data(), source_width, source_height, source_width * 3,
+                                          texels.data(), level_width, level_height, level_width * 3, 3,
+                                          STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_TRIANGLE,
+                                          STBIR_COLORSPACE_LINEAR, nullptr);
+    if (!done) return E_FAIL;
+    storeLevel(texels.data(), size_t(level_width) * 3, 3, surface->format, level);
   }
   ++surface->generation;
   return S_OK;
