@@ -39,11 +39,9 @@ int reportMessageBox(const char* text, const char* caption, UINT) {
   return IDOK;
 }
 
-const char* textureName(const SceneTexture* texture) {
+std::string textureName(const SceneTexture* texture) {
   if (!texture) return "-";
-  static std::string text;
-  text = std::string("\"") + texture->file_name + "\"" + (texture->texture ? "" : " (not loaded)");
-  return text.c_str();
+  return std::string("\"") + texture->file_name + "\"" + (texture->texture ? "" : " (not loaded)");
 }
 
 void describeScene(Scene* scene, const char* name) {
@@ -107,8 +105,8 @@ void describeScene(Scene* scene, const char* name) {
   for (int32_t i = 0; i < scene->material_count; ++i) {
     const SceneMaterial& material = scene->materials[i];
     std::printf("material %d id %d: base %s, detail %s, environment %s", i, material.id,
-                textureName(material.textures[1]), textureName(material.textures[2]),
-                textureName(material.textures[3]));
+                textureName(material.textures[1]).c_str(), textureName(material.textures[2]).c_str(),
+                textureName(material.textures[3]).c_str());
     if (material.opacity < 1.0f) {
       std::printf(", translucent (opacity %g, %s)", material.opacity,
                   material.blend_mode == 1 ? "additive" : "alpha blended");
