@@ -2,7 +2,8 @@
 // fraction of the time the module plays. Live playback needs far below 1; a capture renders the whole
 // song at once at its end.
 //
-// Usage: bench_music [FILE.xm] [benchmark options]. Without a file, a dense stand-in of the show's
+// Usage: bench_music [FILE.xm | PACK] [benchmark options]. A pack (narvu.dat, or the show itself) gives
+// its "music.xm", read through the show's own callbacks. Without a file, a dense stand-in of the show's
 // music is written: 8 channels, 14 patterns of 64 rows at speed 6 / 125 BPM (107.5 s), a note on every
 // channel every other row, with vibrato, volume slides and enveloped 16-bit looped samples.
 #include <benchmark/benchmark.h>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "shell/shell.h"
+#include "storage/storage.h"
 #include "xm_writer.h"
 
 static std::string module_path;
@@ -111,7 +114,10 @@ BENCHMARK(renderWholeModule)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (argc > 1) {
+  if (argc > 1 && packMount(argv[1], 0) && packExists("music.xm")) {
+    FSOUND_File_SetCallbacks(musicOpen, musicClose, musicRead, musicSeek, musicTell);
+    module_path = "music.xm";
+  } else if (argc > 1) {
     module_path = argv[1];
   } else {
     std::string error;

@@ -494,3 +494,22 @@ TEST_F(ShowMusic, MusicOnlyPrintsTheFactsAndPlaysToTheEnd) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("no pack found"), std::string::npos);
   ASSERT_EQ(chdir(previous), 0);
 }
+
+// "nosound" anywhere in the command line, even inside a word, keeps the library untouched: not even its
+// version is asked for. The run ends at the missing pack, before anything else is started.
+TEST_F(ShowMusic, NosoundTouchesNoSoundFunction) {
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+  ASSERT_EQ(chdir(scratchFolder().c_str()), 0);
+  packReset();
+  int calls_before = sound_library_calls;
+  char quiet[] = "choosedrv xnosoundx";
+  EXPECT_EQ(WinMain(nullptr, nullptr, quiet, SW_SHOW), 1);
+  EXPECT_EQ(sound_library_calls, calls_before);
+  char loud[] = "choosedrv";
+  EXPECT_EQ(WinMain(nullptr, nullptr, loud, SW_SHOW), 1);
+  EXPECT_EQ(sound_library_calls, calls_before + 1);  // the version check, before the pack
+  ASSERT_EQ(shown_boxes.size(), 2u);
+  EXPECT_EQ(shown_boxes[1].text, "Unable to mount data file storage!");
+  ASSERT_EQ(chdir(previous), 0);
+}
