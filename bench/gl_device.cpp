@@ -4,6 +4,8 @@
 //
 // Runs headless (SDL's offscreen driver) at 640 × 480 unless --size WxH is given. Usage:
 //   bench_gl_device [--frames N] [--size WxH]
+#include "platform/gl_device.h"
+
 #include <time.h>
 
 #include <chrono>
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include "platform/gl_backend.h"
-#include "platform/gl_device.h"
 #include "platform/platform.h"
 
 namespace {
@@ -196,8 +197,8 @@ void drawFrame(Scene& scene, int frame) {
       device->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
     }
     device->SetMaterial(&material);
-    device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, scene.objects, 0, DWORD(scene.grid.size()),
-                                   scene.indices.data(), DWORD(scene.indices.size()), 0);
+    device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, scene.objects, 0, DWORD(scene.grid.size()), scene.indices.data(),
+                                   DWORD(scene.indices.size()), 0);
     device->SetTexture(0, nullptr);
     if (translucent) {
       device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, FALSE);
@@ -282,8 +283,8 @@ int main(int argc, char** argv) {
   window_class.lpfnWndProc = quietProcedure;
   window_class.lpszClassName = "bench";
   RegisterClassExA(&window_class);
-  HWND window = CreateWindowExA(0, "bench", "bench", WS_VISIBLE, CW_USEDEFAULT, 0, 640, 480, nullptr, nullptr,
-                                nullptr, nullptr);
+  HWND window =
+      CreateWindowExA(0, "bench", "bench", WS_VISIBLE, CW_USEDEFAULT, 0, 640, 480, nullptr, nullptr, nullptr, nullptr);
   GlContextRequest request = {window, 24, 0, 32, 2, 640, 480, true};
   Scene scene = {};
   if (!window || FAILED(createGlContext(request, &scene.context))) {
@@ -306,17 +307,18 @@ int main(int argc, char** argv) {
   }
 
   makeGrid(&scene, cells);
-  std::printf("GL device, %d × %d, %d face groups of %zu triangles (+ skybox and fade quad), %d frames each\n",
-              width, height, kGroups, scene.indices.size() / 3, frames);
+  std::printf("GL device, %d × %d, %d face groups of %zu triangles (+ skybox and fade quad), %d frames each\n", width,
+              height, kGroups, scene.indices.size() / 3, frames);
   Figures shadowed = measure(scene, frames, true);
   Figures unshadowed = measure(scene, frames, false);
   std::printf("%-28s %10s %22s %22s\n", "", "frames/s", "CPU µs per draw call", "GL state calls/frame");
   std::printf("%-28s %10.1f %22.2f %22.1f\n", "state shadow on", shadowed.fps, shadowed.cpu_microseconds_per_draw,
               shadowed.state_calls_per_frame);
-  std::printf("%-28s %10.1f %22.2f %22.1f\n", "state shadow off", unshadowed.fps,
-              unshadowed.cpu_microseconds_per_draw, unshadowed.state_calls_per_frame);
-  std::printf("(CPU time: the main thread's time in the frame's device calls, divided by its %d draw calls; it\n"
-              " includes llvmpipe's vertex processing, which runs on that thread.)\n",
-              kGroups + 7);
+  std::printf("%-28s %10.1f %22.2f %22.1f\n", "state shadow off", unshadowed.fps, unshadowed.cpu_microseconds_per_draw,
+              unshadowed.state_calls_per_frame);
+  std::printf(
+      "(CPU time: the main thread's time in the frame's device calls, divided by its %d draw calls; it\n"
+      " includes llvmpipe's vertex processing, which runs on that thread.)\n",
+      kGroups + 7);
   return 0;
 }

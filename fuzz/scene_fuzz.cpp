@@ -2,6 +2,7 @@
 // loaded with its textures (none present: every picture is missing) and octrees. A loaded scene is
 // also culled once through every face group, so the octrees of whatever the reader accepts are
 // walked as well.
+// fuzz-link: narvu_fuzz_core narvu_fuzz_storage
 #include <cstdint>
 #include <cstdio>
 #include <string>

@@ -119,16 +119,20 @@ bool createTarget(const GlContextRequest& request, int width, int height, int sa
 
   DWORD depth_bits = request.depth_bits == 0 ? 24 : request.depth_bits;
   std::vector<GLenum> depth_formats;
-  if (depth_bits == 32) depth_formats = {GL_DEPTH_COMPONENT32, GL_DEPTH_COMPONENT24};
-  else if (depth_bits == 24) depth_formats = {GL_DEPTH_COMPONENT24};
-  else if (depth_bits == 16) depth_formats = {GL_DEPTH_COMPONENT16};
+  if (depth_bits == 32)
+    depth_formats = {GL_DEPTH_COMPONENT32, GL_DEPTH_COMPONENT24};
+  else if (depth_bits == 24)
+    depth_formats = {GL_DEPTH_COMPONENT24};
+  else if (depth_bits == 16)
+    depth_formats = {GL_DEPTH_COMPONENT16};
   bool have_depth = false;
   for (GLenum format : depth_formats) {
     if (target->depth) glDeleteRenderbuffers(1, &target->depth);
     target->depth = 0;
     if (!makeRenderbuffer(&target->depth, samples, format, width, height)) continue;
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target->depth);
-    if (framebufferComplete() && renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (format == GL_DEPTH_COMPONENT32 ? 32 : 16)) {
+    if (framebufferComplete() &&
+        renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (format == GL_DEPTH_COMPONENT32 ? 32 : 16)) {
       have_depth = true;
       break;
     }

@@ -9,6 +9,8 @@
 // Matrices, lights and material go in one uniform block, written anew into a ring of uniform space
 // whenever something in it changed and shared by every program, so a program switch costs no uploads.
 #define GL_GLEXT_PROTOTYPES 1
+#include "platform/gl_device.h"
+
 #include <GL/glcorearb.h>
 
 #include <algorithm>
@@ -18,18 +20,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/gl_device.h"
-
 namespace {
 
 enum VertexKind { kLitVertex = 0, kScreenVertex = 1, kColouredVertex = 2, kVertexKindCount = 3 };
 
 int vertexKind(DWORD fvf) {
   switch (fvf) {
-    case D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2: return kLitVertex;
-    case D3DFVF_TLVERTEX: return kScreenVertex;
-    case D3DFVF_LVERTEX: return kColouredVertex;
-    default: return -1;
+    case D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2:
+      return kLitVertex;
+    case D3DFVF_TLVERTEX:
+      return kScreenVertex;
+    case D3DFVF_LVERTEX:
+      return kColouredVertex;
+    default:
+      return -1;
   }
 }
 
@@ -54,7 +58,7 @@ struct StageKey {
 
 // Everything that changes shader code; compared as bytes.
 struct ProgramKey {
-  uint8_t vertex_kind, lighting, specular_lit, specular_add, light_count;
+  uint8_t vertex_kind, lighting, normalise, specular_lit, specular_add, light_count;
   uint8_t light_type[kMaxLights];
   uint8_t material_source[4];  // diffuse, ambient, specular, emissive
   StageKey stage[2];
@@ -179,52 +183,83 @@ void copyColour(const D3DCOLORVALUE& colour, float* out) {
 
 GLenum blendFactor(DWORD blend) {
   switch (blend) {
-    case D3DBLEND_ZERO: return GL_ZERO;
-    case D3DBLEND_ONE: return GL_ONE;
-    case D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
-    case D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
-    case D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
-    case D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
-    case D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
-    case D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
-    case D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
-    case D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
-    case 11: return GL_SRC_ALPHA_SATURATE;
-    default: return GL_ONE;
+    case D3DBLEND_ZERO:
+      return GL_ZERO;
+    case D3DBLEND_ONE:
+      return GL_ONE;
+    case D3DBLEND_SRCCOLOR:
+      return GL_SRC_COLOR;
+    case D3DBLEND_INVSRCCOLOR:
+      return GL_ONE_MINUS_SRC_COLOR;
+    case D3DBLEND_SRCALPHA:
+      return GL_SRC_ALPHA;
+    case D3DBLEND_INVSRCALPHA:
+      return GL_ONE_MINUS_SRC_ALPHA;
+    case D3DBLEND_DESTALPHA:
+      return GL_DST_ALPHA;
+    case D3DBLEND_INVDESTALPHA:
+      return GL_ONE_MINUS_DST_ALPHA;
+    case D3DBLEND_DESTCOLOR:
+      return GL_DST_COLOR;
+    case D3DBLEND_INVDESTCOLOR:
+      return GL_ONE_MINUS_DST_COLOR;
+    case 11:
+      return GL_SRC_ALPHA_SATURATE;
+    default:
+      return GL_ONE;
   }
 }
 
 GLenum compareFunction(DWORD function) {
   switch (function) {
-    case D3DCMP_NEVER: return GL_NEVER;
-    case D3DCMP_LESS: return GL_LESS;
-    case D3DCMP_EQUAL: return GL_EQUAL;
-    case D3DCMP_LESSEQUAL: return GL_LEQUAL;
-    case D3DCMP_GREATER: return GL_GREATER;
-    case D3DCMP_NOTEQUAL: return GL_NOTEQUAL;
-    case D3DCMP_GREATEREQUAL: return GL_GEQUAL;
-    default: return GL_ALWAYS;
+    case D3DCMP_NEVER:
+      return GL_NEVER;
+    case D3DCMP_LESS:
+      return GL_LESS;
+    case D3DCMP_EQUAL:
+      return GL_EQUAL;
+    case D3DCMP_LESSEQUAL:
+      return GL_LEQUAL;
+    case D3DCMP_GREATER:
+      return GL_GREATER;
+    case D3DCMP_NOTEQUAL:
+      return GL_NOTEQUAL;
+    case D3DCMP_GREATEREQUAL:
+      return GL_GEQUAL;
+    default:
+      return GL_ALWAYS;
   }
 }
 
 GLenum primitiveMode(D3DPRIMITIVETYPE type) {
   switch (type) {
-    case D3DPT_POINTLIST: return GL_POINTS;
-    case D3DPT_LINELIST: return GL_LINES;
-    case D3DPT_LINESTRIP: return GL_LINE_STRIP;
-    case D3DPT_TRIANGLELIST: return GL_TRIANGLES;
-    case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
-    case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
-    default: return GL_NONE;
+    case D3DPT_POINTLIST:
+      return GL_POINTS;
+    case D3DPT_LINELIST:
+      return GL_LINES;
+    case D3DPT_LINESTRIP:
+      return GL_LINE_STRIP;
+    case D3DPT_TRIANGLELIST:
+      return GL_TRIANGLES;
+    case D3DPT_TRIANGLESTRIP:
+      return GL_TRIANGLE_STRIP;
+    case D3DPT_TRIANGLEFAN:
+      return GL_TRIANGLE_FAN;
+    default:
+      return GL_NONE;
   }
 }
 
 GLint wrapMode(DWORD address) {
   switch (address) {
-    case D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
-    case D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
-    case 4: return GL_CLAMP_TO_BORDER;
-    default: return GL_REPEAT;
+    case D3DTADDRESS_MIRROR:
+      return GL_MIRRORED_REPEAT;
+    case D3DTADDRESS_CLAMP:
+      return GL_CLAMP_TO_EDGE;
+    case 4:
+      return GL_CLAMP_TO_BORDER;
+    default:
+      return GL_REPEAT;
   }
 }
 
@@ -246,10 +281,9 @@ class GlDevice : public ShadowDevice {
   bool create();
 
   HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE which, DWORD value) override;
-  HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertex_count,
-                        DWORD flags) override;
-  HRESULT DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* buffer, DWORD start_vertex,
-                          DWORD vertex_count, DWORD flags) override;
+  HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertex_count, DWORD flags) override;
+  HRESULT DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* buffer, DWORD start_vertex, DWORD vertex_count,
+                          DWORD flags) override;
   HRESULT DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* buffer, DWORD start_vertex,
                                  DWORD vertex_count, WORD* indices, DWORD index_count, DWORD flags) override;
 
@@ -423,11 +457,12 @@ void GlDevice::makeProgramKey(int kind, ProgramKey* key) {
   bool lit = kind != kScreenVertex && state.render[D3DRENDERSTATE_LIGHTING] != FALSE;
   key->lighting = lit;
   if (lit) {
+    key->normalise = state.render[D3DRENDERSTATE_NORMALIZENORMALS] != FALSE;
     for (DWORD i = 0; i < kMaxLights; ++i) {
       if (!state.light_enabled[i]) continue;
       DWORD type = state.light[i].dltType;
-      key->light_type[key->light_count++] = uint8_t(type == D3DLIGHT_SPOT || type == D3DLIGHT_DIRECTIONAL ? type
-                                                                                                          : D3DLIGHT_POINT);
+      key->light_type[key->light_count++] =
+          uint8_t(type == D3DLIGHT_SPOT || type == D3DLIGHT_DIRECTIONAL ? type : D3DLIGHT_POINT);
     }
     // Material colours may come from the vertex's own colours, when it has them.
     if (kind == kColouredVertex && state.render[D3DRENDERSTATE_COLORVERTEX]) {
@@ -473,14 +508,14 @@ void GlDevice::makeProgramKey(int kind, ProgramKey* key) {
     if (!usesArgument2(stage.colour_op)) stage.colour_arg2 = 0;
     if (stage.alpha_op == D3DTOP_DISABLE || !usesArgument1(stage.alpha_op)) stage.alpha_arg1 = 0;
     if (stage.alpha_op == D3DTOP_DISABLE || !usesArgument2(stage.alpha_op)) stage.alpha_arg2 = 0;
-    bool samples = opUsesTexture(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
-                   (stage.alpha_op != D3DTOP_DISABLE &&
-                    opUsesTexture(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
+    bool samples =
+        opUsesTexture(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
+        (stage.alpha_op != D3DTOP_DISABLE && opUsesTexture(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
     stage.texture = samples;
     stage.uv_set = samples && (values[D3DTSS_TEXCOORDINDEX] & 0xFFFF) != 0 ? 1 : 0;
-    uses_specular = uses_specular || opUsesSpecular(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
-                    (stage.alpha_op != D3DTOP_DISABLE &&
-                     opUsesSpecular(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
+    uses_specular =
+        uses_specular || opUsesSpecular(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
+        (stage.alpha_op != D3DTOP_DISABLE && opUsesSpecular(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
   }
   key->specular_add = state.render[D3DRENDERSTATE_SPECULARENABLE] != FALSE;
   key->specular_lit = lit && (key->specular_add || uses_specular);
@@ -512,6 +547,7 @@ GLuint GlDevice::buildProgram(const ProgramKey& key) {
   define("VERTEX_KIND", key.vertex_kind);
   define("LIGHTING", key.lighting);
   define("LIGHT_COUNT", key.light_count);
+  define("NORMALISE", key.normalise);
   std::string types = "#define LIGHT_TYPES ";
   for (DWORD i = 0; i < kMaxLights; ++i) types += std::to_string(key.light_type[i]) + ", ";
   prologue += types + "0\n";
@@ -637,7 +673,8 @@ void GlDevice::updateBlock(int kind, const ProgramKey& key) {
       copyColour(light.dcvSpecular, out.specular);
       copyColour(light.dcvAmbient, out.ambient);
       const D3DVECTOR& p = light.dvPosition;
-      for (int c = 0; c < 3; ++c) out.position_range[c] = p.x * view[c] + p.y * view[4 + c] + p.z * view[8 + c] + view[12 + c];
+      for (int c = 0; c < 3; ++c)
+        out.position_range[c] = p.x * view[c] + p.y * view[4 + c] + p.z * view[8 + c] + view[12 + c];
       out.position_range[3] = light.dvRange;
       const D3DVECTOR& d = light.dvDirection;
       float direction[3];
@@ -712,14 +749,15 @@ void GlDevice::uploadTexture(TextureSurface* texture) {
       format = GL_BGRA;
       texel_bytes = 4;
       break;
-    default: break;
+    default:
+      break;
   }
   GLint levels = 0;
   for (const TextureSurface::Level& level : texture->levels) {
     if (level.width == 0 || level.height == 0 || level.bytes.size() < size_t(level.width) * level.height * texel_bytes)
       break;
-    glTexImage2D(GL_TEXTURE_2D, levels, GLint(internal_format), GLsizei(level.width), GLsizei(level.height), 0,
-                 format, type, level.bytes.data());
+    glTexImage2D(GL_TEXTURE_2D, levels, GLint(internal_format), GLsizei(level.width), GLsizei(level.height), 0, format,
+                 type, level.bytes.data());
     ++levels;
     ++counters.texture_uploads;
   }
@@ -760,7 +798,8 @@ void GlDevice::setSampler(int stage, TextureSurface* texture) {
   float anisotropy = 1;
   if (min == D3DTFN_ANISOTROPIC) anisotropy = float(std::max<DWORD>(values[D3DTSS_MAXANISOTROPY], 1));
   // The user's setting forces anisotropic filtering on every filtered texture.
-  if (linear_min && platform_settings.anisotropy > 1) anisotropy = std::max(anisotropy, float(platform_settings.anisotropy));
+  if (linear_min && platform_settings.anisotropy > 1)
+    anisotropy = std::max(anisotropy, float(platform_settings.anisotropy));
   wanted.anisotropy = max_anisotropy >= 1 ? std::min(anisotropy, max_anisotropy) : 1;
 
   SamplerState& had = gl.sampler[stage];

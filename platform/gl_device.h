@@ -32,9 +32,9 @@ void setGlStateShadowing(IDirect3DDevice7* device, bool enabled);
 // Counters of what the device handed GL, for tests and benchmarks.
 struct GlDeviceCounters {
   uint64_t draws;
-  uint64_t state_calls;     // GL calls that set state (enables, blend, depth, program, textures, uniforms)
-  uint64_t program_builds;  // shader programs compiled and linked
-  uint64_t texture_uploads; // texture level uploads
+  uint64_t state_calls;      // GL calls that set state (enables, blend, depth, program, textures, uniforms)
+  uint64_t program_builds;   // shader programs compiled and linked
+  uint64_t texture_uploads;  // texture level uploads
 };
 GlDeviceCounters glDeviceCounters(IDirect3DDevice7* device);
 

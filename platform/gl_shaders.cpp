@@ -9,6 +9,7 @@
 //   VERTEX_KIND          0: x y z, normal, two coordinate pairs (0x212); 1: screen pixels with rhw,
 //                        diffuse, specular, one pair (0x1C4); 2: x y z, diffuse, specular, one pair (0x1E2)
 //   LIGHTING             1: light the vertex; 0: its own colours pass through
+//   NORMALISE            1: normalise the transformed normal (NORMALIZENORMALS)
 //   LIGHT_COUNT          enabled lights, packed in index order; LIGHT_TYPES their kinds (1 point, 2 spot,
 //                        3 directional), padded to nine entries
 //   SPECULAR_LIT         1: compute the lit specular colour
@@ -81,7 +82,12 @@ void main() {
                      clip.w);
 #if LIGHTING
   vec3 p = (world_view * vec4(in_position.xyz, 1.0)).xyz;
-  vec3 n = mat3(normal_matrix) * in_normal;  // not normalised: a scaling world matrix changes brightness
+  // Not normalised unless NORMALIZENORMALS asks (it is off by default): a scaling world matrix changes
+  // the brightness.
+  vec3 n = mat3(normal_matrix) * in_normal;
+#if NORMALISE
+  if (length(n) > 0.0) n = normalize(n);
+#endif
   vec3 to_eye = length(p) > 0.0 ? normalize(-p) : vec3(0.0);
   vec3 diffuse_sum = vec3(0.0);
   vec3 ambient_sum = vec3(0.0);

@@ -3,6 +3,8 @@
 //
 // Most probes draw one quad facing the camera with identity transforms, lit so that its four corners
 // get the same colour (lights on the axis through its centre), and read its centre pixel.
+#include "platform/gl_device.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "platform/gl_backend.h"
-#include "platform/gl_device.h"
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -52,8 +53,8 @@ HWND makeWindow(int width, int height) {
     window_class.lpszClassName = "gl device test";
     registered = RegisterClassExA(&window_class) != 0;
   }
-  return CreateWindowExA(0, "gl device test", "gl device test", WS_VISIBLE, CW_USEDEFAULT, 0, width, height,
-                         nullptr, nullptr, nullptr, nullptr);
+  return CreateWindowExA(0, "gl device test", "gl device test", WS_VISIBLE, CW_USEDEFAULT, 0, width, height, nullptr,
+                         nullptr, nullptr, nullptr);
 }
 
 ID3DXContext* makeContext(HWND window) {
@@ -274,7 +275,9 @@ TEST_F(GlDevice, SpotLightIsFullInsideItsConeFadesInThePenumbraAndIsDarkOutside)
     setLight(light);
     drawQuad();
     double cos_inner = std::cos(c.inner_half * kPi / 180), cos_outer = std::cos(c.outer_half * kPi / 180);
-    double spot = rho > cos_inner ? 1 : rho <= cos_outer ? 0 : std::pow((rho - cos_outer) / (cos_inner - cos_outer), c.falloff);
+    double spot = rho > cos_inner    ? 1
+                  : rho <= cos_outer ? 0
+                                     : std::pow((rho - cos_outer) / (cos_inner - cos_outer), c.falloff);
     double k = n_dot_l * spot;
     expectColour(centre(), k, k, k, "spot light");
   }
@@ -309,6 +312,9 @@ TEST_F(GlDevice, ScalingWorldMatrixChangesBrightnessBecauseNormalsAreNotNormalis
     double k = 0.4 / scale;
     expectColour(centre(), k, k, k, "scaled world");
   }
+  device->SetRenderState(D3DRENDERSTATE_NORMALIZENORMALS, TRUE);
+  drawQuad(2.0f, 1.0f);
+  expectColour(centre(), 0.4, 0.4, 0.4, "normalised normals");
 }
 
 TEST_F(GlDevice, ViewAndProjectionPlaceAndLightTheQuadAsRowVectors) {
@@ -380,8 +386,8 @@ TEST_F(GlDevice, BlendFactorAlphaMixesStageOneOverStageZeroByTheFactorsAlpha) {
     device->SetRenderState(D3DRENDERSTATE_TEXTUREFACTOR, factor);
     drawQuad();
     double f = (factor >> 24) / 255.0;
-    expectColour(centre(), (0 * f + 200 * (1 - f)) / 255, (100 * f + 40 * (1 - f)) / 255,
-                 (255 * f + 0 * (1 - f)) / 255, "blend factor alpha");
+    expectColour(centre(), (0 * f + 200 * (1 - f)) / 255, (100 * f + 40 * (1 - f)) / 255, (255 * f + 0 * (1 - f)) / 255,
+                 "blend factor alpha");
   }
   // Stage 1 without its texture passes stage 0's result through.
   device->SetTexture(1, nullptr);
@@ -486,9 +492,10 @@ TEST_F(GlDevice, DepthTestKeepsTheNearerSurfaceUnlessItWroteNoDepth) {
 TEST_F(GlDevice, CullingRemovesCounterClockwiseTrianglesByDefault) {
   device->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
   // Left: clockwise on screen; right: counter-clockwise.
-  ColouredVertex triangles[6] = {{-0.9f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0}, {-0.1f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},
-                                 {-0.5f, -0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0}, {0.1f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},
-                                 {0.5f, -0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},  {0.9f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0}};
+  ColouredVertex triangles[6] = {
+      {-0.9f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},  {-0.1f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},
+      {-0.5f, -0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0}, {0.1f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},
+      {0.5f, -0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0},  {0.9f, 0.5f, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0}};
   const int left_x = 160, right_x = 480, y = 200;
   struct Case {
     DWORD mode;

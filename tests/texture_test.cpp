@@ -104,10 +104,18 @@ class TextureTest : public testing::Test {
     if (picture.pixels) pictures.push_back(picture.pixels);
     return picture;
   }
+  // The texture, or none; released with the fixture.
+  IDirectDrawSurface7* load(const char* name, int true_colour) {
+    IDirectDrawSurface7* texture = loadTexture(name, true_colour);
+    if (texture) textures.push_back(texture);
+    return texture;
+  }
   ~TextureTest() override {
     for (uint8_t* pixels : pictures) free(pixels);
+    for (IDirectDrawSurface7* texture : textures) texture->Release();
   }
   std::vector<uint8_t*> pictures;
+  std::vector<IDirectDrawSurface7*> textures;
 };
 
 TEST_F(TextureTest, PicturesDecodeToBlueGreenRedZeroWhateverTheirKind) {
@@ -175,7 +183,7 @@ TEST_F(TextureTest, DamagedStreamsStillGiveTheWholePicture) {
     EXPECT_EQ(picture.width * picture.height, 96u * 80u) << name;
   }
   testing::internal::CaptureStderr();
-  EXPECT_NE(loadTexture("truncated.jpg", 1), nullptr);
+  EXPECT_NE(load("truncated.jpg", 1), nullptr);
   testing::internal::GetCapturedStderr();
   EXPECT_TRUE(message_boxes.empty());
 }
@@ -212,7 +220,7 @@ TEST_F(TextureTest, RefusedPicturesGiveNoTextureAndNoBox) {
     EXPECT_EQ(decode(item.name, &messages).pixels, nullptr) << item.name;
     EXPECT_FALSE(messages.empty()) << item.name;  // libjpeg's own words
     testing::internal::CaptureStderr();
-    EXPECT_EQ(loadTexture(item.name.c_str(), 1), nullptr) << item.name;
+    EXPECT_EQ(load(item.name.c_str(), 1), nullptr) << item.name;
     testing::internal::GetCapturedStderr();
     if (item.name == "huge.jpg") {
       EXPECT_NE(messages.find("Maximum supported image dimension is 4096"), std::string::npos) << messages;
@@ -228,9 +236,9 @@ TEST_F(TextureTest, RefusedPicturesGiveNoTextureAndNoBox) {
 
 TEST_F(TextureTest, MissingPictureShowsTheBoxOncePerRequest) {
   mount({{"present.jpg", encodeJpeg(testPattern(8, 8).data(), 8, 8, 90)}});
-  EXPECT_EQ(loadTexture("absent.jpg", 1), nullptr);
-  EXPECT_EQ(loadTexture("absent.jpg", 0), nullptr);
-  EXPECT_NE(loadTexture("present.jpg", 1), nullptr);
+  EXPECT_EQ(load("absent.jpg", 1), nullptr);
+  EXPECT_EQ(load("absent.jpg", 0), nullptr);
+  EXPECT_NE(load("present.jpg", 1), nullptr);
   ASSERT_EQ(message_boxes.size(), 2u);
   EXPECT_EQ(message_boxes[1], std::make_pair(std::string("Picture not found:"), std::string("absent.jpg")));
 }
@@ -241,7 +249,7 @@ TEST_F(TextureTest, EveryLevelIsTheWholePictureLinearlyResampled) {
   Picture picture = decode("odd.jpg");
   ASSERT_NE(picture.pixels, nullptr);
 
-  TextureSurface* surface = dynamic_cast<TextureSurface*>(loadTexture("odd.jpg", 1));
+  TextureSurface* surface = dynamic_cast<TextureSurface*>(load("odd.jpg", 1));
   ASSERT_NE(surface, nullptr);
   EXPECT_EQ(surface->format, D3DX_SF_R8G8B8);
   EXPECT_EQ(surface->width * 1000 + surface->height, 100050u);
@@ -257,7 +265,7 @@ TEST_F(TextureTest, EveryLevelIsTheWholePictureLinearlyResampled) {
 
   // 16-bit: the nearest 5-6-5 colour of each texel.
   Picture small = decode("small.jpg");
-  surface = dynamic_cast<TextureSurface*>(loadTexture("small.jpg", 0));
+  surface = dynamic_cast<TextureSurface*>(load("small.jpg", 0));
   ASSERT_NE(surface, nullptr);
   EXPECT_EQ(surface->format, D3DX_SF_R5G6B5);
   ASSERT_EQ(surface->levels.size(), 3u);

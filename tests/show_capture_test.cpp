@@ -1,0 +1,87 @@
+// The whole show captured off-screen at two frames a second: every presented frame is written, the
+// music covers the timeline and its tail to the sample, and the pictures are pictures.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string kShow = std::string(NARVU_BUILD_DIR) + "/narvu";
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+};
+
+Image readPng(const std::string& path) {
+  Image image;
+  png_image png = {};
+  png.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
+  png.format = PNG_FORMAT_RGB;
+  image.width = int(png.width);
+  image.height = int(png.height);
+  image.rgb.resize(PNG_IMAGE_SIZE(png));
+  if (!png_image_finish_read(&png, nullptr, image.rgb.data(), 0, nullptr)) image.rgb.clear();
+  return image;
+}
+
+double meanLevel(const Image& image) {
+  double sum = 0;
+  for (unsigned char c : image.rgb) sum += c;
+  return image.rgb.empty() ? 0 : sum / double(image.rgb.size());
+}
+
+double meanDifference(const Image& a, const Image& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size() && i < b.rgb.size(); ++i) sum += std::abs(int(a.rgb[i]) - int(b.rgb[i]));
+  return a.rgb.empty() ? 0 : sum / double(a.rgb.size());
+}
+
+uint32_t wavFrames(const std::string& path) {
+  std::vector<unsigned char> bytes = readFile(path);
+  if (bytes.size() < 44) return 0;
+  uint32_t data_bytes = uint32_t(bytes[40]) | uint32_t(bytes[41]) << 8 | uint32_t(bytes[42]) << 16 |
+                        uint32_t(bytes[43]) << 24;
+  return data_bytes / 4;  // 16-bit stereo
+}
+
+std::string frameName(const std::string& folder, int index) {
+  char name[64];
+  std::snprintf(name, sizeof(name), "/frames/frame_%06d.png", index);
+  return folder + name;
+}
+
+// One capture of the whole show (a minute or more of work) serves every check.
+TEST(ShowCapture, WholeShowAtTwoFramesASecond) {
+  std::string folder = scratchFolder();
+  ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "2"}, folder, {}, 900);
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+
+  // Passes at 0, 0.5, ... 107.5 s: the pass that reaches 107.5 s is still presented.
+  int frames = 0;
+  while (std::filesystem::exists(frameName(folder, frames))) ++frames;
+  EXPECT_EQ(frames, 216);
+  // The tail draws four more half-second frames without presenting: 110 s of music in all.
+  EXPECT_EQ(wavFrames(folder + "/frames/audio.wav"), 110u * 44100u);
+
+  for (int index : {0, 30, 90, 125, 150, 190, 213}) {
+    Image image = readPng(frameName(folder, index));
+    ASSERT_EQ(image.width, 640) << index;
+    ASSERT_EQ(image.height, 480) << index;
+    EXPECT_GT(meanLevel(image), 20.0) << "frame " << index << " is nearly black";
+  }
+  EXPECT_GT(meanDifference(readPng(frameName(folder, 30)), readPng(frameName(folder, 31))), 2.0);
+  EXPECT_GT(meanDifference(readPng(frameName(folder, 90)), readPng(frameName(folder, 150))), 10.0);
+}
+
+}  // namespace
