@@ -3,6 +3,8 @@
 // drawing mode and both blends, the tune lasts as long as the show, and two runs give the same bytes.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <set>
 #include <string>
@@ -219,6 +221,107 @@ TEST(ContentGenerator, RefusesAFaultyTuneWithItsLine) {
   ChildResult result = runChild({generator(), folder + "/out.dat", folder + "/bad.txt"}, folder);
   EXPECT_EQ(1, result.exit_code);
   EXPECT_NE(std::string::npos, result.output.find("line 2")) << result.output;
+}
+
+// Back faces are culled: a face whose corners turn the wrong way round disappears, so every face of a
+// one-sided group must wind towards the side its normals point to.
+TEST_F(Content, OneSidedFacesWindTowardsTheirNormals) {
+  for (const char* scene_name : {"mv.vyl", "credanim.vyl"}) {
+    Scene* scene = loadScene(scene_name, 50);
+    ASSERT_NE(nullptr, scene) << scene_load_error;
+    for (int o = 0; o < scene->object_count; ++o) {
+      const SceneObject& object = scene->objects[o];
+      int checked = 0, wrong = 0;
+      for (int g = 0; g < object.face_group_count; ++g) {
+        const FaceGroup& group = object.face_groups[g];
+        if (!group.material || group.material->two_sided) continue;
+        for (int f = 0; f < group.face_count; ++f) {
+          const MeshVertex& a = object.vertices[group.faces[f].a];
+          const MeshVertex& b = object.vertices[group.faces[f].b];
+          const MeshVertex& c = object.vertices[group.faces[f].c];
+          Vec3 winding = cross(Vec3{b.x - a.x, b.y - a.y, b.z - a.z}, Vec3{c.x - a.x, c.y - a.y, c.z - a.z});
+          if (length(winding) < 1e-6f) continue;
+          Vec3 normal{a.nx + b.nx + c.nx, a.ny + b.ny + c.ny, a.nz + b.nz + c.nz};
+          ++checked;
+          if (dot(winding, normal) <= 0) ++wrong;
+        }
+      }
+      EXPECT_LE(wrong, checked / 200) << scene_name << " " << object.name << ": " << wrong << " of " << checked;
+      // Solids (everything but the ground sheets) enclose their volume: wound inside out, the
+      // signed volume about their centre turns negative and the camera sees their inner walls.
+      std::string name = object.name;
+      if (checked == 0 || name == "valley" || name == "plaza" || name == "floor") continue;
+      Vec3 centre{0, 0, 0};
+      for (int v = 0; v < object.vertex_count; ++v) {
+        centre = add(centre, Vec3{object.vertices[v].x, object.vertices[v].y, object.vertices[v].z});
+      }
+      centre = scale(centre, 1.0f / object.vertex_count);
+      double volume = 0;
+      for (int g = 0; g < object.face_group_count; ++g) {
+        const FaceGroup& group = object.face_groups[g];
+        for (int f = 0; f < group.face_count; ++f) {
+          const MeshVertex& a = object.vertices[group.faces[f].a];
+          const MeshVertex& b = object.vertices[group.faces[f].b];
+          const MeshVertex& c = object.vertices[group.faces[f].c];
+          Vec3 pa = sub(Vec3{a.x, a.y, a.z}, centre), pb = sub(Vec3{b.x, b.y, b.z}, centre);
+          Vec3 pc = sub(Vec3{c.x, c.y, c.z}, centre);
+          volume += dot(pa, cross(pb, pc));
+        }
+      }
+      EXPECT_GT(volume, 0.0) << scene_name << " " << name << " is inside out";
+    }
+  }
+}
+
+// Quaternions are used as stored: one off unit length scales the view or the mesh. The camera must
+// also glide: a jump between two frames is a cut nobody planned.
+TEST_F(Content, AnimationKeysAreRotationsAndTheCamerasGlide) {
+  for (const char* scene_name : {"mv.vyl", "credanim.vyl"}) {
+    Scene* scene = loadScene(scene_name, 50);
+    ASSERT_NE(nullptr, scene) << scene_load_error;
+    for (int c = 0; c < scene->controller_count; ++c) {
+      const Controller& controller = scene->controllers[c];
+      bool camera = controller.target == &scene->cameras[0].transform;
+      float largest_step = 0;
+      for (int k = 0; k < controller.key_count; ++k) {
+        const AnimationKey& key = controller.keys[k];
+        float norm = key.rotation[0] * key.rotation[0] + key.rotation[1] * key.rotation[1] +
+                     key.rotation[2] * key.rotation[2] + key.rotation[3] * key.rotation[3];
+        ASSERT_NEAR(1.0f, norm, 1e-3f) << scene_name << " controller " << c << " key " << k;
+        if (k > 0) {
+          const AnimationKey& before = controller.keys[k - 1];
+          Vec3 step{key.position[0] - before.position[0], key.position[1] - before.position[1],
+                    key.position[2] - before.position[2]};
+          largest_step = std::max(largest_step, length(step));
+        }
+      }
+      if (camera) {
+        EXPECT_LT(largest_step, 4.0f) << scene_name;
+      }
+    }
+  }
+}
+
+// Scene textures repeat across their meshes: the last column must lead into the first as smoothly as
+// any column into the next, or every repeat shows a seam.
+TEST(ContentPieces, RepeatingTexturesHaveNoSeams) {
+  for (const char* name : {"rock.jpg", "detail.jpg", "metal.jpg", "stone.jpg", "tiles.jpg", "crystal.jpg"}) {
+    RgbImage image = makeSceneTexture(name);
+    ASSERT_EQ(256, image.width) << name;
+    auto difference = [&](int x0, int y0, int x1, int y1) {
+      double sum = 0;
+      for (int channel = 0; channel < 3; ++channel) {
+        sum += std::abs(image.rgb[(y0 * 256 + x0) * 3 + channel] - image.rgb[(y1 * 256 + x1) * 3 + channel]);
+      }
+      return sum;
+    };
+    double across_seam = 0, inside = 0;
+    for (int k = 0; k < 256; ++k) {
+      across_seam += difference(255, k, 0, k) + difference(k, 255, k, 0);
+      inside += difference(127, k, 128, k) + difference(k, 127, k, 128);
+    }
+    EXPECT_LT(across_seam, inside * 2.5 + 256) << name;
+  }
 }
 
 // The skybox pictures are drawn on the cube the renderer builds: each corner texel of each face must
