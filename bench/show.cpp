@@ -1,0 +1,238 @@
+// The show's own figures, on its real content: start-up split into its steps, then the frame loop over
+// the whole timeline on the null device (CPU time per frame) and on the GL device (frames per second,
+// presented off-screen at the render size asked for).
+//
+//   bench_show [--pack FILE] [--size WxH] [--no-gl] [--every N]   (N: draw every Nth frame of the timeline)
+//
+// Runs headless (SDL's offscreen driver). The start-up figures follow the show's own order; pictures
+// and octrees inside the scene loads are timed by doing them again, and libjpeg alone decodes the same
+// pictures from memory for comparison.
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "render/render.h"
+#include "shell/shell.h"
+#include "storage/storage.h"
+#include "texture/texture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double cpuMilliseconds() { return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC; }
+
+const char* const kSkyboxNames[6] = {"skybox0000.jpg", "skybox0001.jpg", "skybox0002.jpg",
+                                     "skybox0003.jpg", "skybox0004.jpg", "skybox0005.jpg"};
+
+// The loading step is split by the trace points it passes: a texture load runs from its "load texture"
+// trace to the next trace, the octrees from "objects.." to the next trace; the logos and skyboxes from
+// their own trace points to the next. Everything else inside a scene load is reading the scene file.
+struct LoadSplit {
+  double pictures_ms = 0, octrees_ms = 0, scene_files_ms = 0;
+  int pictures = 0;
+};
+
+struct Trace {
+  std::string text, caption;
+  Clock::time_point at;
+};
+std::vector<Trace> traces;
+
+void recordTrace(const char* text, const char* caption) { traces.push_back({text, caption, Clock::now()}); }
+
+LoadSplit splitLoading(Clock::time_point end) {
+  LoadSplit split;
+  bool in_scene = false;
+  for (size_t i = 0; i < traces.size(); ++i) {
+    const Trace& trace = traces[i];
+    Clock::time_point next = i + 1 < traces.size() ? traces[i + 1].at : end;
+    double span = std::chrono::duration<double, std::milli>(next - trace.at).count();
+    if (trace.caption == "DEMO loadScene DEBUG" && trace.text != "objects..") {
+      if (trace.text == "mv.vyl" || trace.text == "credanim.vyl") in_scene = true;
+      if (in_scene) split.scene_files_ms += span;
+    } else if (trace.caption == "DEMO loadScene load texture DEBUG" ||
+               trace.text == "load particle textures" || trace.text == "loadSkybox") {
+      split.pictures_ms += span;
+      split.pictures += trace.text == "load particle textures" ? 2 : trace.text == "loadSkybox" ? 12 : 1;
+    } else if (trace.text == "objects..") {
+      split.octrees_ms += span;
+    } else if (trace.caption == "DEMO DEBUG") {
+      in_scene = false;
+    }
+  }
+  return split;
+}
+
+// Every picture the start-up decodes: scene textures, logos, the skybox once per scene.
+std::vector<std::string> startUpPictures(Scene* first, Scene* second) {
+  std::vector<std::string> names;
+  for (Scene* scene : {first, second})
+    for (int i = 0; i < scene->texture_count; ++i) names.push_back(scene->textures[i].file_name);
+  names.push_back("vuurlogo.jpg");
+  names.push_back("endlogo.jpg");
+  for (int copy = 0; copy < 2; ++copy)
+    for (const char* name : kSkyboxNames) names.push_back(name);
+  return names;
+}
+
+double libjpegAloneMilliseconds(const std::vector<std::string>& names) {
+  double total = 0;
+  for (const std::string& name : names) {
+    uint8_t* bytes = packRead(name.c_str());
+    if (!bytes) continue;
+    int size = packSize(name.c_str());
+    Clock::time_point start = Clock::now();
+    jpeg_decompress_struct decompressor;
+    jpeg_error_mgr errors;
+    decompressor.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&decompressor);
+    jpeg_mem_src(&decompressor, bytes, static_cast<unsigned long>(size));
+    jpeg_read_header(&decompressor, TRUE);
+    decompressor.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&decompressor);
+    std::vector<JSAMPLE> row(size_t(decompressor.output_width) * decompressor.output_components);
+    JSAMPROW rows[1] = {row.data()};
+    while (decompressor.output_scanline < decompressor.output_height) jpeg_read_scanlines(&decompressor, rows, 1);
+    jpeg_finish_decompress(&decompressor);
+    jpeg_destroy_decompress(&decompressor);
+    total += millisecondsSince(start);
+    std::free(bytes);
+  }
+  return total;
+}
+
+HWND openHeadlessWindow() {
+  WNDCLASSEXA window_class = {};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
+    return DefWindowProcA(window, message, wparam, lparam);
+  };
+  window_class.lpszClassName = "bench";
+  RegisterClassExA(&window_class);
+  return CreateWindowExA(0, "bench", "bench", WS_VISIBLE, CW_USEDEFAULT, 0, 640, 480, nullptr, nullptr, nullptr,
+                         nullptr);
+}
+
+// Every pass of the timeline at 25 frames a second, as a real-time run at 25 fps would draw them.
+struct LoopFigures {
+  int frames;
+  double wall_ms;
+  double cpu_ms;
+};
+
+LoopFigures runTimeline(bool present, int every) {
+  fade_half_length = 250;
+  fade_start_ms = int32_t(0u - 10000u);
+  overlay_hook = fadeOverlay;
+  current_scene = first_scene;
+  platform_settings.virtual_clock = true;
+  platform_settings.fps = 25;
+  resetVirtualClock(0);
+  startTimeline(0);
+  LoopFigures figures = {0, 0, 0};
+  Clock::time_point start = Clock::now();
+  double cpu_start = cpuMilliseconds();
+  do {
+    int frame = timelineFrame(GetTickCount());
+    drawSceneFrame(current_scene, frame);
+    if (present) context->UpdateFrame(0);
+    ++figures.frames;
+    for (int skip = 1; skip < every; ++skip) advanceVirtualClock();
+  } while (!exit_requested);
+  figures.wall_ms = millisecondsSince(start);
+  figures.cpu_ms = cpuMilliseconds() - cpu_start;
+  return figures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string pack = std::string(NARVU_BENCH_BUILD_DIR) + "/narvu.dat";
+  bool with_gl = true;
+  int every = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--pack") && i + 1 < argc) pack = argv[++i];
+    else if (!std::strcmp(argv[i], "--no-gl")) with_gl = false;
+    else if (!std::strcmp(argv[i], "--every") && i + 1 < argc && (every = std::atoi(argv[++i])) > 0) {
+    }
+    else if (!std::strcmp(argv[i], "--size") && i + 1 < argc &&
+             std::sscanf(argv[++i], "%dx%d", &platform_settings.render_width, &platform_settings.render_height) == 2) {
+    } else {
+      std::fprintf(stderr, "usage: bench_show [--pack FILE] [--size WxH] [--no-gl] [--every N]\n");
+      return 1;
+    }
+  }
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  platform_settings.headless = true;
+
+  Clock::time_point program_start = Clock::now();
+  Clock::time_point step = Clock::now();
+  if (!packMount(pack.c_str(), 0)) {
+    std::fprintf(stderr, "bench_show: cannot mount %s (build the show first)\n", pack.c_str());
+    return 1;
+  }
+  double mount_ms = millisecondsSince(step);
+  step = Clock::now();
+  if (startMusic() != 0) return 1;
+  double music_ms = millisecondsSince(step);
+  step = Clock::now();
+  D3DXInitialize();
+  HWND window = openHeadlessWindow();
+  default_device_index = with_gl ? D3DX_HWLEVEL_RASTER : D3DX_HWLEVEL_NULL;
+  if (selectDevice(false, window) != 0) {
+    std::fprintf(stderr, "bench_show: no device\n");
+    return 1;
+  }
+  double context_ms = millisecondsSince(step);
+  step = Clock::now();
+  debug_trace_hook = recordTrace;
+  loadScenes();
+  debug_trace_hook = nullptr;
+  Clock::time_point loaded = Clock::now();
+  double load_ms = millisecondsSince(step);
+  LoadSplit split = splitLoading(loaded);
+  step = Clock::now();
+  FMUSIC_PlaySong(song);
+  startTimeline(GetTickCount());
+  drawSceneFrame(current_scene, 0);
+  context->UpdateFrame(0);
+  double first_frame_ms = millisecondsSince(step);
+  double to_first_frame_ms = millisecondsSince(program_start);
+  FMUSIC_FreeSong(song);
+  FSOUND_Close();
+
+  std::vector<std::string> pictures = startUpPictures(first_scene, second_scene);
+  double libjpeg_ms = libjpegAloneMilliseconds(pictures);
+
+  std::printf("start-up (%s device, render target %dx%d)\n", with_gl ? "GL" : "null", platform_settings.render_width,
+              platform_settings.render_height);
+  std::printf("  pack mount                 %8.1f ms\n", mount_ms);
+  std::printf("  music load                 %8.1f ms\n", music_ms);
+  std::printf("  context and device         %8.1f ms\n", context_ms);
+  std::printf("  content (scenes, logos, skyboxes) %8.1f ms, of which\n", load_ms);
+  std::printf("    pictures (%d decodes into textures) %8.1f ms\n", split.pictures, split.pictures_ms);
+  std::printf("    octrees                  %8.1f ms\n", split.octrees_ms);
+  std::printf("    scene files              %8.1f ms\n", split.scene_files_ms);
+  std::printf("  first frame drawn and presented %8.1f ms\n", first_frame_ms);
+  std::printf("  program start to first presented frame %8.1f ms\n", to_first_frame_ms);
+  std::printf("  libjpeg alone, same %zu pictures from memory %8.1f ms\n", pictures.size(), libjpeg_ms);
+
+  LoopFigures loop = runTimeline(with_gl, every);
+  std::printf("timeline: %d frames, every %d. of the 25 fps timeline (107.5 s of show)\n", loop.frames, every);
+  std::printf("  CPU time per frame         %8.3f ms\n", loop.cpu_ms / loop.frames);
+  std::printf("  wall time per frame        %8.3f ms  (%.1f frames/s%s)\n", loop.wall_ms / loop.frames,
+              loop.frames * 1000.0 / loop.wall_ms, with_gl ? ", presented" : "");
+  return 0;
+}
