@@ -1,8 +1,6 @@
 // Capture beyond the original: an interval of the timeline, a larger render size, and video files.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,24 +13,6 @@
 namespace {
 
 const std::string kShow = std::string(NARVU_BUILD_DIR) + "/narvu";
-
-struct Image {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-};
-
-Image readPng(const std::string& path) {
-  Image image;
-  png_image png = {};
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
-  png.format = PNG_FORMAT_RGB;
-  image.width = int(png.width);
-  image.height = int(png.height);
-  image.rgb.resize(PNG_IMAGE_SIZE(png));
-  if (!png_image_finish_read(&png, nullptr, image.rgb.data(), 0, nullptr)) image.rgb.clear();
-  return image;
-}
 
 // A box filter by two on each axis.
 Image halve(const Image& image) {
@@ -49,13 +29,6 @@ Image halve(const Image& image) {
         half.rgb[(size_t(y) * half.width + x) * 3 + c] = static_cast<unsigned char>((sum + 2) / 4);
       }
   return half;
-}
-
-double meanDifference(const Image& a, const Image& b) {
-  if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 1e9;
-  double sum = 0;
-  for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::abs(int(a.rgb[i]) - int(b.rgb[i]));
-  return sum / double(a.rgb.size());
 }
 
 std::vector<std::string> framesIn(const std::string& folder) {

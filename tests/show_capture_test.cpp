@@ -2,8 +2,6 @@
 // music covers the timeline and its tail to the sample, and the pictures are pictures.
 #include <gtest/gtest.h>
 
-#include <png.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,34 +15,10 @@ namespace {
 
 const std::string kShow = std::string(NARVU_BUILD_DIR) + "/narvu";
 
-struct Image {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-};
-
-Image readPng(const std::string& path) {
-  Image image;
-  png_image png = {};
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
-  png.format = PNG_FORMAT_RGB;
-  image.width = int(png.width);
-  image.height = int(png.height);
-  image.rgb.resize(PNG_IMAGE_SIZE(png));
-  if (!png_image_finish_read(&png, nullptr, image.rgb.data(), 0, nullptr)) image.rgb.clear();
-  return image;
-}
-
 double meanLevel(const Image& image) {
   double sum = 0;
   for (unsigned char c : image.rgb) sum += c;
   return image.rgb.empty() ? 0 : sum / double(image.rgb.size());
-}
-
-double meanDifference(const Image& a, const Image& b) {
-  double sum = 0;
-  for (size_t i = 0; i < a.rgb.size() && i < b.rgb.size(); ++i) sum += std::abs(int(a.rgb[i]) - int(b.rgb[i]));
-  return a.rgb.empty() ? 0 : sum / double(a.rgb.size());
 }
 
 uint32_t wavFrames(const std::string& path) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 std::string scratchFolder() {
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
@@ -71,4 +72,24 @@ ChildResult runChild(const std::vector<std::string>& arguments, const std::strin
   std::vector<unsigned char> text = readFile(output_path);
   result.output += std::string(text.begin(), text.end());
   return result;
+}
+
+Image readPng(const std::string& path) {
+  Image image;
+  png_image png = {};
+  png.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
+  png.format = PNG_FORMAT_RGB;
+  image.width = int(png.width);
+  image.height = int(png.height);
+  image.rgb.resize(PNG_IMAGE_SIZE(png));
+  if (!png_image_finish_read(&png, nullptr, image.rgb.data(), 0, nullptr)) image.rgb.clear();
+  return image;
+}
+
+double meanDifference(const Image& a, const Image& b) {
+  if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) sum += std::abs(int(a.rgb[i]) - int(b.rgb[i]));
+  return sum / double(a.rgb.size());
 }

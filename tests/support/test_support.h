@@ -17,3 +17,12 @@ struct ChildResult {
 // ("NAME=value"), and waits for it at most `timeout_seconds`.
 ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
                      const std::vector<std::string>& environment = {}, int timeout_seconds = 120);
+
+// A PNG file as 8-bit RGB rows (empty when it cannot be read).
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+};
+Image readPng(const std::string& path);
+// Mean absolute difference per colour sample; huge when the sizes differ.
+double meanDifference(const Image& a, const Image& b);
