@@ -3,7 +3,7 @@
 // call with its state shadow and with the shadow switched off (every state given to GL at every draw).
 //
 // Runs headless (SDL's offscreen driver) at 640 × 480 unless --size WxH is given. Usage:
-//   bench_gl_device [--frames N] [--size WxH]
+//   bench_gl_device [--frames N] [--size WxH] [--cells N] [--msaa N] [--aniso N]
 #include "platform/gl_device.h"
 
 #include <time.h>
@@ -257,7 +257,7 @@ Figures measure(Scene& scene, int frames, bool shadowing) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int frames = 100, width = 640, height = 480, cells = 8;
+  int frames = 100, width = 640, height = 480, cells = 8, msaa = 0, aniso = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
       frames = std::atoi(argv[++i]);
@@ -265,8 +265,12 @@ int main(int argc, char** argv) {
       if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2) width = 0;
     } else if (std::strcmp(argv[i], "--cells") == 0 && i + 1 < argc) {
       cells = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--msaa") == 0 && i + 1 < argc) {
+      msaa = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--aniso") == 0 && i + 1 < argc) {
+      aniso = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: bench_gl_device [--frames N] [--size WxH] [--cells N]\n");
+      std::fprintf(stderr, "usage: bench_gl_device [--frames N] [--size WxH] [--cells N] [--msaa N] [--aniso N]\n");
       return 2;
     }
   }
@@ -278,6 +282,8 @@ int main(int argc, char** argv) {
   platform_settings.headless = true;
   platform_settings.render_width = width;
   platform_settings.render_height = height;
+  platform_settings.msaa_samples = msaa;
+  platform_settings.anisotropy = aniso;
   WNDCLASSEXA window_class = {};
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = quietProcedure;
@@ -307,8 +313,9 @@ int main(int argc, char** argv) {
   }
 
   makeGrid(&scene, cells);
-  std::printf("GL device, %d × %d, %d face groups of %zu triangles (+ skybox and fade quad), %d frames each\n", width,
-              height, kGroups, scene.indices.size() / 3, frames);
+  std::printf("GL device, %d × %d, msaa %d, anisotropy %d: %d face groups of %zu triangles (+ skybox, fade quad), "
+              "%d frames each\n",
+              width, height, msaa, aniso, kGroups, scene.indices.size() / 3, frames);
   Figures shadowed = measure(scene, frames, true);
   Figures unshadowed = measure(scene, frames, false);
   std::printf("%-28s %10s %22s %22s\n", "", "frames/s", "CPU µs per draw call", "GL state calls/frame");

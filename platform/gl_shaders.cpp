@@ -151,6 +151,14 @@ uniform sampler2D stage_texture0;
 uniform sampler2D stage_texture1;
 out vec4 frag_colour;
 
+// Multisampling evaluates coordinates at sample positions outside a triangle, where a surface seen edge-on
+// extrapolates to infinities or NaN; llvmpipe's anisotropic filtering of such a footprint took minutes a
+// frame (and more) before the coordinates were kept finite.
+vec2 finite(vec2 uv) {
+  uv = mix(uv, vec2(0.0), isnan(uv));
+  return clamp(uv, vec2(-65536.0), vec2(65536.0));
+}
+
 vec4 argument(int code, vec4 current, vec4 texel) {
   int source = code & 15;
   vec4 value = source == 0 ? v_diffuse
@@ -194,14 +202,14 @@ void main() {
   vec4 current = v_diffuse;
 #if S0_COP != 1
 #if S0_TEX
-  vec4 texel0 = texture(stage_texture0, S0_UV);
+  vec4 texel0 = texture(stage_texture0, finite(S0_UV));
 #else
   vec4 texel0 = vec4(1.0);
 #endif
   current = stage(S0_COP, S0_CA1, S0_CA2, S0_AOP, S0_AA1, S0_AA2, current, texel0);
 #if S1_COP != 1
 #if S1_TEX
-  vec4 texel1 = texture(stage_texture1, S1_UV);
+  vec4 texel1 = texture(stage_texture1, finite(S1_UV));
 #else
   vec4 texel1 = vec4(1.0);
 #endif
