@@ -27,8 +27,6 @@ static const char kUsage[] =
     "  --help               this text\n"
     "Exit codes: 0 after the show or Esc/F12/closing the window, 1 after a start-up failure.\n";
 
-int runMusicOnly();  // shell/music_only.cpp
-
 // Reads the value after option `name`; exits with a message when it is missing.
 static const char* optionValue(int argc, char** argv, int* index, const char* name) {
   if (*index + 1 >= argc || argv[*index + 1][0] == '\0' || std::strncmp(argv[*index + 1], "--", 2) == 0) {
@@ -84,7 +82,10 @@ int main(int argc, char** argv) {
       platform_settings.capture_path = optionValue(argc, argv, &i, word);
     } else if (std::strcmp(word, "--fps") == 0) {
       platform_settings.fps = positiveNumber(optionValue(argc, argv, &i, word), word);
-      if (platform_settings.fps == 0) platform_settings.fps = 60;
+      if (platform_settings.fps == 0) {
+        std::fprintf(stderr, "narvu: --fps takes at least 1 frame a second\n");
+        return 1;
+      }
     } else if (std::strcmp(word, "--windowed") == 0) {
       platform_settings.windowed = true;
     } else if (std::strcmp(word, "--size") == 0) {

@@ -76,3 +76,5 @@ const char* fmodErrorText(int code);
 // comes before the pack is mounted, in WinMain). Returns 0, or 1 after the error box (the caller exits
 // with 1).
 int startMusic();
+// `narvu --music-only`: mounts the pack, prints the module's facts and plays only the music. The exit code.
+int runMusicOnly();
