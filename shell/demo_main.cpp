@@ -52,7 +52,7 @@ static LRESULT windowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM 
   return DefWindowProcA(window, message, wparam, lparam);
 }
 
-static bool mountPack(HINSTANCE instance) {
+bool mountPack(HINSTANCE instance) {
   char* path = static_cast<char*>(std::calloc(1024, 1));
   GetModuleFileNameA(instance, path, 1024);
   bool mounted = packMount(path, 0) || packMount("narvu.dat", 0);

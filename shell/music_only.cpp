@@ -3,15 +3,9 @@
 #include <cstdio>
 
 #include "shell/shell.h"
-#include "storage/storage.h"
-
-static bool mountShowPack() {
-  char path[1024] = {};
-  return (GetModuleFileNameA(nullptr, path, sizeof(path)) && packMount(path, 0)) || packMount("narvu.dat", 0);
-}
 
 int runMusicOnly() {
-  if (!mountShowPack()) {
+  if (!mountPack(nullptr)) {
     std::fprintf(stderr, "narvu: no pack found, neither in the executable nor as narvu.dat\n");
     return 1;
   }

@@ -13,6 +13,8 @@
 // `command_line` is the argument string without the program name. The result is the exit code.
 int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
 void loadScenes();
+// Mounts the pack appended to the executable, else "narvu.dat" in the working folder.
+bool mountPack(HINSTANCE instance);
 // The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
 // every key press ends here, WM_DESTROY and WM_QUIT release the rendering objects and return true with
 // the message's wParam in *exit_code; anything else goes to DefWindowProcA.
