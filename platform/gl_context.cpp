@@ -19,6 +19,8 @@
 #include "platform/gl_backend.h"
 #include "platform/gl_device.h"
 
+static const DWORD kLargestTexture = 4096;
+
 namespace {
 
 struct RenderTarget {
@@ -282,7 +284,9 @@ HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** out) {
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture);
   glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &max_renderbuffer);
   glGetIntegerv(GL_MAX_SAMPLES, &max_samples);
-  setMaxTextureSize(DWORD(max_texture));
+  // The device's largest texture, but no more than 4096: a picture that declares more is refused
+  // before its pixels are allocated, so a few bytes of JPEG header cannot ask for gigabytes.
+  setMaxTextureSize(DWORD(std::min(max_texture, GLint(kLargestTexture))));
 
   int width = platform_settings.render_width > 0 ? platform_settings.render_width : int(request.width);
   int height = platform_settings.render_height > 0 ? platform_settings.render_height : int(request.height);
