@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "headless.h"
 #include "render/render.h"
 #include "shell/shell.h"
 
@@ -226,45 +227,20 @@ void BM_FrameNullDevice(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameNullDevice)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-LRESULT quietProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  return message == WM_DESTROY ? 0 : DefWindowProcA(window, message, wparam, lparam);
-}
-
-// A one-colour 256 × 256 texture with its mip chain, as the show's pictures come.
-TextureSurface* solidTexture(uint8_t r, uint8_t g, uint8_t b) {
-  TextureSurface* texture = new TextureSurface;
-  texture->format = D3DX_SF_R8G8B8;
-  texture->width = texture->height = 256;
-  for (DWORD edge = 256; edge >= 1; edge /= 2) {
-    TextureSurface::Level level = {edge, edge, std::vector<uint8_t>(size_t(edge) * edge * 3)};
-    for (size_t i = 0; i < level.bytes.size(); i += 3) {
-      level.bytes[i] = b;
-      level.bytes[i + 1] = g;
-      level.bytes[i + 2] = r;
-    }
-    texture->levels.push_back(level);
-  }
-  texture->generation = 1;
-  return texture;
-}
+// One-colour 256 × 256 textures with their mip chains, as the show's pictures come.
+TextureSurface* solidShowTexture(uint8_t r, uint8_t g, uint8_t b) { return solidTexture(r, g, b, 256, true); }
 
 void BM_FrameGlDevice(benchmark::State& state) {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
   platform_settings.headless = true;
   platform_settings.windowed = true;
-  WNDCLASSEXA window_class = {};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = quietProcedure;
-  window_class.lpszClassName = "frame benchmark";
-  RegisterClassExA(&window_class);
-  HWND window = CreateWindowExA(0, "frame benchmark", "frame benchmark", WS_VISIBLE, CW_USEDEFAULT, 0, 640, 480,
-                                nullptr, nullptr, nullptr, nullptr);
+  HWND window = openHeadlessWindow(640, 480);
   if (!window || !openDevice(D3DX_HWLEVEL_RASTER, window)) {
     state.SkipWithError("no GL device");
     return;
   }
-  IDirectDrawSurface7* handles[3] = {solidTexture(200, 120, 60), solidTexture(90, 90, 90),
-                                     solidTexture(60, 140, 220)};
+  IDirectDrawSurface7* handles[3] = {solidShowTexture(200, 120, 60), solidShowTexture(90, 90, 90),
+                                     solidShowTexture(60, 140, 220)};
   BenchScene* b = buildScene(handles);
   fadeOverEveryFrame(handles[0]);
   runFrames(state, b);

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "headless.h"
 #include "platform/gl_backend.h"
 #include "platform/platform.h"
 
@@ -36,10 +37,6 @@ struct ScreenVertex {
 };
 
 constexpr int kGroups = 200;
-
-LRESULT quietProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  return message == WM_DESTROY ? 0 : DefWindowProcA(window, message, wparam, lparam);
-}
 
 TextureSurface* makeTexture(int size, uint8_t seed) {
   TextureSurface* texture = new TextureSurface;
@@ -284,13 +281,7 @@ int main(int argc, char** argv) {
   platform_settings.render_height = height;
   platform_settings.msaa_samples = msaa;
   platform_settings.anisotropy = aniso;
-  WNDCLASSEXA window_class = {};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = quietProcedure;
-  window_class.lpszClassName = "bench";
-  RegisterClassExA(&window_class);
-  HWND window =
-      CreateWindowExA(0, "bench", "bench", WS_VISIBLE, CW_USEDEFAULT, 0, 640, 480, nullptr, nullptr, nullptr, nullptr);
+  HWND window = openHeadlessWindow(640, 480);
   GlContextRequest request = {window, 24, 0, 32, 2, 640, 480, true};
   Scene scene = {};
   if (!window || FAILED(createGlContext(request, &scene.context))) {

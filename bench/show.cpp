@@ -17,6 +17,7 @@
 
 #include <jpeglib.h>
 
+#include "headless.h"
 #include "render/render.h"
 #include "shell/shell.h"
 #include "storage/storage.h"
@@ -112,18 +113,6 @@ double libjpegAloneMilliseconds(const std::vector<std::string>& names) {
   return total;
 }
 
-HWND openHeadlessWindow() {
-  WNDCLASSEXA window_class = {};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
-    return DefWindowProcA(window, message, wparam, lparam);
-  };
-  window_class.lpszClassName = "bench";
-  RegisterClassExA(&window_class);
-  return CreateWindowExA(0, "bench", "bench", WS_VISIBLE, CW_USEDEFAULT, 0, 640, 480, nullptr, nullptr, nullptr,
-                         nullptr);
-}
-
 // Every pass of the timeline at 25 frames a second, as a real-time run at 25 fps would draw them.
 struct LoopFigures {
   int frames;
@@ -189,7 +178,7 @@ int main(int argc, char** argv) {
   double music_ms = millisecondsSince(step);
   step = Clock::now();
   D3DXInitialize();
-  HWND window = openHeadlessWindow();
+  HWND window = openHeadlessWindow(640, 480);
   default_device_index = with_gl ? D3DX_HWLEVEL_RASTER : D3DX_HWLEVEL_NULL;
   if (selectDevice(false, window) != 0) {
     std::fprintf(stderr, "bench_show: no device\n");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/gl_backend.h"
+#include "headless.h"
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -40,23 +41,6 @@ struct Rgb {
 
 int toByte(double value) { return int(std::lround(std::min(std::max(value, 0.0), 1.0) * 255.0)); }
 
-LRESULT quietProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  return message == WM_DESTROY ? 0 : DefWindowProcA(window, message, wparam, lparam);
-}
-
-HWND makeWindow(int width, int height) {
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSEXA window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = quietProcedure;
-    window_class.lpszClassName = "gl device test";
-    registered = RegisterClassExA(&window_class) != 0;
-  }
-  return CreateWindowExA(0, "gl device test", "gl device test", WS_VISIBLE, CW_USEDEFAULT, 0, width, height, nullptr,
-                         nullptr, nullptr, nullptr);
-}
-
 ID3DXContext* makeContext(HWND window) {
   GlContextRequest request = {window, 24, 0, 32, 2, 640, 480, true};
   ID3DXContext* context = nullptr;
@@ -72,7 +56,7 @@ class GlDevice : public testing::Test {
   static void SetUpTestSuite() {
     platform_settings.headless = true;
     platform_settings.windowed = true;
-    HWND window = makeWindow(640, 480);
+    HWND window = openHeadlessWindow(640, 480);
     ASSERT_NE(window, nullptr);
     context = makeContext(window);
     ASSERT_NE(context, nullptr);
@@ -135,17 +119,7 @@ class GlDevice : public testing::Test {
 
   // A one-colour texture of 2 × 2 texels, kept in B, G, R order as the context library keeps them.
   TextureSurface* solidTexture(uint8_t r, uint8_t g, uint8_t b) {
-    TextureSurface* texture = new TextureSurface;
-    texture->format = D3DX_SF_R8G8B8;
-    texture->width = texture->height = 2;
-    TextureSurface::Level level = {2, 2, std::vector<uint8_t>(12)};
-    for (size_t i = 0; i < 12; i += 3) {
-      level.bytes[i] = b;
-      level.bytes[i + 1] = g;
-      level.bytes[i + 2] = r;
-    }
-    texture->levels.push_back(level);
-    texture->generation = 1;
+    TextureSurface* texture = ::solidTexture(r, g, b);
     textures.push_back(texture);
     return texture;
   }
@@ -667,7 +641,7 @@ TEST(GlDeviceLargerTarget, ScreenCoordinatesScaleToTheTarget) {
   platform_settings.headless = true;
   platform_settings.render_width = 1280;
   platform_settings.render_height = 960;
-  HWND window = makeWindow(640, 480);
+  HWND window = openHeadlessWindow(640, 480);
   ASSERT_NE(window, nullptr);
   ID3DXContext* context = makeContext(window);
   platform_settings.render_width = 640;
@@ -730,7 +704,7 @@ class GlContextCreation : public testing::Test {
 };
 
 TEST_F(GlContextCreation, OffersSixteenTwentyFourAndThirtyTwoBitColourAndRefusesTheRest) {
-  HWND window = makeWindow(640, 480);
+  HWND window = openHeadlessWindow(640, 480);
   struct Case {
     DWORD colour, alpha, depth;
     bool works;
@@ -755,7 +729,7 @@ TEST_F(GlContextCreation, OffersSixteenTwentyFourAndThirtyTwoBitColourAndRefuses
 TEST_F(GlContextCreation, MultisampledTargetIsResolvedForReadingAndCapture) {
   platform_settings.msaa_samples = 4;
   platform_settings.capture_path = scratchFolder();
-  ID3DXContext* context = makeContext(makeWindow(640, 480));
+  ID3DXContext* context = makeContext(openHeadlessWindow(640, 480));
   ASSERT_NE(context, nullptr);
   drawAndPresent(context);
   drawAndPresent(context);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "headless.h"
 #include "platform/gl_device.h"
 #include "render_fixture.h"
 
@@ -12,26 +13,6 @@ namespace {
 struct Colour {
   double r, g, b;
 };
-
-LRESULT quietProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  return message == WM_DESTROY ? 0 : DefWindowProcA(window, message, wparam, lparam);
-}
-
-// A one-colour 2 × 2 texture in the context library's B, G, R layout.
-TextureSurface* solidTexture(uint8_t r, uint8_t g, uint8_t b) {
-  TextureSurface* texture = new TextureSurface;
-  texture->format = D3DX_SF_R8G8B8;
-  texture->width = texture->height = 2;
-  TextureSurface::Level level = {2, 2, std::vector<uint8_t>(12)};
-  for (size_t i = 0; i < 12; i += 3) {
-    level.bytes[i] = b;
-    level.bytes[i + 1] = g;
-    level.bytes[i + 2] = r;
-  }
-  texture->levels.push_back(level);
-  texture->generation = 1;
-  return texture;
-}
 
 Colour blend(Colour source, double alpha, Colour destination) {
   return {source.r * alpha + destination.r * (1 - alpha), source.g * alpha + destination.g * (1 - alpha),
@@ -43,13 +24,7 @@ Colour blend(Colour source, double alpha, Colour destination) {
 TEST(RenderOnGl, ComposedFrameMatchesTheFormulasAtItsPixels) {
   platform_settings.headless = true;
   platform_settings.windowed = true;
-  WNDCLASSEXA window_class = {};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = quietProcedure;
-  window_class.lpszClassName = "render gl test";
-  RegisterClassExA(&window_class);
-  HWND window = CreateWindowExA(0, "render gl test", "render gl test", WS_VISIBLE, CW_USEDEFAULT, 0, 640, 480,
-                                nullptr, nullptr, nullptr, nullptr);
+  HWND window = openHeadlessWindow(640, 480);
   ASSERT_NE(nullptr, window);
   D3DXInitialize();
   ASSERT_EQ(S_OK, D3DXCreateContextEx(D3DX_HWLEVEL_RASTER, 0, window, nullptr, 24, 0, 32, 0, 2, 640, 480, 0,

@@ -1,0 +1,15 @@
+// Pieces the tests and benchmarks that draw share: a window to hang a GL context on, and textures
+// made in memory instead of from pictures.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// A window whose procedure only lets DefWindowProcA work (WM_DESTROY ends nothing). With SDL's
+// offscreen driver it needs no display.
+HWND openHeadlessWindow(int width, int height);
+
+// A one-colour R8G8B8 texture of edge × edge texels, with its whole mip chain when asked, in the
+// context library's B, G, R layout.
+TextureSurface* solidTexture(uint8_t r, uint8_t g, uint8_t b, DWORD edge = 2, bool mip_chain = false);
