@@ -4,7 +4,6 @@
 //
 // Runs headless (SDL's offscreen driver) at 640 × 480 unless --size WxH is given. Usage:
 //   bench_gl_device [--frames N] [--size WxH] [--cells N] [--msaa N] [--aniso N]
-#include "platform/gl_device.h"
 
 #include <time.h>
 
@@ -16,7 +15,8 @@
 #include <vector>
 
 #include "headless.h"
-#include "platform/gl_backend.h"
+#include "platform/devices.h"
+#include "platform/test_hooks.h"
 #include "platform/platform.h"
 
 namespace {
@@ -282,9 +282,10 @@ int main(int argc, char** argv) {
   platform_settings.msaa_samples = msaa;
   platform_settings.anisotropy = aniso;
   HWND window = openHeadlessWindow(640, 480);
-  GlContextRequest request = {window, 24, 0, 32, 2, 640, 480, true};
   Scene scene = {};
-  if (!window || FAILED(createGlContext(request, &scene.context))) {
+  D3DXInitialize();
+  if (!window || FAILED(D3DXCreateContextEx(D3DX_HWLEVEL_RASTER, D3DX_CONTEXT_FULLSCREEN, window, nullptr, 24, 0, 32,
+                                            0, 2, 640, 480, D3DX_DEFAULT, &scene.context))) {
     std::fprintf(stderr, "bench_gl_device: no GL context\n");
     return 1;
   }

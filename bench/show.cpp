@@ -17,6 +17,7 @@
 
 #include <jpeglib.h>
 
+#include "platform/test_hooks.h"
 #include "headless.h"
 #include "render/render.h"
 #include "shell/shell.h"

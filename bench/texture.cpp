@@ -14,6 +14,7 @@
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
+#include "platform/devices.h"
 #include "jpeg_writer.h"
 #include "pack_writer.h"
 #include "shell/shell.h"

@@ -1,6 +1,6 @@
 // lzssDecode on arbitrary streams into an output of exactly the given capacity, and the encoder's
 // streams decoded back to their input.
-// fuzz-link: narvu_fuzz_storage
+// fuzz-link: narvu_storage narvu_tools
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
 // packDecode on arbitrary blocks. Input: one control byte (bit 0 switches the checksum test off),
 // the method word, the unpacked size and the checksum (little-endian words), then the stored bytes.
-// fuzz-link: narvu_fuzz_storage
+// fuzz-link: narvu_storage narvu_tools
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

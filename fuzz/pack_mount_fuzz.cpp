@@ -1,6 +1,6 @@
 // packMount over a file image written to a temporary file, then packRead and a memory file over
 // every entry that it indexed.
-// fuzz-link: narvu_fuzz_storage
+// fuzz-link: narvu_storage narvu_tools
 #include <unistd.h>
 
 #include <cstdint>

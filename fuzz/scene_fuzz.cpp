@@ -2,7 +2,7 @@
 // loaded with its textures (none present: every picture is missing) and octrees. A loaded scene is
 // also culled once through every face group, so the octrees of whatever the reader accepts are
 // walked as well.
-// fuzz-link: narvu_fuzz_core narvu_fuzz_storage
+// fuzz-link: narvu_shell narvu_storage narvu_tools
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include "platform/test_hooks.h"
+#include "platform/devices.h"
 #include "pack_writer.h"
 #include "render/render.h"
 #include "scene/scene.h"
@@ -41,7 +43,7 @@ void cullEveryGroup(Scene* scene) {
       group.remap_base = group.face_count > 0 ? -group.faces[0].a : 0;
       emitted_vertex_count = 0;
       for (int32_t v = 0; v < object.vertex_count; ++v) vertex_remap[v] = 0xFFFF;
-      cullFaceGroup(&group, object.vertices, 3, buffer.data(), &identity);
+      cullFaceGroup(&group, object.vertices, kBaseEnvironment, buffer.data(), &identity);
     }
   }
 }

@@ -1,10 +1,9 @@
 // Frame capture: every presented frame of a --capture run, written as DIR/frame_NNNNNN.png, or piped
-// as raw RGB to the ffmpeg program, which encodes a video file; the music, rendered offline into a WAV
-// beside it, is muxed in when the show ends.
+// as raw RGB to the ffmpeg program, which encodes a video file; the music, rendered offline by the
+// sound library, is muxed in when the capture is finished (see platform/capture.h).
 //
-// Frame i of a capture shows moment i / fps of the timeline: the virtual clock moves one frame period
-// per drawn frame and the show presents every frame it draws, so the index alone places a frame in
-// time; --from and --to choose the frames that are written, and the sound is cut to the same moments.
+// A failure is remembered, not acted on: the frames after it are not written, and whoever presents
+// frames asks captureError and decides how the run ends.
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,8 +19,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/gl_backend.h"
-#include "platform/platform.h"
+#include "platform/platform_local.h"
 
 static long presented_frames = 0;
 static long written_frames = 0;
@@ -29,13 +27,15 @@ static bool folder_ready = false;
 static FILE* video_pipe = nullptr;
 static std::chrono::steady_clock::time_point capture_started;
 static std::chrono::steady_clock::time_point last_progress;
+static std::string capture_error;
 
-static const double kShowSeconds = 107.5;
-
-static void failCapture(const std::string& what) {
-  std::fprintf(stderr, "narvu: capture failed: %s\n", what.c_str());
-  std::exit(1);
+// Remembers the first failure; false, for the caller to return.
+static bool failCapture(const std::string& what) {
+  if (capture_error.empty()) capture_error = what;
+  return false;
 }
+
+const char* captureError() { return capture_error.empty() ? nullptr : capture_error.c_str(); }
 
 // Makes the folder and its parents, like mkdir -p.
 static bool makeFolder(const std::string& path) {
@@ -117,11 +117,6 @@ bool captureTargetUsable(std::string* error) {
   return false;
 }
 
-std::string captureAudioPath() {
-  if (captureIsVideo()) return platform_settings.capture_path + ".audio.wav";
-  return platform_settings.capture_path + "/audio.wav";
-}
-
 static std::string videoOnlyPath() { return platform_settings.capture_path + ".video.mkv"; }
 
 static std::string quoted(const std::string& text) {
@@ -138,13 +133,13 @@ static std::string encoderOptions() {
   return "-c:v libx264 -preset medium -crf " + std::to_string(crf) + " -pix_fmt yuv420p";
 }
 
-static void openVideoPipe(int width, int height) {
+static bool openVideoPipe(int width, int height) {
   std::string command = "ffmpeg -hide_banner -loglevel error -y -f rawvideo -pix_fmt rgb24 -s " +
                         std::to_string(width) + "x" + std::to_string(height) + " -framerate " +
                         std::to_string(platform_settings.fps) + " -i - " + encoderOptions() + " " +
                         quoted(videoOnlyPath());
   video_pipe = popen(command.c_str(), "w");
-  if (!video_pipe) failCapture("cannot start ffmpeg");
+  return video_pipe ? true : failCapture("cannot start ffmpeg");
 }
 
 static double firstWrittenSecond() {
@@ -154,10 +149,10 @@ static double firstWrittenSecond() {
 
 // The video stream and the offline-rendered music become the one file asked for.
 static void muxVideo() {
-  std::string audio = captureAudioPath();
+  const std::string& audio = platform_settings.sound_capture_path;
   std::string output = quoted(platform_settings.capture_path);
   std::string command = "ffmpeg -hide_banner -loglevel error -y -i " + quoted(videoOnlyPath());
-  bool with_audio = access(audio.c_str(), R_OK) == 0;
+  bool with_audio = !audio.empty() && access(audio.c_str(), R_OK) == 0;
   if (with_audio) {
     double duration = double(written_frames) / platform_settings.fps;
     char cut[96];
@@ -178,7 +173,6 @@ static void muxVideo() {
 }
 
 void finishCapture() {
-  finishSoundCapture();  // the music must be on disk before it is muxed, also after an early exit
   if (!video_pipe) return;
   pclose(video_pipe);
   video_pipe = nullptr;
@@ -187,8 +181,9 @@ void finishCapture() {
 }
 
 static long expectedFrames() {
-  double end = platform_settings.capture_to_seconds >= 0 ? std::min(platform_settings.capture_to_seconds, kShowSeconds)
-                                                         : kShowSeconds;
+  double length = platform_settings.capture_length_seconds;
+  double end = platform_settings.capture_to_seconds >= 0 ? std::min(platform_settings.capture_to_seconds, length)
+                                                         : length;
   long last = long(std::floor(end * platform_settings.fps + 1e-9));
   long first = long(std::ceil(platform_settings.capture_from_seconds * platform_settings.fps - 1e-9));
   return std::max(1L, last - first + 1);
@@ -210,27 +205,26 @@ static void showProgress() {
   std::fflush(stderr);
 }
 
-void captureFrame(const uint8_t* rgb, int width, int height) {
+bool captureFrame(const uint8_t* rgb, int width, int height) {
+  if (!capture_error.empty()) return false;
   long index = presented_frames++;
-  if (!frameWanted(index)) return;
-  if (written_frames == 0) {
-    capture_started = std::chrono::steady_clock::now();
-    std::atexit(finishCapture);
-  }
+  if (!frameWanted(index)) return true;
+  if (written_frames == 0) capture_started = std::chrono::steady_clock::now();
   if (captureIsVideo()) {
-    if (!video_pipe) openVideoPipe(width, height);
+    if (!video_pipe && !openVideoPipe(width, height)) return false;
     size_t bytes = size_t(width) * height * 3;
-    if (std::fwrite(rgb, 1, bytes, video_pipe) != bytes) failCapture("ffmpeg stopped taking frames");
+    if (std::fwrite(rgb, 1, bytes, video_pipe) != bytes) return failCapture("ffmpeg stopped taking frames");
   } else {
     const std::string& folder = platform_settings.capture_path;
     if (!folder_ready) {
-      if (!makeFolder(folder)) failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
+      if (!makeFolder(folder)) return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
       folder_ready = true;
     }
     char name[32];
     std::snprintf(name, sizeof(name), "/frame_%06ld.png", index);
-    if (!writePng(folder + name, rgb, width, height)) failCapture("cannot write " + folder + name);
+    if (!writePng(folder + name, rgb, width, height)) return failCapture("cannot write " + folder + name);
   }
   ++written_frames;
   showProgress();
+  return true;
 }

@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/gl_backend.h"
-#include "platform/platform.h"
+#include "platform/platform_local.h"
 
 namespace {
 

@@ -10,8 +10,7 @@
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
 #include <stb_image_resize.h>
 
-#include "platform/gl_backend.h"
-#include "platform/platform.h"
+#include "platform/platform_local.h"
 
 // Until a GL context reports its own limit: a size every GL 3.3 implementation accepts is far
 // smaller, but 4096 is what the show's pictures need and what llvmpipe and any real card give.

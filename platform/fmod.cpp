@@ -10,11 +10,11 @@
 // it; the main thread takes the device lock for anything that touches the playing song. One song plays
 // at a time (playing another stops the first), which is all the show asks of the library.
 //
-// Capture: with platform_settings.capture_path set at FSOUND_Init no device is opened. The song that
-// FMUSIC_PlaySong starts is remembered with the tick count of that moment, and finishSoundCapture
-// renders it from there to the current tick count, so sample k of DIR/audio.wav is the sound at
-// k / rate seconds after the song started on the (virtual) clock, whatever the machine's speed. A video
-// capture muxes that file in when it ends.
+// Offline rendering: with platform_settings.sound_capture_path set at FSOUND_Init no device is opened.
+// The song that FMUSIC_PlaySong starts is remembered with the tick count of that moment, and
+// finishSoundCapture renders it from there to the current tick count, so sample k of the WAV file is
+// the sound at k / rate seconds after the song started on the (virtual) clock, whatever the machine's
+// speed.
 #include <SDL.h>
 #include <libopenmpt/libopenmpt.h>
 
@@ -26,8 +26,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/gl_backend.h"
-#include "platform/platform.h"
+#include "platform/platform_local.h"
 
 struct FMUSIC_MODULE {
   openmpt_module* player;
@@ -59,7 +58,6 @@ FSOUND_TELLCALLBACK tell_callback = nullptr;
 
 FMUSIC_MODULE* capture_song = nullptr;
 DWORD capture_start_ms = 0;
-bool capture_exit_handler_installed = false;
 
 int fail(int code) {
   last_error = code;
@@ -206,22 +204,21 @@ bool writeWav(const std::string& path, const std::vector<int16_t>& samples, int 
   return std::fclose(file) == 0 && written;
 }
 
-void finishCaptureAtExit() { finishSoundCapture(); }
-
 }  // namespace
 
 void finishSoundCapture() {
   FMUSIC_MODULE* module = capture_song;
   if (!module) return;
   capture_song = nullptr;
-  if (platform_settings.capture_path.empty()) return;
+  const std::string& file = platform_settings.sound_capture_path;
+  if (file.empty()) return;
   DWORD elapsed_ms = GetTickCount() - capture_start_ms;
   size_t frames = size_t(uint64_t(elapsed_ms) * uint64_t(renderRate()) / 1000);
   std::vector<int16_t> samples(frames * 2);
   renderSongFrames(module, samples.data(), frames);
   std::error_code ignored;
-  if (!captureIsVideo()) std::filesystem::create_directories(platform_settings.capture_path, ignored);
-  std::string file = captureAudioPath();
+  std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
   if (!writeWav(file, samples, renderRate())) std::fprintf(stderr, "narvu: cannot write %s\n", file.c_str());
 }
 
@@ -238,7 +235,7 @@ signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags)
   if (initialised) return failed(FMOD_ERR_BUSY);
   if (rate < 8000 || rate > 192000) return failed(FMOD_ERR_INVALID_PARAM);
   mix_rate = rate;
-  capturing = !platform_settings.capture_path.empty();
+  capturing = !platform_settings.sound_capture_path.empty();
   if (!capturing) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return failed(FMOD_ERR_INIT);
     SDL_AudioSpec wanted = {};
@@ -312,11 +309,6 @@ signed char FMUSIC_PlaySong(FMUSIC_MODULE* module) {
     if (capture_song && capture_song != module) finishSoundCapture();
     capture_song = module;
     capture_start_ms = GetTickCount();
-    if (!capture_exit_handler_installed) {
-      // An early end (Esc, closing the window) leaves through exit(): the sound so far is still written.
-      std::atexit(finishCaptureAtExit);
-      capture_exit_handler_installed = true;
-    }
   }
   if (audio_device) SDL_LockAudioDevice(audio_device);
   if (live_song && live_song != module) live_song->playing = false;

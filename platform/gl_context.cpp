@@ -16,8 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/gl_backend.h"
-#include "platform/gl_device.h"
+#include "platform/platform_local.h"
 
 static const DWORD kLargestTexture = 4096;
 
@@ -239,7 +238,7 @@ HRESULT GlContext::UpdateFrame(DWORD) {
   if (!platform_settings.capture_path.empty()) {
     std::vector<uint8_t> rgb;
     readBack(&rgb);
-    captureFrame(rgb.data(), target.width, target.height);
+    if (!captureFrame(rgb.data(), target.width, target.height)) return E_FAIL;
   }
   return S_OK;
 }

@@ -9,7 +9,7 @@
 // Matrices, lights and material go in one uniform block, written anew into a ring of uniform space
 // whenever something in it changed and shared by every program, so a program switch costs no uploads.
 #define GL_GLEXT_PROTOTYPES 1
-#include "platform/gl_device.h"
+#include "platform/platform_local.h"
 
 #include <GL/glcorearb.h>
 

@@ -18,7 +18,7 @@
 //   Sn_COP, Sn_CA1, Sn_CA2, Sn_AOP, Sn_AA1, Sn_AA2   stage n's operations and arguments (D3DTOP_, D3DTA_)
 //   Sn_TEX               1: stage n samples its texture; Sn_UV the coordinate pair it reads
 //   SPECULAR_ADD         1: add the specular colour after the last stage
-#include "platform/gl_device.h"
+#include "platform/platform_local.h"
 
 const char* const kGlDeviceBlockSource = R"(
 struct Light {

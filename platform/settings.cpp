@@ -5,7 +5,7 @@
 // of the timeline whatever the machine's speed.
 #include <chrono>
 
-#include "platform/platform.h"
+#include "platform/settings.h"
 
 PlatformSettings platform_settings;
 

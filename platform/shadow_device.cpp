@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/platform_local.h"
 
 DWORD fvfVertexSize(DWORD fvf) {
   switch (fvf) {

@@ -2,6 +2,6 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/win32.h"
 
 void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }

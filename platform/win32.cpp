@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gl_backend.h"
-#include "platform/platform.h"
+#include "platform/platform_local.h"
 
 struct WindowRecord {
   SDL_Window* sdl_window;

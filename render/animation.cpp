@@ -1,4 +1,5 @@
-// The baked animation: every controller holds one pose per frame, copied whole into its target.
+// The baked animation: every controller holds one pose per frame, copied whole into its target; and
+// the matrix that places an object by its pose.
 #include <cstring>
 
 #include "render/render.h"
@@ -15,4 +16,11 @@ void applyControllers(Scene* scene, int frame) {
     std::memcpy(controller.target->position, pose.position, sizeof(pose.position));
     std::memcpy(controller.target->rotation, pose.rotation, sizeof(pose.rotation));
   }
+}
+
+Matrix* objectMatrix(Matrix* out, const Transform* transform) {
+  Matrix rotation, translation;
+  matrixRotationQuaternion(&rotation, transform->rotation);
+  matrixTranslation(&translation, transform->position[0], transform->position[1], transform->position[2]);
+  return matrixMultiply(out, &rotation, &translation);
 }

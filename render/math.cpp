@@ -4,9 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "render/render.h"
-
-static_assert(sizeof(Matrix) == sizeof(D3DMATRIX), "a Matrix is handed to the device as a D3DMATRIX");
+#include "render/math.h"
 
 // Squared lengths this close to 1 count as unit length and are left alone.
 static const float kUnitTolerance = 0.00001f;
@@ -209,13 +207,6 @@ float* planeTransform(float out[4], const float plane[4], const Matrix* m) {
   transformDirection(normal, normal, m);
   normalise3(normal, normal);
   return planeFromPointNormal(out, point, normal);
-}
-
-Matrix* objectMatrix(Matrix* out, const Transform* transform) {
-  Matrix rotation, translation;
-  matrixRotationQuaternion(&rotation, transform->rotation);
-  matrixTranslation(&translation, transform->position[0], transform->position[1], transform->position[2]);
-  return matrixMultiply(out, &rotation, &translation);
 }
 
 void getMatrixColumn(int column, const Matrix* m, float out[4]) {

@@ -8,24 +8,14 @@
 #include <cstring>
 
 #include "render/render_local.h"
-#include "shell/shell.h"
 
 static const float kHalfPi = 1.5707964f;
 static const float kRadiansPerDegree = 0.017453292f;
 // The horizontal half-angle, approximated from the vertical one for the 4:3 picture.
 static const float kHorizontalPerVertical = 1.2f;
 
-enum TexGenMode {
-  kUntextured = 0,
-  kEnvironment = 1,
-  kBase = 2,
-  kBaseEnvironment = 3,
-  kDetail = 4,
-  kBaseDetail = 5,
-};
-
 // The detail texture wins over the environment map when a material has both.
-static int texGenMode(const SceneMaterial* material) {
+static TexGenMode texGenMode(const SceneMaterial* material) {
   bool base = material->textures[1] != nullptr;
   bool detail = material->textures[2] != nullptr;
   bool environment = material->textures[3] != nullptr;
@@ -99,7 +89,7 @@ void drawObject(Scene* scene, int object_index, bool translucent_pass) {
     if (translucent != translucent_pass) continue;
 
     group.remap_base = -group.faces[0].a;
-    int mode = texGenMode(material);
+    TexGenMode mode = texGenMode(material);
     computeClipPlanes(&object.transform, scene);
     emitted_vertex_count = 0;
     std::memset(vertex_remap, 0xFF, size_t(object.vertex_count) * sizeof(vertex_remap[0]));

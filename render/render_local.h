@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "render/render.h"
+#include "shell/rendering_objects.h"
+
+static_assert(sizeof(Matrix) == sizeof(D3DMATRIX), "a Matrix is handed to the device as a D3DMATRIX");
 
 // The scene's current camera, or null when the index names none (a scene the reader let through
 // without cameras draws nothing that needs one).

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "render/render_local.h"
-#include "shell/shell.h"
 
 // 1/360 and 2π as the single-precision constants the field of view has always been converted with.
 static const float kPerDegreeTurn = 0.0027777778f;
@@ -12,6 +11,8 @@ static const float kRadiansPerDegree = 0.017453292f;
 // Vertical over horizontal extent of the 640 × 480 picture's projection (bits 0x3F555555).
 static const float kAspect = 0.8333333f;
 static const float kAttenuationLinear = 0.4f;  // bits 0x3ECCCCCD
+
+void (*overlay_hook)() = nullptr;
 
 HRESULT drawSceneFrame(Scene* scene, int frame) {
   // The skybox covers every pixel, so only depth needs clearing.

@@ -1,7 +1,6 @@
 // The backdrop: a cube of six textured faces around the eye, drawn first in every frame without depth
 // test or lighting, so everything drawn afterwards lies in front of it.
 #include "render/render_local.h"
-#include "shell/shell.h"
 #include "texture/texture.h"
 
 // Half a texel inside the border of a 256-texel face, for every face size.

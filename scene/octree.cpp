@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "render/render.h"
+#include "render/math.h"
 #include "scene/octree_internal.h"
 #include "scene/scene.h"
 
@@ -110,8 +110,8 @@ void buildOctree(FaceGroup* group, const MeshVertex* vertices, int max_faces_per
   group->octree = root;
 }
 
-int classifyNode(const OctreeNode* node) {
-  int inside_all = 1;
+NodeSide classifyNode(const OctreeNode* node) {
+  bool inside_all = true;
   for (int plane = 0; plane < 6; ++plane) {
     const float* p = clip_planes[plane];
     int inside = 0;
@@ -121,10 +121,10 @@ int classifyNode(const OctreeNode* node) {
       float z = (corner & 4) ? node->box_max[2] : node->box_min[2];
       if (p[0] * x + p[1] * y + p[2] * z + p[3] < 0.0f) ++inside;
     }
-    if (inside == 0) return -1;
-    if (inside != 8) inside_all = 0;
+    if (inside == 0) return kNodeOutside;
+    if (inside != 8) inside_all = false;
   }
-  return inside_all;
+  return inside_all ? kNodeInside : kNodeCrossing;
 }
 
 void emitFace(const CullTarget& target, const Face& face) {
@@ -158,13 +158,13 @@ void emitFace(const CullTarget& target, const Face& face) {
       out.u0 = source.u;
       out.v0 = source.v;
       switch (target.tex_gen_mode) {
-        case 4:
-        case 5:
+        case kDetail:
+        case kBaseDetail:
           out.u1 = source.u * 4.0f;
           out.v1 = source.v * 4.0f;
           break;
-        case 1:
-        case 3: {
+        case kEnvironment:
+        case kBaseEnvironment: {
           const float normal[4] = {source.nx, source.ny, source.nz, 0.0f};
           float view[4];
           transformVector4(view, normal, target.world_view);
@@ -173,8 +173,9 @@ void emitFace(const CullTarget& target, const Face& face) {
           out.v1 = 0.5f - 0.5f * view[1];
           break;
         }
-        default:
-          break;  // no texture stage reads the second pair in modes 0 and 2
+        case kUntextured:
+        case kBase:
+          break;  // no texture stage reads the second pair
       }
       emitted_vertex_count = n + 1;
     }
@@ -195,16 +196,16 @@ void emitVisible(const CullTarget& target, const OctreeNode* node) {
   for (int k = 0; k < 8; ++k) {
     const OctreeNode* child = node->children[k];
     if (!child) continue;
-    int side = classifyNode(child);
-    if (side == 1) {
+    NodeSide side = classifyNode(child);
+    if (side == kNodeInside) {
       emitSubtree(target, child);
-    } else if (side == 0) {
+    } else if (side == kNodeCrossing) {
       emitVisible(target, child);
     }
   }
 }
 
-void cullFaceGroup(FaceGroup* group, const MeshVertex* vertices, int tex_gen_mode, RenderVertex* buffer,
+void cullFaceGroup(FaceGroup* group, const MeshVertex* vertices, TexGenMode tex_gen_mode, RenderVertex* buffer,
                    const Matrix* world_view) {
   if (!group->index_list) {
     size_t entries = group->face_count > 0 ? static_cast<size_t>(group->face_count) * 3 : 1;
@@ -213,10 +214,10 @@ void cullFaceGroup(FaceGroup* group, const MeshVertex* vertices, int tex_gen_mod
   group->index_count = 0;
   if (!group->octree) return;
   CullTarget target = {group, vertices, tex_gen_mode, buffer, world_view};
-  int side = classifyNode(group->octree);
-  if (side == 1) {
+  NodeSide side = classifyNode(group->octree);
+  if (side == kNodeInside) {
     emitSubtree(target, group->octree);
-  } else if (side == 0) {
+  } else if (side == kNodeCrossing) {
     emitVisible(target, group->octree);
   }
 }

@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 
-struct Matrix;      // render/render.h
+struct Matrix;      // render/math.h
 struct Skybox;      // render/render.h
 struct OctreeNode;
 struct SceneMaterial;
@@ -162,14 +162,41 @@ struct RenderVertex {
   float u1, v1;
 };
 
+// The material's textures decide how a face group is drawn (render/mesh_drawing.cpp) and which second
+// texture-coordinate pair the culling writes for it: the detail texture repeats the first pair four
+// times over, the environment map takes its pair from the normal turned into view space. The detail
+// texture wins over the environment map when a material has both.
+enum TexGenMode {
+  kUntextured = 0,
+  kEnvironment = 1,
+  kBase = 2,
+  kBaseEnvironment = 3,
+  kDetail = 4,
+  kBaseDetail = 5,
+};
+
 constexpr int kVertexRemapSize = 50000;
 // The drawing state of the one face group being drawn; reset by drawObject before every group.
 extern uint16_t vertex_remap[kVertexRemapSize];  // mesh vertex + remap_base -> buffer slot; 0xFFFF none
 extern int32_t emitted_vertex_count;             // RenderVertex records written for this group
 extern float clip_planes[6][4];                  // near, far, bottom, top, right, left, object space
 
+// Splits stop at this depth (the root is depth 0): faces that never separate, such as faces whose
+// corners all coincide, would otherwise be divided without end.
+constexpr int kOctreeMaxDepth = 24;
+
 void buildOctree(FaceGroup* group, const MeshVertex* vertices, int max_faces_per_node);
 // Fills the group's index list and writes the vertices of its visible faces from slot
-// emitted_vertex_count on. tex_gen_mode 0..5 chooses the second texture coordinates.
-void cullFaceGroup(FaceGroup* group, const MeshVertex* vertices, int tex_gen_mode, RenderVertex* buffer,
+// emitted_vertex_count on; `tex_gen_mode` chooses the second texture coordinates.
+void cullFaceGroup(FaceGroup* group, const MeshVertex* vertices, TexGenMode tex_gen_mode, RenderVertex* buffer,
                    const Matrix* world_view);
+// Releases a tree built by buildOctree (the show never does; failed loads, tools and tests do).
+void freeOctree(OctreeNode* node);
+
+struct OctreeStatistics {
+  int node_count;
+  int leaf_count;
+  int depth;         // levels below the root; 0 for a single node
+  int largest_node;  // most faces held by one node
+};
+OctreeStatistics octreeStatistics(const OctreeNode* root);

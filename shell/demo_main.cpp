@@ -127,6 +127,10 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
     SetCursor(nullptr);
     drawSceneFrame(current_scene, frame);
     context->UpdateFrame(0);
+    if (const char* failure = captureError()) {
+      std::fprintf(stderr, "narvu: capture failed: %s\n", failure);
+      return 1;
+    }
     if (takeWindowMessage(window, &exit_code)) return exit_code;
   } while (!exit_requested);
 

@@ -112,8 +112,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "narvu: %s\n", reason.c_str());
       return 1;
     }
-    platform_settings.virtual_clock = true;
-    platform_settings.headless = true;
+    prepareCapture();
   } else if (!displayAvailable()) {
     std::fprintf(stderr,
                  "narvu: no display to show the show on; run it with --capture DIR to render it "

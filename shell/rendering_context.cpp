@@ -1,12 +1,6 @@
-// The rendering objects every drawing step shares, the base device state set once after the context
-// is created, and their release on the early-exit path.
+// The base device state set once after the context is created, the two shared vertex buffers, and the
+// release of the rendering objects on the early-exit path.
 #include "shell/shell.h"
-
-ID3DXContext* context = nullptr;
-IDirect3DDevice7* device = nullptr;
-IDirect3D7* direct3d = nullptr;
-IDirect3DVertexBuffer7* object_vertex_buffer = nullptr;
-IDirect3DVertexBuffer7* skybox_vertex_buffer = nullptr;
 
 static const DWORD kObjectBufferVertices = 50000;
 static const DWORD kSkyboxBufferVertices = 192;

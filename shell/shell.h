@@ -7,7 +7,9 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "render/render.h"
 #include "scene/scene.h"
+#include "shell/rendering_objects.h"
 
 // ---- Entry point ------------------------------------------------------------------------------------
 // `command_line` is the argument string without the program name. The result is the exit code.
@@ -20,7 +22,10 @@ bool mountPack(HINSTANCE instance);
 // the message's wParam in *exit_code; anything else goes to DefWindowProcA.
 bool takeWindowMessage(HWND window, int* exit_code);
 
-// ---- Timeline state (written by the main loop, timeline.cpp; read by the fade overlay and the frame)
+// The timeline's length: the main loop ends in the first pass at or after it (the tail follows).
+constexpr DWORD kShowLengthMs = 107500;
+
+// ---- Timeline state (written by the main loop, timeline.cpp; read by the fade overlay) --------------
 extern Scene* first_scene;
 extern Scene* second_scene;
 extern Scene* current_scene;
@@ -33,7 +38,6 @@ extern IDirectDrawSurface7* fade_texture;
 extern IDirectDrawSurface7* end_logo_texture;
 extern int32_t fade_start_ms;
 extern int32_t fade_half_length;  // units of 40 ms
-extern void (*overlay_hook)();    // called last in every frame by drawSceneFrame; may be null
 extern bool sound_disabled;
 extern FMUSIC_MODULE* song;
 
@@ -50,12 +54,7 @@ void fadeOverlay();
 // The overlay's level 0..255 at `now`, or -1 outside the fade.
 int fadeLevel(DWORD now);
 
-// ---- Rendering context (rendering_context.cpp; written once by selectDevice) ------------------------
-extern ID3DXContext* context;
-extern IDirect3DDevice7* device;
-extern IDirect3D7* direct3d;
-extern IDirect3DVertexBuffer7* object_vertex_buffer;  // 50000 RenderVertex, FVF 0x212
-extern IDirect3DVertexBuffer7* skybox_vertex_buffer;  // 192 vertices, FVF 0x1E2
+// ---- Rendering context (rendering_context.cpp; the objects in shell/rendering_objects.h) ---------------
 // Base device state and the two shared vertex buffers, right after the context is created.
 void setUpDevice();
 // Release of the Direct3D object and the device, then D3DXUninitialize (early-exit path).
@@ -66,6 +65,11 @@ void releaseRenderingContext();
 int selectDevice(bool choose, HWND window);
 // The device index used without "choosedrv" (the hardware rasterisation class). Tests may change it.
 extern DWORD default_device_index;
+
+// ---- Capture (capture_run.cpp) ---------------------------------------------------------------------
+// Before WinMain, with platform_settings.capture_path set: the virtual clock, no display, the music's
+// file beside the frames, and the music and video finished at the process's exit, however it comes.
+void prepareCapture();
 
 // ---- Music (music.cpp) -------------------------------------------------------------------------------
 FSOUND_FILEHANDLE musicOpen(const char* name);

@@ -15,13 +15,11 @@ IDirectDrawSurface7* fade_texture = nullptr;
 IDirectDrawSurface7* end_logo_texture = nullptr;
 int32_t fade_start_ms = 0;
 int32_t fade_half_length = 0;
-void (*overlay_hook)() = nullptr;
 bool sound_disabled = false;
 FMUSIC_MODULE* song = nullptr;
 
 static const DWORD kFrameMs = 40;
 static const DWORD kEndLogoMs = 104000;
-static const DWORD kShowLengthMs = 107500;
 static const int32_t kSceneEndFadeFrames = 75;
 static const int32_t kResumeFrame = 450;
 

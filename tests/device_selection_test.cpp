@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/test_hooks.h"
+#include "platform/devices.h"
 #include "shell/shell.h"
 
 namespace {

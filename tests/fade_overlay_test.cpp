@@ -1,6 +1,7 @@
 // The fade overlay: its level over time and the quad it lays over the screen.
 #include <cstring>
 
+#include "platform/test_hooks.h"
 #include "render_fixture.h"
 
 struct OverlayVertexBytes {

@@ -3,7 +3,6 @@
 //
 // Most probes draw one quad facing the camera with identity transforms, lit so that its four corners
 // get the same colour (lights on the axis through its centre), and read its centre pixel.
-#include "platform/gl_device.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +11,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/gl_backend.h"
+#include "platform/devices.h"
+#include "platform/test_hooks.h"
 #include "headless.h"
 #include "platform/platform.h"
 #include "test_support.h"
@@ -41,10 +41,17 @@ struct Rgb {
 
 int toByte(double value) { return int(std::lround(std::min(std::max(value, 0.0), 1.0) * 255.0)); }
 
+// A context with the show's own request, through the context library.
+HRESULT createContext(HWND window, DWORD colour_bits, DWORD alpha_bits, DWORD depth_bits, DWORD back_buffers,
+                      ID3DXContext** context) {
+  D3DXInitialize();
+  return D3DXCreateContextEx(D3DX_HWLEVEL_RASTER, D3DX_CONTEXT_FULLSCREEN, window, nullptr, colour_bits, alpha_bits,
+                             depth_bits, 0, back_buffers, 640, 480, D3DX_DEFAULT, context);
+}
+
 ID3DXContext* makeContext(HWND window) {
-  GlContextRequest request = {window, 24, 0, 32, 2, 640, 480, true};
   ID3DXContext* context = nullptr;
-  if (FAILED(createGlContext(request, &context))) return nullptr;
+  if (FAILED(createContext(window, 24, 0, 32, 2, &context))) return nullptr;
   return context;
 }
 
@@ -710,9 +717,8 @@ TEST_F(GlContextCreation, OffersSixteenTwentyFourAndThirtyTwoBitColourAndRefuses
     bool works;
   } cases[] = {{24, 0, 32, true}, {16, 0, 16, true}, {32, 8, 24, true}, {8, 0, 16, false}, {24, 0, 12, false}};
   for (const Case& c : cases) {
-    GlContextRequest request = {window, c.colour, c.alpha, c.depth, 1, 640, 480, true};
     ID3DXContext* context = nullptr;
-    HRESULT result = createGlContext(request, &context);
+    HRESULT result = createContext(window, c.colour, c.alpha, c.depth, 1, &context);
     EXPECT_EQ(SUCCEEDED(result), c.works) << c.colour << "-bit colour, " << c.depth << "-bit depth";
     if (!context) continue;
     drawAndPresent(context);
@@ -720,9 +726,8 @@ TEST_F(GlContextCreation, OffersSixteenTwentyFourAndThirtyTwoBitColourAndRefuses
     EXPECT_EQ(at(context, 35, 25).r, 0);
     context->Release();
   }
-  GlContextRequest no_window = {nullptr, 24, 0, 32, 1, 640, 480, true};
   ID3DXContext* context = nullptr;
-  EXPECT_LT(createGlContext(no_window, &context), 0);
+  EXPECT_LT(createContext(nullptr, 24, 0, 32, 1, &context), 0);
   EXPECT_EQ(context, nullptr);
 }
 

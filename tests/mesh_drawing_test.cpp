@@ -2,6 +2,7 @@
 // groups, culling against the view volume, and the carried-over states.
 #include <cstring>
 
+#include "platform/devices.h"
 #include "render_fixture.h"
 
 class MeshDrawingTest : public RenderTest {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/test_hooks.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "storage/storage.h"
@@ -293,7 +294,7 @@ TEST(SoundOutput, NoDeviceIsAnInitFailureWithCode3) {
 TEST(SoundCapture, WavHoldsExactlyTheCapturedTimeOfTheSong) {
   ScopedEnvironment driver("SDL_AUDIODRIVER", "no-such-driver");
   std::string folder = scratchFolder();
-  platform_settings.capture_path = folder;
+  platform_settings.sound_capture_path = folder + "/audio.wav";
   platform_settings.virtual_clock = true;
   platform_settings.fps = 60;
   resetVirtualClock(5000);
@@ -333,7 +334,7 @@ TEST(SoundCapture, AnEarlyExitStillWritesTheMusicSoFar) {
   EXPECT_EXIT(
       {
         platform_settings.capture_path = folder;
-        platform_settings.virtual_clock = true;
+        prepareCapture();
         platform_settings.fps = 50;
         FSOUND_Init(44100, 32, 0);
         abandoned_song = loadFromMemory(writeOrDie(smallModule()));

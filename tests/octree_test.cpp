@@ -6,8 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "render/render.h"
-#include "scene/octree_internal.h"
+#include "render/math.h"
 #include "scene/scene.h"
 
 namespace {
@@ -40,7 +39,7 @@ struct Mesh {
   }
 
   // What drawObject does around every call.
-  void cull(int mode = 0, const Matrix* world_view = nullptr) {
+  void cull(TexGenMode mode = kUntextured, const Matrix* world_view = nullptr) {
     group.remap_base = faces.empty() ? 0 : -faces[0].a;
     emitted_vertex_count = 0;
     std::fill(vertex_remap, vertex_remap + vertices.size(), 0xFFFF);
@@ -194,14 +193,14 @@ TEST(OctreeCull, SecondTextureCoordinatesFollowTheMode) {
   mesh.faces = {{0, 1, 2}};
   mesh.build(50);
   openView();
-  for (int mode : {4, 5}) {
+  for (TexGenMode mode : {kDetail, kBaseDetail}) {
     mesh.cull(mode);
     EXPECT_FLOAT_EQ(1.0f, mesh.buffer[0].u1);
     EXPECT_FLOAT_EQ(-2.0f, mesh.buffer[0].v1);
     EXPECT_FLOAT_EQ(0.25f, mesh.buffer[0].u0);
     EXPECT_FLOAT_EQ(-0.5f, mesh.buffer[0].v0);
   }
-  for (int mode : {1, 3}) {
+  for (TexGenMode mode : {kEnvironment, kBaseEnvironment}) {
     mesh.cull(mode);
     EXPECT_FLOAT_EQ(0.5f, mesh.buffer[0].u1);  // faces the camera along the view direction
     EXPECT_FLOAT_EQ(0.5f, mesh.buffer[0].v1);
@@ -215,7 +214,7 @@ TEST(OctreeCull, SecondTextureCoordinatesFollowTheMode) {
     EXPECT_FLOAT_EQ(0.5f, mesh.buffer[1].u1);
     EXPECT_FLOAT_EQ(0.0f, mesh.buffer[1].v1);
   }
-  for (int mode : {0, 2}) {
+  for (TexGenMode mode : {kUntextured, kBase}) {
     mesh.buffer[0].u1 = mesh.buffer[0].v1 = 42.0f;
     mesh.cull(mode);
     EXPECT_EQ(42.0f, mesh.buffer[0].u1);
@@ -262,7 +261,7 @@ TEST(OctreeCull, EveryFaceWithACornerInsideTheViewIsEmittedFromWrittenVertices) 
       plane[3] = unit(random) * 0.8f - 0.4f;
     }
     setPlanes(planes);
-    mesh.cull(round % 6);
+    mesh.cull(TexGenMode(round % 6));
 
     auto inside = [&](const MeshVertex& v) {
       for (auto& p : planes)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/devices.h"
 #include "render/render.h"
 #include "shell/shell.h"
 

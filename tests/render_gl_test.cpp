@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "headless.h"
-#include "platform/gl_device.h"
+#include "platform/test_hooks.h"
 #include "render_fixture.h"
 
 namespace {

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/test_hooks.h"
+#include "platform/devices.h"
 #include "render_fixture.h"
 
 TEST_F(RenderTest, FrameRunsInItsFixedOrderWithEveryStateRestored) {

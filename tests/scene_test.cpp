@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/test_hooks.h"
+#include "platform/devices.h"
 #include "jpeg_writer.h"
 #include "pack_writer.h"
-#include "scene/octree_internal.h"
 #include "scene/scene.h"
 #include "scene_writer.h"
 #include "shell/shell.h"

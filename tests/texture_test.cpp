@@ -8,9 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/devices.h"
 #include "jpeg_writer.h"
 #include "pack_writer.h"
-#include "platform/gl_backend.h"
+#include "platform/test_hooks.h"
 #include "shell/shell.h"
 #include "test_support.h"
 #include "texture/texture.h"

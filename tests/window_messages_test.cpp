@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/test_hooks.h"
 #include "shell/shell.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // levels each resampled from the whole picture.
 #include <cstdlib>
 
-#include "shell/shell.h"
+#include "shell/rendering_objects.h"
 #include "texture/texture.h"
 
 // The levels the show fills; a longer chain keeps whatever the library put in the rest.

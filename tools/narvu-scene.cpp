@@ -13,8 +13,9 @@
 #include <unistd.h>
 
 #include "pack_writer.h"
-#include "scene/octree_internal.h"
 #include "scene/scene.h"
+#include "platform/devices.h"
+#include "platform/test_hooks.h"
 #include "shell/shell.h"
 #include "storage/storage.h"
 

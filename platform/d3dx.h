@@ -1,0 +1,99 @@
+// The rendering context library (D3DX) as the show calls it: start-up, the list of devices, context
+// creation, presentation, and textures with their mip chains filled from pictures in memory
+// (platform/d3dx_context.cpp, platform/d3dx_texture.cpp, the OpenGL side in platform/gl_context.cpp).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/d3d7.h"
+
+constexpr DWORD D3DX_DEFAULT = 0xFFFFFFFF;
+constexpr DWORD D3DX_HWLEVEL_TL = 0xFFFFFFFA;         // -6
+constexpr DWORD D3DX_HWLEVEL_RASTER = 0xFFFFFFFB;     // -5
+constexpr DWORD D3DX_HWLEVEL_2D = 0xFFFFFFFC;         // -4, the software RGB class
+constexpr DWORD D3DX_HWLEVEL_REFERENCE = 0xFFFFFFFD;  // -3
+constexpr DWORD D3DX_HWLEVEL_NULL = 0xFFFFFFFE;       // -2
+constexpr DWORD D3DX_CONTEXT_FULLSCREEN = 1;
+constexpr DWORD D3DCLEAR_TARGET = 1, D3DCLEAR_ZBUFFER = 2;
+constexpr HRESULT D3DXERR_NODIRECT3DDEVICEAVAILABLE = static_cast<HRESULT>(0x88760801u);
+constexpr HRESULT D3DXERR_NOTINITIALIZED = static_cast<HRESULT>(0x88760808u);
+
+enum D3DX_SURFACEFORMAT : DWORD {
+  D3DX_SF_UNKNOWN = 0,
+  D3DX_SF_R8G8B8 = 1,
+  D3DX_SF_A8R8G8B8 = 2,
+  D3DX_SF_X8R8G8B8 = 3,
+  D3DX_SF_R5G6B5 = 4,
+};
+enum D3DX_FILTERTYPE : DWORD { D3DX_FT_POINT = 1, D3DX_FT_LINEAR = 2, D3DX_FT_DEFAULT = 0xFFFFFFFF };
+
+// 320 bytes: index at 0, class at 4, three GUIDs at 8, 24, 40, driver text at 56, monitor at 312,
+// on-primary flag at 316.
+struct D3DX_DEVICEDESC {
+  DWORD deviceIndex;
+  DWORD hwLevel;
+  BYTE ddGuid[16];
+  BYTE d3dDeviceGuid[16];
+  BYTE ddDeviceID[16];
+  char driverDesc[256];
+  DWORD monitor;
+  DWORD onPrimary;
+};
+static_assert(sizeof(D3DX_DEVICEDESC) == 320, "device description is 320 bytes");
+
+class ID3DXContext : public IUnknown {
+ public:
+  virtual IDirect3D7* GetD3D() = 0;                // adds a reference
+  virtual IDirect3DDevice7* GetD3DDevice() = 0;    // adds a reference
+  virtual HRESULT UpdateFrame(DWORD flags) = 0;    // presents (and captures) the render target
+  virtual HRESULT Clear(DWORD flags) = 0;          // D3DCLEAR_ZBUFFER clears depth to 1.0
+};
+
+HRESULT D3DXInitialize();
+HRESULT D3DXUninitialize();
+DWORD D3DXGetDeviceCount();
+HRESULT D3DXGetDeviceDescription(DWORD device, D3DX_DEVICEDESC* description);
+HRESULT D3DXCreateContextEx(DWORD device, DWORD flags, HWND window, HWND focus_window, DWORD colour_bits,
+                            DWORD alpha_bits, DWORD depth_bits, DWORD stencil_bits, DWORD back_buffers,
+                            DWORD width, DWORD height, DWORD refresh_rate, ID3DXContext** context);
+HRESULT D3DXCreateContext(DWORD device, DWORD flags, HWND window, DWORD width, DWORD height,
+                          ID3DXContext** context);
+
+// Tests: makes the next `count` context creations fail, as a device without the asked modes would.
+void failNextContextCreations(int count);
+
+// Texture calls. The texture is created with a complete mip chain in the accepted format.
+HRESULT D3DXCreateTexture(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
+                          D3DX_SURFACEFORMAT* format, void* palette, IDirectDrawSurface7** texture,
+                          DWORD* mip_levels);
+// Resamples the whole source rectangle into the whole level with the filter (linear: stb's resampler).
+// A level past the chain fills the last level. pitch 0 is the default (width × 4 for X8R8G8B8).
+HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7* texture, DWORD mip_level,
+                                  void* source, void* palette, D3DX_SURFACEFORMAT source_format,
+                                  DWORD source_pitch, const int source_rect[4], D3DX_FILTERTYPE filter);
+
+// The texture the D3DX calls make: every level kept in memory in its format, uploaded to GL by the GL
+// device when a level changed since the last upload.
+class TextureSurface : public IDirectDrawSurface7 {
+ public:
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  D3DX_SURFACEFORMAT format = D3DX_SF_R8G8B8;
+  DWORD width = 0, height = 0;
+  struct Level {
+    DWORD width, height;
+    std::vector<uint8_t> bytes;  // R8G8B8: B, G, R per texel; R5G6B5: little-endian 16-bit words
+  };
+  std::vector<Level> levels;
+  uint32_t generation = 0;     // counts level fills
+  uint32_t gl_texture = 0;     // the GL device's texture name, 0 until first bound
+  uint32_t gl_generation = 0;  // generation last uploaded
+
+ private:
+  ULONG references = 1;
+};
+// Largest texture edge the device accepts.
+DWORD maxTextureSize();
+

@@ -1,0 +1,58 @@
+// Inside platform/ only: what the stand-ins ask of each other. The rest of the program sees
+// platform/platform.h (and tests platform/devices.h and platform/test_hooks.h).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/devices.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
+
+struct SDL_Window;
+
+// ---- Window system (win32.cpp) ---------------------------------------------------------------------
+// The SDL window behind a window handle; null for none.
+SDL_Window* sdlWindowOf(HWND window);
+
+// ---- Rendering context (gl_context.cpp) ------------------------------------------------------------
+struct GlContextRequest {
+  HWND window;
+  DWORD colour_bits;
+  DWORD alpha_bits;
+  DWORD depth_bits;
+  DWORD back_buffers;
+  DWORD width;  // the show's drawing size, 640 × 480; the render target may be larger
+  DWORD height;
+  bool fullscreen;
+};
+// Creates the GL context on the window, the off-screen render target (platform_settings decides its
+// size and multisampling) and the GL device behind it. A negative result, with the reason on standard
+// error, when any of it cannot be had.
+HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** context);
+
+// ---- GL device (gl_device.cpp, gl_shaders.cpp) -----------------------------------------------------
+// The device draws into whatever framebuffer is bound when a draw call is made; the context binds its
+// render target once and again after every presentation. Every call expects the context's GL context
+// to be current on the calling (main) thread.
+
+// The rectangle of the render target that stands for the show's 640 × 480 screen: the largest 4:3
+// rectangle centred in the target (the whole target when it is 4:3).
+struct GlViewport {
+  int x, y, width, height;
+};
+GlViewport gl4by3Viewport(int target_width, int target_height);
+// A new GL device drawing into a render target of the given size. Creates its GL objects at once; null,
+// with the reason on standard error, when its shaders cannot be built.
+ShadowDevice* createGlDevice(int target_width, int target_height);
+// Clears the bound render target as Direct3D's Clear does: D3DCLEAR_ZBUFFER sets depth to 1.0 (depth
+// writes allowed for the moment), D3DCLEAR_TARGET sets colour to black.
+void clearGlTarget(IDirect3DDevice7* device, DWORD flags);
+// The shader sources, completed by a prologue of #defines that the device writes per state combination.
+extern const char* const kGlVertexShaderSource;
+extern const char* const kGlFragmentShaderSource;
+extern const char* const kGlDeviceBlockSource;
+
+// ---- Capture (capture.cpp) -------------------------------------------------------------------------
+// Called by the context's UpdateFrame with every presented frame when capturing: rows top to bottom,
+// 3 bytes a pixel (R, G, B). False after a failure; captureError says why.
+bool captureFrame(const uint8_t* rgb, int width, int height);

@@ -1,0 +1,37 @@
+// Run-time settings of the stand-ins, and the clock behind GetTickCount (platform/settings.cpp).
+//
+// main() fills the settings from its options before the show starts; tests and benchmarks set them
+// directly. Nothing in platform/ knows what the show is: its length, the moments a capture covers and
+// where the captured music goes all come from here.
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+
+struct PlatformSettings {
+  bool virtual_clock = false;  // GetTickCount advances by one frame period at every EndScene
+  int fps = 60;                // frame rate of the virtual clock
+  bool headless = false;       // no display: SDL's offscreen driver, message boxes on standard error
+  bool windowed = false;       // a 640 × 480 window instead of a desktop-sized one
+  int render_width = 640;      // size of the off-screen render target
+  int render_height = 480;
+  int msaa_samples = 0;        // multisampling of the render target (0: none)
+  int anisotropy = 0;          // anisotropic filtering (0: off)
+
+  // Capture (platform/capture.cpp).
+  std::string capture_path;           // non-empty: write every presented frame (PNG folder or video file)
+  int video_crf = -1;                 // video capture quality (-1: the encoder's near-lossless default)
+  double capture_from_seconds = 0;    // frames before this moment of the timeline are not written
+  double capture_to_seconds = -1;     // frames after it are not written (-1: to the end)
+  double capture_length_seconds = 0;  // how long the run presents frames, for the progress line
+  // Non-empty: the sound library opens no audio device and renders the music offline into this WAV
+  // file instead (see finishSoundCapture); a video capture muxes it in.
+  std::string sound_capture_path;
+};
+extern PlatformSettings platform_settings;
+
+// The virtual clock: GetTickCount() = origin + floor(frames * 1000 / fps), where frames counts the
+// calls of advanceVirtualClock. The devices' EndScene calls it, so every drawn pass moves time on by
+// exactly one frame period.
+void advanceVirtualClock();

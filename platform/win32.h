@@ -1,0 +1,129 @@
+// The window system as the show calls it: Win32's types, constants, window class and window, the
+// message queue, message boxes, the cursor, the executable's path and the tick count, on SDL2
+// (platform/win32.cpp; the clock in platform/settings.cpp, Sleep in platform/sleep.cpp).
+//
+// Messages follow Windows: a key press is WM_KEYDOWN with the virtual-key code, the close box is
+// WM_CLOSE, PeekMessageA takes at most one message, and DefWindowProcA(WM_CLOSE) destroys the window,
+// which calls the window procedure with WM_DESTROY before it returns. Main thread only.
+#pragma once
+
+#include <cstdint>
+
+typedef int32_t BOOL;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef uint32_t UINT;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int32_t HRESULT;
+typedef uint16_t ATOM;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+
+struct WindowRecord;
+typedef WindowRecord* HWND;
+typedef void* HINSTANCE;
+typedef void* HICON;
+typedef void* HCURSOR;
+typedef void* HBRUSH;
+typedef void* HMENU;
+
+typedef LRESULT (*WNDPROC)(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+};
+
+struct WNDCLASSEXA {
+  UINT cbSize;
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  const char* lpszMenuName;
+  const char* lpszClassName;
+  HICON hIconSm;
+};
+
+// Macros, as Windows and libjpeg both define them, so either header may come first.
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT DDERR_GENERIC = E_FAIL;
+inline bool FAILED(HRESULT result) { return result < 0; }
+inline bool SUCCEEDED(HRESULT result) { return result >= 0; }
+
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_KEYUP = 0x0101;
+constexpr UINT WM_CHAR = 0x0102;
+constexpr UINT PM_NOREMOVE = 0;
+constexpr UINT PM_REMOVE = 1;
+constexpr WPARAM VK_ESCAPE = 27;
+constexpr WPARAM VK_SPACE = 32;
+constexpr WPARAM VK_F12 = 123;
+
+constexpr UINT MB_OK = 0x0;
+constexpr UINT MB_YESNO = 0x4;
+constexpr UINT MB_ICONERROR = 0x10;
+constexpr int IDOK = 1;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+constexpr UINT CS_DBLCLKS = 0x0008;
+constexpr DWORD WS_VISIBLE = 0x10000000;
+constexpr DWORD WS_CAPTION = 0x00C00000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
+constexpr int SW_SHOW = 5;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int COLOR_APPWORKSPACE = 12;
+#define IDI_APPLICATION (reinterpret_cast<const char*>(32512))
+#define IDC_ARROW (reinterpret_cast<const char*>(32512))
+
+ATOM RegisterClassExA(const WNDCLASSEXA* window_class);
+HWND CreateWindowExA(DWORD ex_style, const char* class_name, const char* caption, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+BOOL ShowWindow(HWND window, int show_command);
+BOOL DestroyWindow(HWND window);
+// Takes at most one queued message of `window` (PM_REMOVE) into `message`; FALSE when none is queued.
+BOOL PeekMessageA(MSG* message, HWND window, UINT filter_min, UINT filter_max, UINT remove);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// WM_CLOSE destroys the window, which calls its window procedure with WM_DESTROY before returning.
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// With a display: an SDL message box. Without one (headless, capture): "caption: text" on standard
+// error and the default (first) button. Tests may script the answer with setMessageBoxResponder.
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
+HCURSOR SetCursor(HCURSOR cursor);
+HICON LoadIconA(HINSTANCE instance, const char* name);
+HCURSOR LoadCursorA(HINSTANCE instance, const char* name);
+HBRUSH GetSysColorBrush(int index);
+// The running executable's path (from /proc/self/exe); the length written, 0 on failure.
+DWORD GetModuleFileNameA(HINSTANCE module, char* path, DWORD size);
+// Milliseconds, 32 bits, wrapping. The virtual clock in capture and tests (see PlatformSettings).
+DWORD GetTickCount();
+// Suspends the calling thread (platform/sleep.cpp).
+void Sleep(DWORD milliseconds);
+
+// ---- This port's additions ----------------------------------------------------------------------
+// True when a display can be opened (or the offscreen driver was asked for).
+bool displayAvailable();
