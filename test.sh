@@ -16,7 +16,7 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 # Tests run headless: no display, no sound card (the build runs test programs to list their cases).
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 # The show releases nothing it loaded at exit by design; the GL driver keeps its own allocations too.

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, playing and testing narvu need.
-# Only missing packages are installed; sudo is used only when not running as root.
+# Installs the Debian packages that building and playing narvu need; with --tests also what the tests,
+# benchmarks and fuzz targets need. Only missing packages are installed; sudo is used only when not
+# running as root.
+#   scripts/install-deps.sh           the show (./run.sh)
+#   scripts/install-deps.sh --tests   the show, its tests, benchmarks and fuzz targets (./test.sh)
 set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
   libsdl2-dev libopenmpt-dev libjpeg-dev zlib1g-dev libstb-dev libpng-dev
-  libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  libgl-dev libgl1-mesa-dri libegl1 libegl-mesa0
 )
+if [ "${1:-}" = --tests ]; then
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+fi
 # ffmpeg is optional: it is only used to capture video files.
 if [ "${NARVU_WITH_FFMPEG:-0}" = 1 ]; then packages+=(ffmpeg); fi
 
