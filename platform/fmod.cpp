@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/little_endian.h"
 #include "platform/platform_local.h"
 
 struct FMUSIC_MODULE {
@@ -172,30 +173,21 @@ void applyPlaybackSettings(FMUSIC_MODULE* module) {
 }
 
 // ---- Capture -------------------------------------------------------------------------------------------
-void put16(std::vector<uint8_t>* out, uint32_t value) {
-  out->push_back(uint8_t(value));
-  out->push_back(uint8_t(value >> 8));
-}
-void put32(std::vector<uint8_t>* out, uint32_t value) {
-  put16(out, value & 0xFFFF);
-  put16(out, value >> 16);
-}
-
 bool writeWav(const std::string& path, const std::vector<int16_t>& samples, int rate) {
   std::vector<uint8_t> header;
   uint32_t data_bytes = uint32_t(samples.size() * sizeof(int16_t));
   for (char c : std::string("RIFF")) header.push_back(uint8_t(c));
-  put32(&header, 36 + data_bytes);
+  appendLittleEndian(&header, 36 + data_bytes, 4);
   for (char c : std::string("WAVEfmt ")) header.push_back(uint8_t(c));
-  put32(&header, 16);
-  put16(&header, 1);  // PCM
-  put16(&header, 2);
-  put32(&header, uint32_t(rate));
-  put32(&header, uint32_t(rate) * 4);
-  put16(&header, 4);
-  put16(&header, 16);
+  appendLittleEndian(&header, 16, 4);
+  appendLittleEndian(&header, 1, 2);  // PCM
+  appendLittleEndian(&header, 2, 2);
+  appendLittleEndian(&header, uint32_t(rate), 4);
+  appendLittleEndian(&header, uint32_t(rate) * 4, 4);
+  appendLittleEndian(&header, 4, 2);
+  appendLittleEndian(&header, 16, 2);
   for (char c : std::string("data")) header.push_back(uint8_t(c));
-  put32(&header, data_bytes);
+  appendLittleEndian(&header, data_bytes, 4);
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
   bool written = std::fwrite(header.data(), 1, header.size(), file) == header.size();

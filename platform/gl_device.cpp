@@ -9,6 +9,7 @@
 // Matrices, lights and material go in one uniform block, written anew into a ring of uniform space
 // whenever something in it changed and shared by every program, so a program switch costs no uploads.
 #define GL_GLEXT_PROTOTYPES 1
+#include "platform/matrix_adjugate.h"
 #include "platform/platform_local.h"
 
 #include <GL/glcorearb.h>
@@ -124,41 +125,7 @@ void multiply(const float* a, const float* b, float* out) {
 // Transpose of the inverse; zero when the matrix has no inverse (nothing is then lit by direction).
 void inverseTranspose(const float* m, float* out) {
   double inverse[16];
-  const double a[16] = {m[0], m[1], m[2],  m[3],  m[4],  m[5],  m[6],  m[7],
-                        m[8], m[9], m[10], m[11], m[12], m[13], m[14], m[15]};
-  inverse[0] = a[5] * a[10] * a[15] - a[5] * a[11] * a[14] - a[9] * a[6] * a[15] + a[9] * a[7] * a[14] +
-               a[13] * a[6] * a[11] - a[13] * a[7] * a[10];
-  inverse[4] = -a[4] * a[10] * a[15] + a[4] * a[11] * a[14] + a[8] * a[6] * a[15] - a[8] * a[7] * a[14] -
-               a[12] * a[6] * a[11] + a[12] * a[7] * a[10];
-  inverse[8] = a[4] * a[9] * a[15] - a[4] * a[11] * a[13] - a[8] * a[5] * a[15] + a[8] * a[7] * a[13] +
-               a[12] * a[5] * a[11] - a[12] * a[7] * a[9];
-  inverse[12] = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] -
-                a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
-  inverse[1] = -a[1] * a[10] * a[15] + a[1] * a[11] * a[14] + a[9] * a[2] * a[15] - a[9] * a[3] * a[14] -
-               a[13] * a[2] * a[11] + a[13] * a[3] * a[10];
-  inverse[5] = a[0] * a[10] * a[15] - a[0] * a[11] * a[14] - a[8] * a[2] * a[15] + a[8] * a[3] * a[14] +
-               a[12] * a[2] * a[11] - a[12] * a[3] * a[10];
-  inverse[9] = -a[0] * a[9] * a[15] + a[0] * a[11] * a[13] + a[8] * a[1] * a[15] - a[8] * a[3] * a[13] -
-               a[12] * a[1] * a[11] + a[12] * a[3] * a[9];
-  inverse[13] = a[0] * a[9] * a[14] - a[0] * a[10] * a[13] - a[8] * a[1] * a[14] + a[8] * a[2] * a[13] +
-                a[12] * a[1] * a[10] - a[12] * a[2] * a[9];
-  inverse[2] = a[1] * a[6] * a[15] - a[1] * a[7] * a[14] - a[5] * a[2] * a[15] + a[5] * a[3] * a[14] +
-               a[13] * a[2] * a[7] - a[13] * a[3] * a[6];
-  inverse[6] = -a[0] * a[6] * a[15] + a[0] * a[7] * a[14] + a[4] * a[2] * a[15] - a[4] * a[3] * a[14] -
-               a[12] * a[2] * a[7] + a[12] * a[3] * a[6];
-  inverse[10] = a[0] * a[5] * a[15] - a[0] * a[7] * a[13] - a[4] * a[1] * a[15] + a[4] * a[3] * a[13] +
-                a[12] * a[1] * a[7] - a[12] * a[3] * a[5];
-  inverse[14] = -a[0] * a[5] * a[14] + a[0] * a[6] * a[13] + a[4] * a[1] * a[14] - a[4] * a[2] * a[13] -
-                a[12] * a[1] * a[6] + a[12] * a[2] * a[5];
-  inverse[3] = -a[1] * a[6] * a[11] + a[1] * a[7] * a[10] + a[5] * a[2] * a[11] - a[5] * a[3] * a[10] -
-               a[9] * a[2] * a[7] + a[9] * a[3] * a[6];
-  inverse[7] = a[0] * a[6] * a[11] - a[0] * a[7] * a[10] - a[4] * a[2] * a[11] + a[4] * a[3] * a[10] +
-               a[8] * a[2] * a[7] - a[8] * a[3] * a[6];
-  inverse[11] = -a[0] * a[5] * a[11] + a[0] * a[7] * a[9] + a[4] * a[1] * a[11] - a[4] * a[3] * a[9] -
-                a[8] * a[1] * a[7] + a[8] * a[3] * a[5];
-  inverse[15] = a[0] * a[5] * a[10] - a[0] * a[6] * a[9] - a[4] * a[1] * a[10] + a[4] * a[2] * a[9] +
-                a[8] * a[1] * a[6] - a[8] * a[2] * a[5];
-  double determinant = a[0] * inverse[0] + a[1] * inverse[4] + a[2] * inverse[8] + a[3] * inverse[12];
+  double determinant = matrixAdjugate(m, inverse);
   if (determinant == 0 || !std::isfinite(1.0 / determinant)) {
     std::memset(out, 0, 16 * sizeof(float));
     return;

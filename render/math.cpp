@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/matrix_adjugate.h"
 #include "render/math.h"
 
 // Squared lengths this close to 1 count as unit length and are left alone.
@@ -82,41 +83,8 @@ Matrix* matrixTranspose(Matrix* out, const Matrix* in) {
 }
 
 Matrix* matrixInverse(Matrix* out, const Matrix* in) {
-  const float* a = &in->m[0][0];
-  float c[16];  // the adjugate: transposed cofactors
-  c[0] = a[5] * a[10] * a[15] - a[5] * a[11] * a[14] - a[9] * a[6] * a[15] + a[9] * a[7] * a[14] +
-         a[13] * a[6] * a[11] - a[13] * a[7] * a[10];
-  c[4] = -a[4] * a[10] * a[15] + a[4] * a[11] * a[14] + a[8] * a[6] * a[15] - a[8] * a[7] * a[14] -
-         a[12] * a[6] * a[11] + a[12] * a[7] * a[10];
-  c[8] = a[4] * a[9] * a[15] - a[4] * a[11] * a[13] - a[8] * a[5] * a[15] + a[8] * a[7] * a[13] +
-         a[12] * a[5] * a[11] - a[12] * a[7] * a[9];
-  c[12] = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] -
-          a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
-  c[1] = -a[1] * a[10] * a[15] + a[1] * a[11] * a[14] + a[9] * a[2] * a[15] - a[9] * a[3] * a[14] -
-         a[13] * a[2] * a[11] + a[13] * a[3] * a[10];
-  c[5] = a[0] * a[10] * a[15] - a[0] * a[11] * a[14] - a[8] * a[2] * a[15] + a[8] * a[3] * a[14] +
-         a[12] * a[2] * a[11] - a[12] * a[3] * a[10];
-  c[9] = -a[0] * a[9] * a[15] + a[0] * a[11] * a[13] + a[8] * a[1] * a[15] - a[8] * a[3] * a[13] -
-         a[12] * a[1] * a[11] + a[12] * a[3] * a[9];
-  c[13] = a[0] * a[9] * a[14] - a[0] * a[10] * a[13] - a[8] * a[1] * a[14] + a[8] * a[2] * a[13] +
-          a[12] * a[1] * a[10] - a[12] * a[2] * a[9];
-  c[2] = a[1] * a[6] * a[15] - a[1] * a[7] * a[14] - a[5] * a[2] * a[15] + a[5] * a[3] * a[14] +
-         a[13] * a[2] * a[7] - a[13] * a[3] * a[6];
-  c[6] = -a[0] * a[6] * a[15] + a[0] * a[7] * a[14] + a[4] * a[2] * a[15] - a[4] * a[3] * a[14] -
-         a[12] * a[2] * a[7] + a[12] * a[3] * a[6];
-  c[10] = a[0] * a[5] * a[15] - a[0] * a[7] * a[13] - a[4] * a[1] * a[15] + a[4] * a[3] * a[13] +
-          a[12] * a[1] * a[7] - a[12] * a[3] * a[5];
-  c[14] = -a[0] * a[5] * a[14] + a[0] * a[6] * a[13] + a[4] * a[1] * a[14] - a[4] * a[2] * a[13] -
-          a[12] * a[1] * a[6] + a[12] * a[2] * a[5];
-  c[3] = -a[1] * a[6] * a[11] + a[1] * a[7] * a[10] + a[5] * a[2] * a[11] - a[5] * a[3] * a[10] -
-         a[9] * a[2] * a[7] + a[9] * a[3] * a[6];
-  c[7] = a[0] * a[6] * a[11] - a[0] * a[7] * a[10] - a[4] * a[2] * a[11] + a[4] * a[3] * a[10] +
-         a[8] * a[2] * a[7] - a[8] * a[3] * a[6];
-  c[11] = -a[0] * a[5] * a[11] + a[0] * a[7] * a[9] + a[4] * a[1] * a[11] - a[4] * a[3] * a[9] -
-          a[8] * a[1] * a[7] + a[8] * a[3] * a[5];
-  c[15] = a[0] * a[5] * a[10] - a[0] * a[6] * a[9] - a[4] * a[1] * a[10] + a[4] * a[2] * a[9] +
-          a[8] * a[1] * a[6] - a[8] * a[2] * a[5];
-  float determinant = a[0] * c[0] + a[1] * c[4] + a[2] * c[8] + a[3] * c[12];
+  float c[16];
+  float determinant = matrixAdjugate(&in->m[0][0], c);
   float scale = 1.0f / determinant;
   if (!std::isfinite(scale)) return nullptr;
   float* o = &out->m[0][0];

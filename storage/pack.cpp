@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/little_endian.h"
 #include "storage/storage.h"
 
 PackMount* pack_mounts = nullptr;
@@ -21,10 +22,6 @@ PackEntry* pack_entries = nullptr;
 namespace {
 
 constexpr uint32_t kRecordSize = 24;
-
-uint32_t readWord(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Reads exactly `count` bytes at `position`; false when any of them lies outside the file.
 bool readAt(FILE* file, uint64_t file_size, uint64_t position, void* destination, uint64_t count) {
@@ -74,7 +71,7 @@ bool findBase(FILE* file, uint64_t file_size, uint32_t offset, uint32_t* base) {
     debugMessage("can't find BTAG anywhere", "VARK ERROR");
     return false;
   }
-  uint32_t length = readWord(trailer);
+  uint32_t length = loadLittleEndian32(trailer);
   uint64_t start = file_size - length;  // only meaningful when length <= file_size
   if (length > file_size || start > 0xFFFFFFFFu || !readAt(file, file_size, start, tag, 4) ||
       memcmp(tag, "ZUR2", 4) != 0) {
@@ -89,14 +86,14 @@ bool findBase(FILE* file, uint64_t file_size, uint32_t offset, uint32_t* base) {
 uint8_t* readDirectory(FILE* file, uint64_t file_size, uint32_t base, uint32_t* directory_size) {
   uint8_t word[4];
   if (!readAt(file, file_size, uint64_t(base) + 4, word, 4)) return nullptr;
-  uint64_t header_position = uint64_t(base) + 8 + readWord(word);
+  uint64_t header_position = uint64_t(base) + 8 + loadLittleEndian32(word);
   uint8_t header[20];
   if (!readAt(file, file_size, header_position, header, 20)) return nullptr;
-  uint32_t offset = readWord(header);
-  uint32_t stored_size = readWord(header + 4);
-  uint32_t unpacked_size = readWord(header + 8);
-  int32_t method_word = int32_t(readWord(header + 12));
-  uint32_t checksum = readWord(header + 16);
+  uint32_t offset = loadLittleEndian32(header);
+  uint32_t stored_size = loadLittleEndian32(header + 4);
+  uint32_t unpacked_size = loadLittleEndian32(header + 8);
+  int32_t method_word = int32_t(loadLittleEndian32(header + 12));
+  uint32_t checksum = loadLittleEndian32(header + 16);
 
   uint64_t position = uint64_t(base) + offset;
   if (position > file_size || stored_size > file_size - position) return nullptr;
@@ -116,8 +113,8 @@ uint8_t* readDirectory(FILE* file, uint64_t file_size, uint32_t base, uint32_t* 
 bool makeEntries(const uint8_t* directory, uint32_t size, PackEntry** first) {
   *first = nullptr;
   if (size < 8) return false;
-  uint32_t table = readWord(directory);
-  uint32_t count = readWord(directory + 4);
+  uint32_t table = loadLittleEndian32(directory);
+  uint32_t count = loadLittleEndian32(directory + 4);
   uint64_t names = uint64_t(table) + uint64_t(count) * kRecordSize;
   if (names > size) return false;
   const char* name_table = reinterpret_cast<const char*>(directory + names);
@@ -126,7 +123,7 @@ bool makeEntries(const uint8_t* directory, uint32_t size, PackEntry** first) {
   PackEntry** link = first;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* record = directory + table + uint64_t(i) * kRecordSize;
-    uint32_t name_offset = readWord(record);
+    uint32_t name_offset = loadLittleEndian32(record);
     const void* end = name_offset < name_table_size
                           ? memchr(name_table + name_offset, 0, size_t(name_table_size - name_offset))
                           : nullptr;
@@ -146,41 +143,46 @@ bool makeEntries(const uint8_t* directory, uint32_t size, PackEntry** first) {
     upperCase(name);
     entry->name = name;
     entry->name_hash = packHash(name, 0xFFFFFFFFu);
-    entry->data_offset = readWord(record + 4);
-    entry->stored_size = readWord(record + 8);
-    entry->unpacked_size = readWord(record + 12);
-    entry->method_word = int32_t(readWord(record + 16));
-    entry->checksum = readWord(record + 20);
+    entry->data_offset = loadLittleEndian32(record + 4);
+    entry->stored_size = loadLittleEndian32(record + 8);
+    entry->unpacked_size = loadLittleEndian32(record + 12);
+    entry->method_word = int32_t(loadLittleEndian32(record + 16));
+    entry->checksum = loadLittleEndian32(record + 20);
     *link = entry;
     link = &entry->next;
   }
   return true;
 }
 
+// Puts `record` at the tail of the list that starts at *head (the lists keep no tail pointer).
+template <typename Record>
+void appendToList(Record** head, Record* record) {
+  Record* last = *head;
+  while (last && last->next) last = last->next;
+  record->next = nullptr;
+  record->previous = last;
+  if (last)
+    last->next = record;
+  else
+    *head = record;
+}
+
 // The record already mounted under this file name (byte for byte), else `pack` appended at the tail.
 PackMount* registerPack(PackMount* pack) {
-  PackMount* last = nullptr;
   for (PackMount* m = pack_mounts; m; m = m->next) {
     if (strcmp(m->file_name, pack->file_name) == 0) {
       free(pack->file_name);
       delete pack;
       return m;
     }
-    last = m;
   }
-  pack->next = nullptr;
-  pack->previous = last;
-  if (last)
-    last->next = pack;
-  else
-    pack_mounts = pack;
+  appendToList(&pack_mounts, pack);
   return pack;
 }
 
 // A namesake already in the index is replaced in place, so list order stays the order of first
 // appearance; otherwise the entry goes to the tail.
 void registerEntry(PackEntry* entry) {
-  PackEntry* last = nullptr;
   for (PackEntry* e = pack_entries; e; e = e->next) {
     if (e->name_hash == entry->name_hash && strcmp(e->name, entry->name) == 0) {
       entry->next = e->next;
@@ -193,14 +195,8 @@ void registerEntry(PackEntry* entry) {
       releaseEntry(e);
       return;
     }
-    last = e;
   }
-  entry->next = nullptr;
-  entry->previous = last;
-  if (last)
-    last->next = entry;
-  else
-    pack_entries = entry;
+  appendToList(&pack_entries, entry);
 }
 
 }  // namespace

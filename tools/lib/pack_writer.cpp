@@ -11,6 +11,7 @@
 
 #include <zlib.h>
 
+#include "platform/little_endian.h"
 #include "storage/storage.h"
 
 namespace {
@@ -27,16 +28,6 @@ constexpr int kMaxChain = 1024;
 uint32_t hash3(const uint8_t* p) {
   uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
   return (v * 2654435761u) >> (32 - kHashBits);
-}
-
-void putWord(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(value >> (8 * i));
-}
-
-void appendWord(std::vector<uint8_t>& out, uint32_t value) {
-  size_t at = out.size();
-  out.resize(at + 4);
-  putWord(out, at, value);
 }
 
 std::vector<uint8_t> zlibEncode(const std::vector<uint8_t>& bytes) {
@@ -160,24 +151,24 @@ std::vector<uint8_t> packBlock(const std::vector<uint8_t>& bytes, PackMethod met
 
 std::vector<uint8_t> makePack(const std::vector<PackItem>& items, PackMethod method) {
   std::vector<uint8_t> out = {'Z', 'U', 'R', '2'};
-  appendWord(out, 0);  // nothing skipped
+  appendLittleEndian(&out, 0, 4);  // nothing skipped
   size_t header_at = out.size();
   out.resize(header_at + 20);
 
   // Directory: table offset, count, records, then the name table.
   std::vector<uint8_t> directory;
-  appendWord(directory, 8);
-  appendWord(directory, uint32_t(items.size()));
+  appendLittleEndian(&directory, 8, 4);
+  appendLittleEndian(&directory, uint32_t(items.size()), 4);
   std::vector<uint8_t> names;
   for (const PackItem& item : items) {
     int32_t word = 0;
     std::vector<uint8_t> block = packBlock(item.bytes, method, &word);
-    appendWord(directory, uint32_t(names.size()));
-    appendWord(directory, uint32_t(out.size()));
-    appendWord(directory, uint32_t(block.size()));
-    appendWord(directory, uint32_t(item.bytes.size()));
-    appendWord(directory, uint32_t(word));
-    appendWord(directory, packHash(item.bytes.data(), uint32_t(item.bytes.size())));
+    appendLittleEndian(&directory, uint32_t(names.size()), 4);
+    appendLittleEndian(&directory, uint32_t(out.size()), 4);
+    appendLittleEndian(&directory, uint32_t(block.size()), 4);
+    appendLittleEndian(&directory, uint32_t(item.bytes.size()), 4);
+    appendLittleEndian(&directory, uint32_t(word), 4);
+    appendLittleEndian(&directory, packHash(item.bytes.data(), uint32_t(item.bytes.size())), 4);
     names.insert(names.end(), item.name.begin(), item.name.end());
     names.push_back(0);
     out.insert(out.end(), block.begin(), block.end());
@@ -186,14 +177,14 @@ std::vector<uint8_t> makePack(const std::vector<PackItem>& items, PackMethod met
 
   int32_t word = 0;
   std::vector<uint8_t> block = packBlock(directory, method, &word);
-  putWord(out, header_at, uint32_t(out.size()));
-  putWord(out, header_at + 4, uint32_t(block.size()));
-  putWord(out, header_at + 8, uint32_t(directory.size()));
-  putWord(out, header_at + 12, uint32_t(word));
-  putWord(out, header_at + 16, packHash(directory.data(), uint32_t(directory.size())));
+  storeLittleEndian(&out[header_at], uint32_t(out.size()), 4);
+  storeLittleEndian(&out[header_at + 4], uint32_t(block.size()), 4);
+  storeLittleEndian(&out[header_at + 8], uint32_t(directory.size()), 4);
+  storeLittleEndian(&out[header_at + 12], uint32_t(word), 4);
+  storeLittleEndian(&out[header_at + 16], packHash(directory.data(), uint32_t(directory.size())), 4);
   out.insert(out.end(), block.begin(), block.end());
 
-  appendWord(out, uint32_t(out.size() + 8));
+  appendLittleEndian(&out, uint32_t(out.size() + 8), 4);
   out.insert(out.end(), {'2', 'Z', 'U', 'R'});
   return out;
 }

@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-void appendInt32(std::vector<uint8_t>& out, int32_t value) {
-  uint32_t bits = static_cast<uint32_t>(value);
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(bits >> shift));
-}
+#include "platform/little_endian.h"
+
+void appendInt32(std::vector<uint8_t>& out, int32_t value) { appendLittleEndian(&out, uint32_t(value), 4); }
 
 void appendFloat(std::vector<uint8_t>& out, float value) {
   int32_t bits;

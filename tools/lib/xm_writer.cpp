@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/little_endian.h"
+
 namespace {
 
 constexpr uint32_t kFileHeaderSize = 276;      // counted from the size field itself
@@ -19,21 +21,12 @@ constexpr uint32_t kSampleHeaderSize = 40;
 constexpr int kMaxEnvelopePoints = 12;
 
 void put8(std::vector<uint8_t>* out, uint32_t value) { out->push_back(uint8_t(value)); }
-void put16(std::vector<uint8_t>* out, uint32_t value) {
-  out->push_back(uint8_t(value));
-  out->push_back(uint8_t(value >> 8));
-}
-void put32(std::vector<uint8_t>* out, uint32_t value) {
-  put16(out, value & 0xFFFF);
-  put16(out, value >> 16);
-}
+void put16(std::vector<uint8_t>* out, uint32_t value) { appendLittleEndian(out, value, 2); }
+void put32(std::vector<uint8_t>* out, uint32_t value) { appendLittleEndian(out, value, 4); }
 void putText(std::vector<uint8_t>* out, const std::string& text, size_t length, char pad) {
   for (size_t i = 0; i < length; ++i) out->push_back(uint8_t(i < text.size() ? text[i] : pad));
 }
-void set16(std::vector<uint8_t>* out, size_t at, uint32_t value) {
-  (*out)[at] = uint8_t(value);
-  (*out)[at + 1] = uint8_t(value >> 8);
-}
+void set16(std::vector<uint8_t>* out, size_t at, uint32_t value) { storeLittleEndian(&(*out)[at], value, 2); }
 
 bool fail(std::string* error, const std::string& reason) {
   if (error) *error = reason;
