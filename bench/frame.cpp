@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "headless.h"
+#include "scene_builder.h"
 #include "render/render.h"
 #include "shell/shell.h"
 
@@ -22,19 +23,10 @@ const int kWalls = 6;
 const int kGrid = 71;  // vertices per side: 70 × 70 quads, 9,800 faces per wall
 const int kFrames = 250;
 
+// The scene and what the benchmark reads back of it.
 struct BenchScene {
-  Scene scene = {};
-  std::vector<SceneObject> objects;
-  std::vector<std::vector<MeshVertex>> vertices;
-  std::vector<std::vector<Face>> faces;
-  std::vector<std::vector<FaceGroup>> groups;
-  std::vector<SceneMaterial> materials;
-  std::vector<SceneTexture> textures;
-  std::vector<SceneCamera> cameras;
-  std::vector<SceneLight> lights;
-  std::vector<Controller> controllers;
-  std::vector<std::vector<AnimationKey>> keys;
-  Skybox skybox = {};
+  SceneBuilder built;
+  Scene* scene = nullptr;
   int32_t face_count = 0;
 };
 
@@ -44,123 +36,96 @@ void zQuaternion(float angle, float out[4]) {
   out[3] = std::cos(angle * 0.5f);
 }
 
-// `textures` fills the texture slots with the given surfaces (null: material modes without textures).
+// A wall of kGrid × kGrid vertices, gently waved, in the wall's own x-z plane.
+void wallGrid(std::vector<MeshVertex>* grid, std::vector<Face>* quads) {
+  for (int row = 0; row < kGrid; ++row)
+    for (int column = 0; column < kGrid; ++column) {
+      float x = (column - kGrid / 2) * 0.8f, z = (row - kGrid / 2) * 0.8f;
+      float y = std::sin(x * 0.3f) * std::cos(z * 0.3f) * 2.0f;
+      grid->push_back({x, y, z, column / 8.0f, -row / 8.0f, 0.0f, 1.0f, 0.0f});
+    }
+  for (int row = 0; row + 1 < kGrid; ++row)
+    for (int column = 0; column + 1 < kGrid; ++column) {
+      int32_t v = row * kGrid + column;
+      quads->push_back({v, v + 1, v + kGrid});
+      quads->push_back({v + 1, v + kGrid + 1, v + kGrid});
+    }
+}
+
+// Base + detail, base + environment, and a translucent untextured one, on the given surfaces.
+std::vector<SceneMaterial*> benchMaterials(SceneBuilder& built, IDirectDrawSurface7* const surfaces[3]) {
+  SceneTexture* slots[3];
+  for (int t = 0; t < 3; ++t) slots[t] = built.texture(surfaces[t]);
+  std::vector<SceneMaterial*> materials;
+  for (int i = 0; i < 3; ++i) {
+    SceneMaterial* m = built.material();
+    for (int c = 0; c < 3; ++c) {
+      m->ambient[c] = 0.2f;
+      m->diffuse[c] = 0.7f;
+    }
+    materials.push_back(m);
+  }
+  materials[0]->textures[1] = slots[0];
+  materials[0]->textures[2] = slots[1];
+  materials[0]->detail_blend = 0.3f;
+  materials[1]->textures[1] = slots[0];
+  materials[1]->textures[3] = slots[2];
+  materials[1]->environment_blend = 0.5f;
+  materials[2]->opacity = 0.6f;
+  materials[2]->two_sided = 1;
+  return materials;
+}
+
+// `surfaces` fill the texture slots (stand-ins on the null device, textures on the GL device).
 BenchScene* buildScene(IDirectDrawSurface7* const surfaces[3]) {
   BenchScene* b = new BenchScene;
-  b->objects.reserve(kWalls);
-  b->textures.resize(3);
-  for (int t = 0; t < 3; ++t) b->textures[size_t(t)] = {t, "bench.jpg", surfaces[t]};
-  // Base + detail, base + environment, and a translucent untextured one.
-  b->materials.resize(3);
-  for (SceneMaterial& m : b->materials) {
-    m = {};
-    for (int c = 0; c < 3; ++c) {
-      m.ambient[c] = 0.2f;
-      m.diffuse[c] = 0.7f;
-    }
-    m.opacity = 1.0f;
-  }
-  b->materials[0].textures[1] = &b->textures[0];
-  b->materials[0].textures[2] = &b->textures[1];
-  b->materials[0].detail_blend = 0.3f;
-  b->materials[1].textures[1] = &b->textures[0];
-  b->materials[1].textures[3] = &b->textures[2];
-  b->materials[1].environment_blend = 0.5f;
-  b->materials[2].opacity = 0.6f;
-  b->materials[2].two_sided = 1;
-
+  SceneBuilder& built = b->built;
+  std::vector<SceneMaterial*> materials = benchMaterials(built, surfaces);
   const float pi = 3.14159265f;
+  std::vector<AnimationKey> camera_keys;
+  for (int f = 0; f < kFrames; ++f) {
+    AnimationKey key = {};
+    zQuaternion(2.0f * pi * float(f) / kFrames, key.rotation);
+    camera_keys.push_back(key);
+  }
+  built.controller(&built.cameras[0].transform, camera_keys);  // the camera turns once round
   for (int w = 0; w < kWalls; ++w) {
     std::vector<MeshVertex> grid;
-    for (int row = 0; row < kGrid; ++row)
-      for (int column = 0; column < kGrid; ++column) {
-        float x = (column - kGrid / 2) * 0.8f, z = (row - kGrid / 2) * 0.8f;
-        float y = std::sin(x * 0.3f) * std::cos(z * 0.3f) * 2.0f;
-        grid.push_back({x, y, z, column / 8.0f, -row / 8.0f, 0.0f, 1.0f, 0.0f});
-      }
     std::vector<Face> quads;
-    for (int row = 0; row + 1 < kGrid; ++row)
-      for (int column = 0; column + 1 < kGrid; ++column) {
-        int32_t v = row * kGrid + column;
-        quads.push_back({v, v + 1, v + kGrid});
-        quads.push_back({v + 1, v + kGrid + 1, v + kGrid});
-      }
-    b->face_count += int32_t(quads.size());
-    b->vertices.push_back(std::move(grid));
-    b->faces.push_back(std::move(quads));
-  }
-  for (int w = 0; w < kWalls; ++w) {
+    wallGrid(&grid, &quads);
     // Two groups per wall, the lower and upper halves of the rows, with different materials.
-    std::vector<Face>& quads = b->faces[size_t(w)];
     int32_t half = int32_t(quads.size() / 2);
-    std::vector<FaceGroup> wall_groups(2);
-    for (int g = 0; g < 2; ++g) {
-      FaceGroup& group = wall_groups[size_t(g)];
-      group = {};
-      group.face_count = half;
-      group.faces = quads.data() + g * half;
-      group.material = &b->materials[size_t(w % 3 == 2 && g == 1 ? 2 : (w + g) % 2)];
-      buildOctree(&group, b->vertices[size_t(w)].data(), 50);
-    }
-    b->groups.push_back(std::move(wall_groups));
-
-    SceneObject o = {};
-    o.id = w;
-    float angle = 2.0f * pi * float(w) / kWalls;
-    zQuaternion(angle, o.transform.rotation);
+    std::vector<FaceGroupSpan> spans = {{materials[size_t(w % 2)], 0, half},
+                                        {materials[size_t(w % 3 == 2 ? 2 : (w + 1) % 2)], half, half}};
+    b->face_count += int32_t(quads.size());
     // Sixty units out along the wall's own -y, facing the centre.
-    o.transform.position[0] = 60.0f * std::sin(angle);
-    o.transform.position[1] = -60.0f * std::cos(angle);
-    o.vertex_count = kGrid * kGrid;
-    o.vertices = b->vertices[size_t(w)].data();
-    o.face_group_count = 2;
-    o.face_groups = b->groups[size_t(w)].data();
-    b->objects.push_back(o);
+    Transform placement = {};
+    float angle = 2.0f * pi * float(w) / kWalls;
+    zQuaternion(angle, placement.rotation);
+    placement.position[0] = 60.0f * std::sin(angle);
+    placement.position[1] = -60.0f * std::cos(angle);
+    SceneObject* wall = built.mesh(std::move(grid), std::move(quads), spans, placement);
+    // Every wall has a track of its own, held still, as baked scenes do.
+    AnimationKey still = {};
+    std::copy(placement.position, placement.position + 3, still.position);
+    std::copy(placement.rotation, placement.rotation + 4, still.rotation);
+    built.controller(&wall->transform, std::vector<AnimationKey>(kFrames, still));
   }
-
-  SceneCamera camera = {};
-  camera.field_of_view = 60.0f;
-  camera.near_distance = 1.0f;
-  camera.far_distance = 500.0f;
-  b->cameras.push_back(camera);
+  built.cameras[0].field_of_view = 60.0f;
+  built.cameras[0].far_distance = 500.0f;
   SceneLight light = {};
-  light.kind = 0;
   light.colour[0] = light.colour[1] = light.colour[2] = 1.0f;
   light.intensity = 1.0f;
   light.transform.position[2] = 20.0f;
   light.transform.rotation[3] = 1.0f;
-  b->lights.push_back(light);
+  built.lights.push_back(light);
+  for (int k = 0; k < 6; ++k) built.skybox.faces[k] = surfaces[k % 3];
 
-  // The camera turns once round; every wall has a track of its own (held still), as baked scenes do.
-  b->keys.resize(kWalls + 1);
-  for (int f = 0; f < kFrames; ++f) {
-    AnimationKey key = {};
-    zQuaternion(2.0f * pi * float(f) / kFrames, key.rotation);
-    b->keys[0].push_back(key);
-    for (int w = 0; w < kWalls; ++w) {
-      AnimationKey still = {};
-      for (int c = 0; c < 3; ++c) still.position[c] = b->objects[size_t(w)].transform.position[c];
-      for (int c = 0; c < 4; ++c) still.rotation[c] = b->objects[size_t(w)].transform.rotation[c];
-      b->keys[size_t(w + 1)].push_back(still);
-    }
-  }
-  b->controllers.push_back({0, kFrames, &b->cameras[0].transform, b->keys[0].data()});
-  for (int w = 0; w < kWalls; ++w)
-    b->controllers.push_back({w, kFrames, &b->objects[size_t(w)].transform, b->keys[size_t(w + 1)].data()});
-  for (int k = 0; k < 6; ++k) b->skybox.faces[k] = surfaces[k % 3];
-
-  Scene& s = b->scene;
-  s.object_count = kWalls;
-  s.objects = b->objects.data();
-  s.camera_count = 1;
-  s.cameras = b->cameras.data();
-  s.light_count = 1;
-  s.lights = b->lights.data();
-  s.controller_count = int32_t(b->controllers.size());
-  s.controllers = b->controllers.data();
-  s.frame_count = kFrames;
-  s.ambient[0] = s.ambient[1] = s.ambient[2] = 0.1f;
-  s.skybox = &b->skybox;
+  Scene* s = built.finish();
+  s->frame_count = kFrames;
+  s->ambient[0] = s->ambient[1] = s->ambient[2] = 0.1f;
+  s->skybox = &built.skybox;
+  b->scene = s;
   return b;
 }
 
@@ -201,11 +166,11 @@ void runFrames(benchmark::State& state, BenchScene* b) {
   int64_t indices = 0;
   for (auto _ : state) {
     fade_start_ms = int32_t(GetTickCount() - 1500);
-    drawSceneFrame(&b->scene, frame);
+    drawSceneFrame(b->scene, frame);
     context->UpdateFrame(0);
     frame = (frame + 1) % kFrames;
-    for (const auto& wall : b->groups)
-      for (const FaceGroup& group : wall) indices += group.index_count;
+    for (const SceneObject& wall : b->built.objects)
+      for (int32_t g = 0; g < wall.face_group_count; ++g) indices += wall.face_groups[g].index_count;
   }
   state.counters["faces"] = double(b->face_count);
   state.counters["drawn_faces_per_frame"] = double(indices) / 3.0 / double(state.iterations());
