@@ -50,9 +50,10 @@ class ShadowDevice : public IDirect3DDevice7 {
   ULONG references = 1;
 };
 
-// The null device: draws nothing and logs every call with its arguments, one line a call, e.g.
-// "SetRenderState 27 1", "SetTexture 0 texture#3", "DrawIndexedPrimitiveVB 4 buffer#1 0 12 36 0".
-// Textures and buffers are named by the order in which the log first saw them.
+// The null device: draws nothing and logs every call with its arguments in Direct3D's names, one line a
+// call, e.g. "SetRenderState ALPHABLENDENABLE TRUE", "SetTexture 0 texture#3",
+// "DrawIndexedPrimitiveVB TRIANGLELIST buffer#1 0 12 36 0" (platform/recording_device.cpp). Textures
+// and buffers are named by the order in which the log first saw them.
 class RecordingDevice : public ShadowDevice {
  public:
   HRESULT BeginScene() override;

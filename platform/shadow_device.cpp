@@ -1,19 +1,9 @@
-// What every device shares: the Direct3D 7 default states, the shadow of every Set call, the memory
-// vertex buffers and the Direct3D object that makes them, and the recording (null) device.
-#include <cstdarg>
-#include <cstdio>
+// The state shadow every device keeps: the Direct3D 7 defaults, and the Set and Get calls that store
+// and read them, with the scene bracket. The recording device logs on top of it
+// (recording_device.cpp); the GL device turns it into GL state at every draw (gl_device.cpp).
 #include <cstring>
 
 #include "platform/platform_local.h"
-
-DWORD fvfVertexSize(DWORD fvf) {
-  switch (fvf) {
-    case D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2: return 40;
-    case D3DFVF_TLVERTEX: return 32;
-    case D3DFVF_LVERTEX: return 32;
-    default: return 0;
-  }
-}
 
 static D3DMATRIX identityMatrix() {
   D3DMATRIX m = {};
@@ -75,8 +65,6 @@ void setDefaultDeviceState(DeviceState* s) {
     light.dvDirection = {0, 0, 1};
   }
 }
-
-// ---- ShadowDevice ---------------------------------------------------------------------------------
 
 ShadowDevice::ShadowDevice() { setDefaultDeviceState(&state); }
 
@@ -172,147 +160,3 @@ HRESULT ShadowDevice::SetMaterial(D3DMATERIAL7* material) {
   return S_OK;
 }
 
-// ---- RecordingDevice ------------------------------------------------------------------------------
-
-std::string RecordingDevice::objectName(const void* object) {
-  if (!object) return "null";
-  size_t index = 0;
-  while (index < named_objects.size() && named_objects[index] != object) ++index;
-  if (index == named_objects.size()) named_objects.push_back(object);
-  bool is_buffer = dynamic_cast<const IDirect3DVertexBuffer7*>(static_cast<const IUnknown*>(object)) != nullptr;
-  return std::string(is_buffer ? "buffer#" : "texture#") + std::to_string(index + 1);
-}
-
-void RecordingDevice::log(const std::string& line) {
-  if (recording) calls.push_back(line);
-}
-
-static std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-static std::string format(const char* pattern, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, pattern);
-  std::vsnprintf(text, sizeof(text), pattern, arguments);
-  va_end(arguments);
-  return text;
-}
-
-HRESULT RecordingDevice::BeginScene() {
-  log("BeginScene");
-  return ShadowDevice::BeginScene();
-}
-
-HRESULT RecordingDevice::EndScene() {
-  log("EndScene");
-  return ShadowDevice::EndScene();
-}
-
-HRESULT RecordingDevice::SetRenderState(D3DRENDERSTATETYPE which, DWORD value) {
-  log(format("SetRenderState %u %u", unsigned(which), unsigned(value)));
-  return ShadowDevice::SetRenderState(which, value);
-}
-
-HRESULT RecordingDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE which, DWORD value) {
-  log(format("SetTextureStageState %u %u %u", unsigned(stage), unsigned(which), unsigned(value)));
-  return ShadowDevice::SetTextureStageState(stage, which, value);
-}
-
-HRESULT RecordingDevice::SetTexture(DWORD stage, IDirectDrawSurface7* texture) {
-  if (recording) log(format("SetTexture %u %s", unsigned(stage), objectName(texture).c_str()));
-  return ShadowDevice::SetTexture(stage, texture);
-}
-
-HRESULT RecordingDevice::SetTransform(D3DTRANSFORMSTATETYPE which, D3DMATRIX* matrix) {
-  log(format("SetTransform %u", unsigned(which)));
-  return ShadowDevice::SetTransform(which, matrix);
-}
-
-HRESULT RecordingDevice::GetTransform(D3DTRANSFORMSTATETYPE which, D3DMATRIX* matrix) {
-  log(format("GetTransform %u", unsigned(which)));
-  return ShadowDevice::GetTransform(which, matrix);
-}
-
-HRESULT RecordingDevice::SetLight(DWORD index, D3DLIGHT7* light) {
-  log(format("SetLight %u %u", unsigned(index), light ? unsigned(light->dltType) : 0u));
-  return ShadowDevice::SetLight(index, light);
-}
-
-HRESULT RecordingDevice::LightEnable(DWORD index, BOOL enable) {
-  log(format("LightEnable %u %d", unsigned(index), int(enable)));
-  return ShadowDevice::LightEnable(index, enable);
-}
-
-HRESULT RecordingDevice::SetMaterial(D3DMATERIAL7* material) {
-  log("SetMaterial");
-  return ShadowDevice::SetMaterial(material);
-}
-
-HRESULT RecordingDevice::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertex_count,
-                                       DWORD flags) {
-  log(format("DrawPrimitive %u 0x%x %u %u", unsigned(type), unsigned(fvf), unsigned(vertex_count),
-             unsigned(flags)));
-  if (!vertices || fvfVertexSize(fvf) == 0) return DDERR_INVALIDPARAMS;
-  return S_OK;
-}
-
-HRESULT RecordingDevice::DrawPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* buffer,
-                                         DWORD start_vertex, DWORD vertex_count, DWORD flags) {
-  if (recording)
-    log(format("DrawPrimitiveVB %u %s %u %u %u", unsigned(type), objectName(buffer).c_str(),
-               unsigned(start_vertex), unsigned(vertex_count), unsigned(flags)));
-  return buffer ? S_OK : DDERR_INVALIDPARAMS;
-}
-
-HRESULT RecordingDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexBuffer7* buffer,
-                                                DWORD start_vertex, DWORD vertex_count, WORD* indices,
-                                                DWORD index_count, DWORD flags) {
-  if (recording)
-    log(format("DrawIndexedPrimitiveVB %u %s %u %u %u %u", unsigned(type), objectName(buffer).c_str(),
-               unsigned(start_vertex), unsigned(vertex_count), unsigned(index_count), unsigned(flags)));
-  return buffer && indices ? S_OK : DDERR_INVALIDPARAMS;
-}
-
-// ---- Memory vertex buffers and the Direct3D object ------------------------------------------------
-
-MemoryVertexBuffer::MemoryVertexBuffer(DWORD format, DWORD count)
-    : fvf(format), vertex_count(count), vertex_size(fvfVertexSize(format)),
-      bytes(size_t(count) * fvfVertexSize(format)) {}
-
-ULONG MemoryVertexBuffer::AddRef() { return ++references; }
-
-ULONG MemoryVertexBuffer::Release() {
-  ULONG left = --references;
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT MemoryVertexBuffer::Lock(DWORD, void** data, DWORD* size) {
-  if (!data || locked) return DDERR_INVALIDPARAMS;
-  locked = true;
-  *data = bytes.data();
-  if (size) *size = DWORD(bytes.size());
-  return S_OK;
-}
-
-HRESULT MemoryVertexBuffer::Unlock() {
-  if (!locked) return DDERR_INVALIDPARAMS;
-  locked = false;
-  ++generation;
-  return S_OK;
-}
-
-ULONG MemoryDirect3D::AddRef() { return ++references; }
-
-ULONG MemoryDirect3D::Release() {
-  ULONG left = --references;
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT MemoryDirect3D::CreateVertexBuffer(D3DVERTEXBUFFERDESC* description, IDirect3DVertexBuffer7** buffer,
-                                           DWORD) {
-  if (!description || !buffer || fvfVertexSize(description->dwFVF) == 0 || description->dwNumVertices == 0)
-    return DDERR_INVALIDPARAMS;
-  *buffer = new MemoryVertexBuffer(description->dwFVF, description->dwNumVertices);
-  return S_OK;
-}

@@ -175,7 +175,7 @@ TEST_F(Content, ATranslucentGroupIsDrawnFromTheFirstFrame) {
     recorder->recording = false;
     bool translucent = false;
     for (const std::string& call : recorder->calls) {
-      if (call == "SetTextureStageState 0 4 2") translucent = true;
+      if (call == "SetTextureStageState 0 ALPHAOP SELECTARG1") translucent = true;
     }
     EXPECT_TRUE(translucent) << start.first << " frame " << start.second;
   }

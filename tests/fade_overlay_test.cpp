@@ -38,10 +38,15 @@ TEST_F(RenderTest, OverlayDrawsTheScreenQuadInTheLevelsColourOrNothing) {
   fade_start_ms = 50000 - 3000;
   fadeOverlay();
   platform_settings.virtual_clock = false;
-  std::vector<std::string> expected = {
-      "SetTexture 0 texture#1", "SetRenderState 137 0", "SetRenderState 7 0", "SetRenderState 20 6",
-      "SetRenderState 19 5", "DrawPrimitive 5 0x1c4 4 0", "SetRenderState 137 1", "SetRenderState 7 1",
-      "SetTexture 0 null"};
+  std::vector<std::string> expected = {"SetTexture 0 texture#1",
+                                       "SetRenderState LIGHTING FALSE",
+                                       "SetRenderState ZENABLE FALSE",
+                                       "SetRenderState DESTBLEND INVSRCALPHA",
+                                       "SetRenderState SRCBLEND SRCALPHA",
+                                       "DrawPrimitive TRIANGLESTRIP 0x1c4 4 0",
+                                       "SetRenderState LIGHTING TRUE",
+                                       "SetRenderState ZENABLE TRUE",
+                                       "SetTexture 0 null"};
   EXPECT_EQ(expected, recorder->calls);
   ASSERT_EQ(4 * sizeof(OverlayVertexBytes), recorder->last_vertices.size());
   OverlayVertexBytes quad[4];

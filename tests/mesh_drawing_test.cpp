@@ -13,7 +13,7 @@ class MeshDrawingTest : public RenderTest {
     size_t material = 0;
     while (material < calls.size() && calls[material] != "SetMaterial") ++material;
     size_t start = material;
-    while (start > 0 && calls[start - 1] != "GetTransform 2") --start;
+    while (start > 0 && calls[start - 1] != "GetTransform VIEW") --start;
     return std::vector<std::string>(calls.begin() + long(start), calls.begin() + long(material));
   }
   std::string name(SceneTexture* texture) { return recorder->objectName(texture->texture); }
@@ -28,14 +28,14 @@ TEST_F(MeshDrawingTest, MaterialSlotsChooseTheTextureStagesAndTheBlendFactor) {
   };
   std::string e = "SetTexture 1 " + name(environment), d = "SetTexture 1 " + name(detail);
   std::string b = "SetTexture 0 " + name(base);
-  std::string stage1[2] = {"SetTextureStageState 1 1 14", "SetTextureStageState 1 11 1"};
+  std::string stage1[2] = {"SetTextureStageState 1 COLOROP BLENDFACTORALPHA", "SetTextureStageState 1 TEXCOORDINDEX 1"};
   std::vector<Case> cases = {
       {nullptr, nullptr, nullptr, 0.5f, 0.5f, {}},
-      {nullptr, nullptr, environment, 0.0f, 1.0f, {e, stage1[0], stage1[1], "SetRenderState 60 0"}},
+      {nullptr, nullptr, environment, 0.0f, 1.0f, {e, stage1[0], stage1[1], "SetRenderState TEXTUREFACTOR 0x00000000"}},
       {base, nullptr, nullptr, 0.5f, 0.5f, {b}},
-      {base, nullptr, environment, 0.5f, 1.0f, {b, e, stage1[0], stage1[1], "SetRenderState 60 2139062143"}},
-      {nullptr, detail, environment, 0.0f, 1.0f, {d, stage1[0], stage1[1], "SetRenderState 60 4294967295"}},
-      {base, detail, nullptr, 1.0f, 0.5f, {b, d, stage1[0], stage1[1], "SetRenderState 60 2139062143"}},
+      {base, nullptr, environment, 0.5f, 1.0f, {b, e, stage1[0], stage1[1], "SetRenderState TEXTUREFACTOR 0x7F7F7F7F"}},
+      {nullptr, detail, environment, 0.0f, 1.0f, {d, stage1[0], stage1[1], "SetRenderState TEXTUREFACTOR 0xFFFFFFFF"}},
+      {base, detail, nullptr, 1.0f, 0.5f, {b, d, stage1[0], stage1[1], "SetRenderState TEXTUREFACTOR 0x7F7F7F7F"}},
   };
   setCamera(built.finish(), true);
   for (size_t mode = 0; mode < cases.size(); ++mode) {
@@ -52,7 +52,7 @@ TEST_F(MeshDrawingTest, MaterialSlotsChooseTheTextureStagesAndTheBlendFactor) {
     EXPECT_EQ(cases[mode].expected, textureCalls()) << "mode " << mode;
     // Stage 0 is emptied and stage 1 switched off; its texture and coordinate index stay.
     std::vector<std::string> after(recorder->calls.end() - 2, recorder->calls.end());
-    EXPECT_EQ((std::vector<std::string>{"SetTexture 0 null", "SetTextureStageState 1 1 1"}), after);
+    EXPECT_EQ((std::vector<std::string>{"SetTexture 0 null", "SetTextureStageState 1 COLOROP DISABLE"}), after);
   }
   EXPECT_EQ(detail->texture, recorder->state.texture[1]);
   EXPECT_EQ(1u, recorder->state.stage[1][D3DTSS_TEXCOORDINDEX]);
@@ -81,8 +81,8 @@ TEST_F(MeshDrawingTest, OpacityBelowOneGoesToTheTranslucentPassWithItsBlend) {
   EXPECT_EQ(2, draws());
   std::vector<std::string> blends;
   for (auto& call : recorder->calls)
-    if (call.rfind("SetRenderState 20 ", 0) == 0) blends.push_back(call);
-  EXPECT_EQ((std::vector<std::string>{"SetRenderState 20 2", "SetRenderState 20 6"}), blends);
+    if (call.rfind("SetRenderState DESTBLEND ", 0) == 0) blends.push_back(call);
+  EXPECT_EQ((std::vector<std::string>{"SetRenderState DESTBLEND ONE", "SetRenderState DESTBLEND INVSRCALPHA"}), blends);
   EXPECT_EQ(0.5f, recorder->state.material.dcvDiffuse.a);  // the lit alpha is the opacity
 }
 
@@ -95,11 +95,23 @@ TEST_F(MeshDrawingTest, TwoSidedTranslucentGroupIsRestoredToCullingAndDepthWrite
   setCamera(scene, false);
   recorder->calls.clear();
   drawObject(scene, 0, true);
-  std::vector<std::string> expected = {
-      "SetTransform 1", "GetTransform 2", "GetTransform 2", "SetRenderState 27 1", "SetRenderState 14 0",
-      "SetTextureStageState 0 4 2", "SetTextureStageState 0 5 0", "SetRenderState 20 6", "SetRenderState 19 5",
-      "SetRenderState 22 1", "SetMaterial", "DrawIndexedPrimitiveVB 4 buffer#1 0 4 6 0", "SetTexture 0 null",
-      "SetRenderState 27 0", "SetRenderState 14 1", "SetRenderState 22 3", "SetTextureStageState 1 1 1"};
+  std::vector<std::string> expected = {"SetTransform WORLD",
+                                       "GetTransform VIEW",
+                                       "GetTransform VIEW",
+                                       "SetRenderState ALPHABLENDENABLE TRUE",
+                                       "SetRenderState ZWRITEENABLE FALSE",
+                                       "SetTextureStageState 0 ALPHAOP SELECTARG1",
+                                       "SetTextureStageState 0 ALPHAARG1 DIFFUSE",
+                                       "SetRenderState DESTBLEND INVSRCALPHA",
+                                       "SetRenderState SRCBLEND SRCALPHA",
+                                       "SetRenderState CULLMODE NONE",
+                                       "SetMaterial",
+                                       "DrawIndexedPrimitiveVB TRIANGLELIST buffer#1 0 4 6 0",
+                                       "SetTexture 0 null",
+                                       "SetRenderState ALPHABLENDENABLE FALSE",
+                                       "SetRenderState ZWRITEENABLE TRUE",
+                                       "SetRenderState CULLMODE CCW",
+                                       "SetTextureStageState 1 COLOROP DISABLE"};
   EXPECT_EQ(expected, recorder->calls);
   const D3DMATERIAL7& m = recorder->state.material;
   EXPECT_EQ(0.5f, m.dcvDiffuse.a);
@@ -121,7 +133,8 @@ TEST_F(MeshDrawingTest, ObjectOutsideTheViewTouchesNoState) {
   for (int i = 0; i < 3; ++i) {
     recorder->calls.clear();
     drawObject(scene, i, true);
-    EXPECT_EQ((std::vector<std::string>{"SetTransform 1", "GetTransform 2", "GetTransform 2"}), recorder->calls);
+    EXPECT_EQ((std::vector<std::string>{"SetTransform WORLD", "GetTransform VIEW", "GetTransform VIEW"}),
+              recorder->calls);
   }
   EXPECT_EQ(0, std::memcmp(before.render, recorder->state.render, sizeof(before.render)));
   EXPECT_EQ(0, std::memcmp(before.stage, recorder->state.stage, sizeof(before.stage)));

@@ -31,31 +31,40 @@ TEST_F(RenderTest, FrameRunsInItsFixedOrderWithEveryStateRestored) {
   EXPECT_EQ(S_OK, drawSceneFrame(scene, 0));
   platform_settings.virtual_clock = false;
 
-  std::vector<std::string> expected = {"Clear 2", "BeginScene", "SetTransform 2", "SetTransform 3",
-                                       "SetTransform 1", "SetRenderState 22 1", "SetRenderState 7 0",
-                                       "SetRenderState 137 0"};
+  std::vector<std::string> expected = {"Clear 2",
+                                       "BeginScene",
+                                       "SetTransform VIEW",
+                                       "SetTransform PROJECTION",
+                                       "SetTransform WORLD",
+                                       "SetRenderState CULLMODE NONE",
+                                       "SetRenderState ZENABLE FALSE",
+                                       "SetRenderState LIGHTING FALSE"};
   const char* faces[6] = {"texture#1", "texture#3", "texture#4", "texture#5", "texture#6", "texture#7"};
   for (int k = 0; k < 6; ++k) {
     expected.push_back(std::string("SetTexture 0 ") + faces[k]);
-    expected.push_back("DrawPrimitiveVB 5 buffer#2 " + std::to_string(4 * k) + " 4 0");
+    expected.push_back("DrawPrimitiveVB TRIANGLESTRIP buffer#2 " + std::to_string(4 * k) + " 4 0");
     expected.push_back("SetTexture 0 null");
   }
   std::vector<std::string> rest = {
-      "SetRenderState 22 3", "SetRenderState 7 1", "SetRenderState 137 1",
-      "SetTransform 2", "SetTransform 3", "SetLight 0 1", "LightEnable 0 1", "SetRenderState 139 4294934272",
+      "SetRenderState CULLMODE CCW", "SetRenderState ZENABLE TRUE", "SetRenderState LIGHTING TRUE", "SetTransform VIEW",
+      "SetTransform PROJECTION", "SetLight 0 POINT", "LightEnable 0 TRUE", "SetRenderState AMBIENT 0xFFFF7F00",
       // opaque pass: the first object's group, the second object's translucent group skipped
-      "SetTransform 1", "GetTransform 2", "GetTransform 2", "SetTexture 0 texture#8", "SetMaterial",
-      "DrawIndexedPrimitiveVB 4 buffer#9 0 4 6 0", "SetTexture 0 null", "SetTextureStageState 1 1 1",
-      "SetTransform 1", "GetTransform 2",
+      "SetTransform WORLD", "GetTransform VIEW", "GetTransform VIEW", "SetTexture 0 texture#8", "SetMaterial",
+      "DrawIndexedPrimitiveVB TRIANGLELIST buffer#9 0 4 6 0", "SetTexture 0 null",
+      "SetTextureStageState 1 COLOROP DISABLE", "SetTransform WORLD", "GetTransform VIEW",
       // translucent pass
-      "SetTransform 1", "GetTransform 2", "SetTransform 1", "GetTransform 2", "GetTransform 2",
-      "SetRenderState 27 1", "SetRenderState 14 0", "SetTextureStageState 0 4 2", "SetTextureStageState 0 5 0",
-      "SetRenderState 20 6", "SetRenderState 19 5", "SetMaterial", "DrawIndexedPrimitiveVB 4 buffer#9 0 4 6 0",
-      "SetTexture 0 null", "SetRenderState 27 0", "SetRenderState 14 1", "SetTextureStageState 1 1 1",
+      "SetTransform WORLD", "GetTransform VIEW", "SetTransform WORLD", "GetTransform VIEW", "GetTransform VIEW",
+      "SetRenderState ALPHABLENDENABLE TRUE", "SetRenderState ZWRITEENABLE FALSE",
+      "SetTextureStageState 0 ALPHAOP SELECTARG1", "SetTextureStageState 0 ALPHAARG1 DIFFUSE",
+      "SetRenderState DESTBLEND INVSRCALPHA", "SetRenderState SRCBLEND SRCALPHA", "SetMaterial",
+      "DrawIndexedPrimitiveVB TRIANGLELIST buffer#9 0 4 6 0", "SetTexture 0 null",
+      "SetRenderState ALPHABLENDENABLE FALSE", "SetRenderState ZWRITEENABLE TRUE",
+      "SetTextureStageState 1 COLOROP DISABLE",
       // overlay, inside the blending bracket
-      "SetRenderState 27 1", "SetTexture 0 texture#10", "SetRenderState 137 0", "SetRenderState 7 0",
-      "SetRenderState 20 6", "SetRenderState 19 5", "DrawPrimitive 5 0x1c4 4 0", "SetRenderState 137 1",
-      "SetRenderState 7 1", "SetTexture 0 null", "SetRenderState 27 0", "EndScene"};
+      "SetRenderState ALPHABLENDENABLE TRUE", "SetTexture 0 texture#10", "SetRenderState LIGHTING FALSE",
+      "SetRenderState ZENABLE FALSE", "SetRenderState DESTBLEND INVSRCALPHA", "SetRenderState SRCBLEND SRCALPHA",
+      "DrawPrimitive TRIANGLESTRIP 0x1c4 4 0", "SetRenderState LIGHTING TRUE", "SetRenderState ZENABLE TRUE",
+      "SetTexture 0 null", "SetRenderState ALPHABLENDENABLE FALSE", "EndScene"};
   expected.insert(expected.end(), rest.begin(), rest.end());
   EXPECT_EQ(expected, recorder->calls);
 
@@ -71,7 +80,9 @@ TEST_F(RenderTest, FrameRunsInItsFixedOrderWithEveryStateRestored) {
 TEST_F(RenderTest, OverlayBracketIsDrawnEvenWithoutAnOverlay) {
   drawSceneFrame(built.finish(), 0);
   std::vector<std::string> tail(recorder->calls.end() - 3, recorder->calls.end());
-  EXPECT_EQ((std::vector<std::string>{"SetRenderState 27 1", "SetRenderState 27 0", "EndScene"}), tail);
+  EXPECT_EQ((std::vector<std::string>{"SetRenderState ALPHABLENDENABLE TRUE", "SetRenderState ALPHABLENDENABLE FALSE",
+                                      "EndScene"}),
+            tail);
 }
 
 TEST_F(RenderTest, ControllersCopyTheKeyOfTheFrameAndHoldTheLastOne) {
