@@ -1,0 +1,187 @@
+// The GL device's shader programs: one per state combination that changes code (vertex format,
+// lighting, the enabled lights' kinds, the material sources, the stages' operations and arguments,
+// textures present or not), built from the sources in gl_shaders.cpp with a prologue of #defines, and
+// kept for the device's life.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/gl_device.h"
+
+static bool argumentIsTexture(uint8_t argument) { return (argument & 15) == D3DTA_TEXTURE; }
+static bool usesArgument1(uint8_t op) { return op != D3DTOP_SELECTARG2; }
+static bool usesArgument2(uint8_t op) { return op != D3DTOP_SELECTARG1; }
+static bool opUsesTexture(uint8_t op, uint8_t argument1, uint8_t argument2) {
+  return op == 13 || (usesArgument1(op) && argumentIsTexture(argument1)) ||
+         (usesArgument2(op) && argumentIsTexture(argument2));
+}
+static bool opUsesSpecular(uint8_t op, uint8_t argument1, uint8_t argument2) {
+  return (usesArgument1(op) && (argument1 & 15) == D3DTA_SPECULAR) ||
+         (usesArgument2(op) && (argument2 & 15) == D3DTA_SPECULAR);
+}
+
+void GlDevice::makeProgramKey(int kind, ProgramKey* key) {
+  std::memset(key, 0, sizeof(*key));
+  key->vertex_kind = uint8_t(kind);
+  bool lit = kind != kScreenVertex && state.render[D3DRENDERSTATE_LIGHTING] != FALSE;
+  key->lighting = lit;
+  if (lit) {
+    key->normalise = state.render[D3DRENDERSTATE_NORMALIZENORMALS] != FALSE;
+    for (DWORD i = 0; i < kMaxLights; ++i) {
+      if (!state.light_enabled[i]) continue;
+      DWORD type = state.light[i].dltType;
+      key->light_type[key->light_count++] =
+          uint8_t(type == D3DLIGHT_SPOT || type == D3DLIGHT_DIRECTIONAL ? type : D3DLIGHT_POINT);
+    }
+    // Material colours may come from the vertex's own colours, when it has them.
+    if (kind == kColouredVertex && state.render[D3DRENDERSTATE_COLORVERTEX]) {
+      const D3DRENDERSTATETYPE sources[4] = {D3DRENDERSTATE_DIFFUSEMATERIALSOURCE, D3DRENDERSTATE_AMBIENTMATERIALSOURCE,
+                                             D3DRENDERSTATE_SPECULARMATERIALSOURCE,
+                                             D3DRENDERSTATE_EMISSIVEMATERIALSOURCE};
+      for (int i = 0; i < 4; ++i) {
+        DWORD source = state.render[sources[i]];
+        key->material_source[i] = uint8_t(source == D3DMCS_COLOR1 || source == D3DMCS_COLOR2 ? source : 0);
+      }
+    }
+  }
+  bool uses_specular = false;
+  for (int s = 0; s < 2; ++s) {
+    StageKey& stage = key->stage[s];
+    const DWORD* values = state.stage[s];
+    stage.colour_op = uint8_t(values[D3DTSS_COLOROP]);
+    if (stage.colour_op == D3DTOP_DISABLE || stage.colour_op == 0) {
+      // Disabling a stage ends the cascade; later stages are ignored, alpha included.
+      stage.colour_op = D3DTOP_DISABLE;
+      if (s == 0) key->stage[1].colour_op = D3DTOP_DISABLE;
+      break;
+    }
+    stage.colour_arg1 = uint8_t(values[D3DTSS_COLORARG1] & 0x3F);
+    stage.colour_arg2 = uint8_t(values[D3DTSS_COLORARG2] & 0x3F);
+    stage.alpha_op = uint8_t(values[D3DTSS_ALPHAOP]);
+    if (stage.alpha_op == 0) stage.alpha_op = D3DTOP_DISABLE;
+    stage.alpha_arg1 = uint8_t(values[D3DTSS_ALPHAARG1] & 0x3F);
+    stage.alpha_arg2 = uint8_t(values[D3DTSS_ALPHAARG2] & 0x3F);
+    bool has_texture = surfaceOf(s) != nullptr;
+    // An operation reading a texture that is not there passes the current colour (or alpha) through.
+    if (!has_texture && opUsesTexture(stage.colour_op, stage.colour_arg1, stage.colour_arg2)) {
+      stage.colour_op = D3DTOP_SELECTARG1;
+      stage.colour_arg1 = D3DTA_CURRENT;
+    }
+    if (!has_texture && stage.alpha_op != D3DTOP_DISABLE &&
+        opUsesTexture(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2)) {
+      stage.alpha_op = D3DTOP_SELECTARG1;
+      stage.alpha_arg1 = D3DTA_CURRENT;
+    }
+    // Arguments an operation does not read do not make another program.
+    if (!usesArgument1(stage.colour_op)) stage.colour_arg1 = 0;
+    if (!usesArgument2(stage.colour_op)) stage.colour_arg2 = 0;
+    if (stage.alpha_op == D3DTOP_DISABLE || !usesArgument1(stage.alpha_op)) stage.alpha_arg1 = 0;
+    if (stage.alpha_op == D3DTOP_DISABLE || !usesArgument2(stage.alpha_op)) stage.alpha_arg2 = 0;
+    bool samples =
+        opUsesTexture(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
+        (stage.alpha_op != D3DTOP_DISABLE && opUsesTexture(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
+    stage.texture = samples;
+    stage.uv_set = samples && (values[D3DTSS_TEXCOORDINDEX] & 0xFFFF) != 0 ? 1 : 0;
+    uses_specular =
+        uses_specular || opUsesSpecular(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
+        (stage.alpha_op != D3DTOP_DISABLE && opUsesSpecular(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
+  }
+  key->specular_add = state.render[D3DRENDERSTATE_SPECULARENABLE] != FALSE;
+  key->specular_lit = lit && (key->specular_add || uses_specular);
+}
+
+static GLuint compileShader(GLenum type, const std::string& source) {
+  GLuint shader = glCreateShader(type);
+  const char* text = source.c_str();
+  glShaderSource(shader, 1, &text, nullptr);
+  glCompileShader(shader);
+  GLint ok = 0;
+  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+  if (!ok) {
+    char log[2048] = {};
+    glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
+    std::fprintf(stderr, "narvu: a %s shader of the GL device does not compile: %s\n",
+                 type == GL_VERTEX_SHADER ? "vertex" : "fragment", log);
+    glDeleteShader(shader);
+    return 0;
+  }
+  return shader;
+}
+
+GLuint GlDevice::buildProgram(const ProgramKey& key) {
+  std::string prologue = "#version 330 core\n";
+  auto define = [&prologue](const char* name, int value) {
+    prologue += std::string("#define ") + name + " " + std::to_string(value) + "\n";
+  };
+  define("VERTEX_KIND", key.vertex_kind);
+  define("LIGHTING", key.lighting);
+  define("LIGHT_COUNT", key.light_count);
+  define("NORMALISE", key.normalise);
+  std::string types = "#define LIGHT_TYPES ";
+  for (DWORD i = 0; i < kMaxLights; ++i) types += std::to_string(key.light_type[i]) + ", ";
+  prologue += types + "0\n";
+  define("SPECULAR_LIT", key.specular_lit);
+  define("SPECULAR_ADD", key.specular_add);
+  define("DIFFUSE_SOURCE", key.material_source[0]);
+  define("AMBIENT_SOURCE", key.material_source[1]);
+  define("SPECULAR_SOURCE", key.material_source[2]);
+  define("EMISSIVE_SOURCE", key.material_source[3]);
+  for (int s = 0; s < 2; ++s) {
+    const StageKey& stage = key.stage[s];
+    std::string p = "S" + std::to_string(s) + "_";
+    define((p + "COP").c_str(), stage.colour_op);
+    define((p + "CA1").c_str(), stage.colour_arg1);
+    define((p + "CA2").c_str(), stage.colour_arg2);
+    define((p + "AOP").c_str(), stage.alpha_op);
+    define((p + "AA1").c_str(), stage.alpha_arg1);
+    define((p + "AA2").c_str(), stage.alpha_arg2);
+    define((p + "TEX").c_str(), stage.texture);
+    prologue += "#define " + p + "UV " + (stage.uv_set ? "v_uv1" : "v_uv0") + "\n";
+  }
+  GLuint vertex = compileShader(GL_VERTEX_SHADER, prologue + kGlDeviceBlockSource + kGlVertexShaderSource);
+  GLuint fragment = compileShader(GL_FRAGMENT_SHADER, prologue + kGlDeviceBlockSource + kGlFragmentShaderSource);
+  if (!vertex || !fragment) {
+    glDeleteShader(vertex);
+    glDeleteShader(fragment);
+    return 0;
+  }
+  GLuint name = glCreateProgram();
+  glAttachShader(name, vertex);
+  glAttachShader(name, fragment);
+  glBindFragDataLocation(name, 0, "frag_colour");
+  glLinkProgram(name);
+  glDeleteShader(vertex);
+  glDeleteShader(fragment);
+  GLint ok = 0;
+  glGetProgramiv(name, GL_LINK_STATUS, &ok);
+  if (!ok) {
+    char log[2048] = {};
+    glGetProgramInfoLog(name, sizeof(log), nullptr, log);
+    std::fprintf(stderr, "narvu: a program of the GL device does not link: %s\n", log);
+    glDeleteProgram(name);
+    return 0;
+  }
+  glUniformBlockBinding(name, glGetUniformBlockIndex(name, "DeviceBlock"), 0);
+  glUseProgram(name);
+  glUniform1i(glGetUniformLocation(name, "stage_texture0"), 0);
+  glUniform1i(glGetUniformLocation(name, "stage_texture1"), 1);
+  gl.program = name;
+  ++counters.program_builds;
+  checkGlErrors("program build");
+  return name;
+}
+
+GLuint GlDevice::program(const ProgramKey& key) {
+  if (last_program < programs.size() && std::memcmp(&programs[last_program].key, &key, sizeof(key)) == 0)
+    return programs[last_program].name;
+  for (size_t i = 0; i < programs.size(); ++i)
+    if (std::memcmp(&programs[i].key, &key, sizeof(key)) == 0) {
+      last_program = i;
+      return programs[i].name;
+    }
+  GLuint name = buildProgram(key);
+  if (name == 0) return 0;
+  programs.push_back({key, name});
+  last_program = programs.size() - 1;
+  return name;
+}

@@ -1,0 +1,390 @@
+// The GL device's state application: at every draw, the device state that the Set calls stored
+// (ShadowDevice::state) becomes GL state, and GL is handed only what differs from what it was last given
+// (`gl`): blending, depth, culling, the stages' textures and samplers, and the uniform block of
+// matrices, lights and material, written anew into a ring of uniform space whenever something in it
+// changed and shared by every program, so a program switch costs no uploads.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/gl_device.h"
+#include "platform/matrix_adjugate.h"
+
+// ---- Row-vector matrices and colours, as Direct3D stores them --------------------------------------
+
+static void multiply(const float* a, const float* b, float* out) {
+  float result[16];
+  for (int row = 0; row < 4; ++row)
+    for (int column = 0; column < 4; ++column) {
+      float sum = 0;
+      for (int k = 0; k < 4; ++k) sum += a[row * 4 + k] * b[k * 4 + column];
+      result[row * 4 + column] = sum;
+    }
+  std::memcpy(out, result, sizeof(result));
+}
+
+// Transpose of the inverse; zero when the matrix has no inverse (nothing is then lit by direction).
+static void inverseTranspose(const float* m, float* out) {
+  double inverse[16];
+  double determinant = matrixAdjugate(m, inverse);
+  if (determinant == 0 || !std::isfinite(1.0 / determinant)) {
+    std::memset(out, 0, 16 * sizeof(float));
+    return;
+  }
+  for (int row = 0; row < 4; ++row)
+    for (int column = 0; column < 4; ++column) out[row * 4 + column] = float(inverse[column * 4 + row] / determinant);
+}
+
+static void colourOf(D3DCOLOR colour, float* out) {
+  out[0] = float((colour >> 16) & 0xFF) / 255.0f;
+  out[1] = float((colour >> 8) & 0xFF) / 255.0f;
+  out[2] = float(colour & 0xFF) / 255.0f;
+  out[3] = float(colour >> 24) / 255.0f;
+}
+
+static void copyColour(const D3DCOLORVALUE& colour, float* out) {
+  out[0] = colour.r;
+  out[1] = colour.g;
+  out[2] = colour.b;
+  out[3] = colour.a;
+}
+
+static GLenum blendFactor(DWORD blend) {
+  switch (blend) {
+    case D3DBLEND_ZERO:
+      return GL_ZERO;
+    case D3DBLEND_ONE:
+      return GL_ONE;
+    case D3DBLEND_SRCCOLOR:
+      return GL_SRC_COLOR;
+    case D3DBLEND_INVSRCCOLOR:
+      return GL_ONE_MINUS_SRC_COLOR;
+    case D3DBLEND_SRCALPHA:
+      return GL_SRC_ALPHA;
+    case D3DBLEND_INVSRCALPHA:
+      return GL_ONE_MINUS_SRC_ALPHA;
+    case D3DBLEND_DESTALPHA:
+      return GL_DST_ALPHA;
+    case D3DBLEND_INVDESTALPHA:
+      return GL_ONE_MINUS_DST_ALPHA;
+    case D3DBLEND_DESTCOLOR:
+      return GL_DST_COLOR;
+    case D3DBLEND_INVDESTCOLOR:
+      return GL_ONE_MINUS_DST_COLOR;
+    case 11:
+      return GL_SRC_ALPHA_SATURATE;
+    default:
+      return GL_ONE;
+  }
+}
+
+static GLenum compareFunction(DWORD function) {
+  switch (function) {
+    case D3DCMP_NEVER:
+      return GL_NEVER;
+    case D3DCMP_LESS:
+      return GL_LESS;
+    case D3DCMP_EQUAL:
+      return GL_EQUAL;
+    case D3DCMP_LESSEQUAL:
+      return GL_LEQUAL;
+    case D3DCMP_GREATER:
+      return GL_GREATER;
+    case D3DCMP_NOTEQUAL:
+      return GL_NOTEQUAL;
+    case D3DCMP_GREATEREQUAL:
+      return GL_GEQUAL;
+    default:
+      return GL_ALWAYS;
+  }
+}
+
+static GLint wrapMode(DWORD address) {
+  switch (address) {
+    case D3DTADDRESS_MIRROR:
+      return GL_MIRRORED_REPEAT;
+    case D3DTADDRESS_CLAMP:
+      return GL_CLAMP_TO_EDGE;
+    case 4:
+      return GL_CLAMP_TO_BORDER;
+    default:
+      return GL_REPEAT;
+  }
+}
+
+TextureSurface* GlDevice::surfaceOf(int stage) {
+  if (state.texture[stage] != looked_up[stage]) {
+    looked_up[stage] = state.texture[stage];
+    TextureSurface* surface = dynamic_cast<TextureSurface*>(state.texture[stage]);
+    surfaces[stage] = surface && !surface->levels.empty() ? surface : nullptr;
+  }
+  return surfaces[stage];
+}
+
+void GlDevice::setEnable(GLenum capability, GLint enable, GLint* shadow) {
+  if (shadowing && *shadow == enable) return;
+  if (enable)
+    glEnable(capability);
+  else
+    glDisable(capability);
+  *shadow = enable;
+  ++counters.state_calls;
+}
+
+void GlDevice::updateBlock(int kind, const ProgramKey& key) {
+  bool all = !shadowing || !block_valid;
+  bool changed = all;
+  if (all || std::memcmp(&block_world, &state.world, sizeof(D3DMATRIX)) != 0 ||
+      std::memcmp(&block_view, &state.view, sizeof(D3DMATRIX)) != 0 ||
+      std::memcmp(&block_projection, &state.projection, sizeof(D3DMATRIX)) != 0) {
+    multiply(&state.world.m[0][0], &state.view.m[0][0], block.world_view);
+    multiply(block.world_view, &state.projection.m[0][0], block.world_view_projection);
+    inverseTranspose(block.world_view, block.normal_matrix);
+    block_world = state.world;
+    block_projection = state.projection;
+    changed = true;
+  }
+  bool lit = key.lighting != 0;
+  if (lit && (all || !lights_valid || std::memcmp(&light_view, &state.view, sizeof(D3DMATRIX)) != 0 ||
+              std::memcmp(block_lights, state.light, sizeof(block_lights)) != 0 ||
+              std::memcmp(block_light_enabled, state.light_enabled, sizeof(block_light_enabled)) != 0)) {
+    const float* view = &state.view.m[0][0];
+    int packed = 0;
+    for (DWORD i = 0; i < kMaxLights; ++i) {
+      if (!state.light_enabled[i]) continue;
+      const D3DLIGHT7& light = state.light[i];
+      LightBlock& out = block.lights[packed++];
+      copyColour(light.dcvDiffuse, out.diffuse);
+      copyColour(light.dcvSpecular, out.specular);
+      copyColour(light.dcvAmbient, out.ambient);
+      const D3DVECTOR& p = light.dvPosition;
+      for (int c = 0; c < 3; ++c)
+        out.position_range[c] = p.x * view[c] + p.y * view[4 + c] + p.z * view[8 + c] + view[12 + c];
+      out.position_range[3] = light.dvRange;
+      const D3DVECTOR& d = light.dvDirection;
+      float direction[3];
+      for (int c = 0; c < 3; ++c) direction[c] = d.x * view[c] + d.y * view[4 + c] + d.z * view[8 + c];
+      float length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
+      // Directional lights store the way toward the light; spot lights the way they shine.
+      float scale = length > 0 ? (light.dltType == D3DLIGHT_DIRECTIONAL ? -1.0f : 1.0f) / length : 0.0f;
+      for (int c = 0; c < 3; ++c) out.direction[c] = direction[c] * scale;
+      out.direction[3] = 0;
+      out.attenuation[0] = light.dvAttenuation0;
+      out.attenuation[1] = light.dvAttenuation1;
+      out.attenuation[2] = light.dvAttenuation2;
+      out.attenuation[3] = 0;
+      out.spot[0] = std::cos(light.dvTheta * 0.5f);
+      out.spot[1] = std::cos(light.dvPhi * 0.5f);
+      out.spot[2] = light.dvFalloff;
+      out.spot[3] = 0;
+    }
+    std::memcpy(block_lights, state.light, sizeof(block_lights));
+    std::memcpy(block_light_enabled, state.light_enabled, sizeof(block_light_enabled));
+    light_view = state.view;
+    lights_valid = true;
+    changed = true;
+  }
+  block_view = state.view;
+
+  // The small values: compared as they will be sent.
+  float small[8][4];
+  copyColour(state.material.dcvDiffuse, small[0]);
+  copyColour(state.material.dcvAmbient, small[1]);
+  copyColour(state.material.dcvSpecular, small[2]);
+  copyColour(state.material.dcvEmissive, small[3]);
+  small[4][0] = state.material.dvPower;
+  small[4][1] = small[4][2] = small[4][3] = 0;
+  colourOf(state.render[D3DRENDERSTATE_AMBIENT], small[5]);
+  colourOf(state.render[D3DRENDERSTATE_TEXTUREFACTOR], small[6]);
+  GlViewport viewport = gl4by3Viewport(target_width, target_height);
+  small[7][0] = (63.0f / 64.0f) / float(viewport.width);
+  small[7][1] = (63.0f / 64.0f) / float(viewport.height);
+  small[7][2] = small[7][3] = 0;
+  if (changed || std::memcmp(small, block.material_diffuse, sizeof(small)) != 0) {
+    std::memcpy(block.material_diffuse, small, sizeof(small));
+    changed = true;
+  }
+  (void)kind;
+  block_valid = true;
+
+  if (changed) {
+    gl.block_offset = stream(block_stream, &block, sizeof(block), block_alignment);
+    gl.block_epoch = block_stream.epoch;
+    glBindBufferRange(GL_UNIFORM_BUFFER, 0, block_stream.name, GLintptr(gl.block_offset), sizeof(block));
+    ++counters.state_calls;
+  }
+}
+
+void GlDevice::uploadTexture(TextureSurface* texture) {
+  GLenum internal_format = GL_RGB8, format = GL_BGR, type = GL_UNSIGNED_BYTE;
+  size_t texel_bytes = 3;
+  switch (texture->format) {
+    case D3DX_SF_R5G6B5:
+      internal_format = has_rgb565 ? GL_RGB565 : GL_RGB8;
+      format = GL_RGB;
+      type = GL_UNSIGNED_SHORT_5_6_5;
+      texel_bytes = 2;
+      break;
+    case D3DX_SF_A8R8G8B8:
+      internal_format = GL_RGBA8;
+      format = GL_BGRA;
+      texel_bytes = 4;
+      break;
+    case D3DX_SF_X8R8G8B8:  // the fourth byte is ignored: an RGB texture reads alpha 1
+      format = GL_BGRA;
+      texel_bytes = 4;
+      break;
+    default:
+      break;
+  }
+  GLint levels = 0;
+  for (const TextureSurface::Level& level : texture->levels) {
+    if (level.width == 0 || level.height == 0 || level.bytes.size() < size_t(level.width) * level.height * texel_bytes)
+      break;
+    glTexImage2D(GL_TEXTURE_2D, levels, GLint(internal_format), GLsizei(level.width), GLsizei(level.height), 0, format,
+                 type, level.bytes.data());
+    ++levels;
+    ++counters.texture_uploads;
+  }
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, std::max(levels - 1, 0));
+  texture->gl_generation = texture->generation;
+  checkGlErrors("texture upload");
+}
+
+void GlDevice::bindStageTexture(int stage, TextureSurface* texture) {
+  bool fresh = texture->gl_texture == 0;
+  if (fresh) glGenTextures(1, &texture->gl_texture);
+  if (!shadowing || gl.texture[stage] != texture->gl_texture || fresh ||
+      texture->gl_generation != texture->generation) {
+    glActiveTexture(GL_TEXTURE0 + GLenum(stage));
+    glBindTexture(GL_TEXTURE_2D, texture->gl_texture);
+    gl.texture[stage] = texture->gl_texture;
+    ++counters.state_calls;
+    if (fresh || texture->gl_generation != texture->generation) uploadTexture(texture);
+  }
+}
+
+void GlDevice::setSampler(int stage, TextureSurface* texture) {
+  const DWORD* values = state.stage[stage];
+  DWORD min = values[D3DTSS_MINFILTER], mip = values[D3DTSS_MIPFILTER];
+  bool linear_min = min == D3DTFN_LINEAR || min == D3DTFN_ANISOTROPIC;
+  if (texture->levels.size() < 2) mip = D3DTFP_NONE;
+  SamplerState wanted;
+  if (mip == D3DTFP_POINT)
+    wanted.min_filter = linear_min ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
+  else if (mip == D3DTFP_LINEAR)
+    wanted.min_filter = linear_min ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
+  else
+    wanted.min_filter = linear_min ? GL_LINEAR : GL_NEAREST;
+  wanted.mag_filter = values[D3DTSS_MAGFILTER] == D3DTFG_POINT ? GL_NEAREST : GL_LINEAR;
+  wanted.wrap_s = wrapMode(values[D3DTSS_ADDRESSU]);
+  wanted.wrap_t = wrapMode(values[D3DTSS_ADDRESSV]);
+  float anisotropy = 1;
+  if (min == D3DTFN_ANISOTROPIC) anisotropy = float(std::max<DWORD>(values[D3DTSS_MAXANISOTROPY], 1));
+  // The user's setting forces anisotropic filtering on every filtered texture.
+  if (linear_min && platform_settings.anisotropy > 1)
+    anisotropy = std::max(anisotropy, float(platform_settings.anisotropy));
+  wanted.anisotropy = max_anisotropy >= 1 ? std::min(anisotropy, max_anisotropy) : 1;
+
+  SamplerState& had = gl.sampler[stage];
+  GLuint sampler = samplers[stage];
+  if (!shadowing || had.min_filter != wanted.min_filter) {
+    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, wanted.min_filter);
+    ++counters.state_calls;
+  }
+  if (!shadowing || had.mag_filter != wanted.mag_filter) {
+    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, wanted.mag_filter);
+    ++counters.state_calls;
+  }
+  if (!shadowing || had.wrap_s != wanted.wrap_s) {
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, wanted.wrap_s);
+    ++counters.state_calls;
+  }
+  if (!shadowing || had.wrap_t != wanted.wrap_t) {
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, wanted.wrap_t);
+    ++counters.state_calls;
+  }
+  if (max_anisotropy >= 1 && (!shadowing || had.anisotropy != wanted.anisotropy)) {
+    glSamplerParameterf(sampler, GL_TEXTURE_MAX_ANISOTROPY, wanted.anisotropy);
+    ++counters.state_calls;
+  }
+  had = wanted;
+}
+
+bool GlDevice::applyState(int kind) {
+  ProgramKey key;
+  makeProgramKey(kind, &key);
+  GLuint name = program(key);
+  if (name == 0) return false;
+  if (!shadowing || gl.program != name) {
+    glUseProgram(name);
+    gl.program = name;
+    ++counters.state_calls;
+  }
+  updateBlock(kind, key);
+
+  const DWORD* render = state.render;
+  GLint blend = render[D3DRENDERSTATE_ALPHABLENDENABLE] != FALSE;
+  setEnable(GL_BLEND, blend, &gl.blend);
+  if (blend) {
+    DWORD source = render[D3DRENDERSTATE_SRCBLEND], destination = render[D3DRENDERSTATE_DESTBLEND];
+    GLenum gl_source = blendFactor(source), gl_destination = blendFactor(destination);
+    if (source == 12) {  // BOTHSRCALPHA
+      gl_source = GL_SRC_ALPHA;
+      gl_destination = GL_ONE_MINUS_SRC_ALPHA;
+    } else if (source == 13) {  // BOTHINVSRCALPHA
+      gl_source = GL_ONE_MINUS_SRC_ALPHA;
+      gl_destination = GL_SRC_ALPHA;
+    }
+    if (!shadowing || gl.source_blend != gl_source || gl.destination_blend != gl_destination) {
+      glBlendFunc(gl_source, gl_destination);
+      gl.source_blend = gl_source;
+      gl.destination_blend = gl_destination;
+      ++counters.state_calls;
+    }
+  }
+  // With the depth test off Direct3D writes no depth either, as GL does.
+  GLint depth_test = render[D3DRENDERSTATE_ZENABLE] != FALSE;
+  setEnable(GL_DEPTH_TEST, depth_test, &gl.depth_test);
+  if (depth_test) {
+    GLenum function = compareFunction(render[D3DRENDERSTATE_ZFUNC]);
+    if (!shadowing || gl.depth_func != function) {
+      glDepthFunc(function);
+      gl.depth_func = function;
+      ++counters.state_calls;
+    }
+    GLint mask = render[D3DRENDERSTATE_ZWRITEENABLE] != FALSE;
+    if (!shadowing || gl.depth_mask != mask) {
+      glDepthMask(mask ? GL_TRUE : GL_FALSE);
+      gl.depth_mask = mask;
+      ++counters.state_calls;
+    }
+  }
+  DWORD cull_mode = render[D3DRENDERSTATE_CULLMODE];
+  GLint cull = cull_mode == D3DCULL_CW || cull_mode == D3DCULL_CCW;
+  setEnable(GL_CULL_FACE, cull, &gl.cull);
+  if (cull) {
+    // Front faces are clockwise: CULL_CCW removes GL's back faces, CULL_CW its front faces.
+    GLenum face = cull_mode == D3DCULL_CCW ? GL_BACK : GL_FRONT;
+    if (!shadowing || gl.cull_face != face) {
+      glCullFace(face);
+      gl.cull_face = face;
+      ++counters.state_calls;
+    }
+  }
+
+  for (int s = 0; s < 2; ++s) {
+    if (!key.stage[s].texture) continue;
+    TextureSurface* texture = surfaceOf(s);
+    bindStageTexture(s, texture);
+    setSampler(s, texture);
+  }
+
+  if (!shadowing || gl.vertex_array != vertex_arrays[kind]) {
+    glBindVertexArray(vertex_arrays[kind]);
+    gl.vertex_array = vertex_arrays[kind];
+    ++counters.state_calls;
+  }
+  return true;
+}
