@@ -17,11 +17,9 @@
 #include "render/render.h"
 #include "shell/shell.h"
 
-namespace {
-
-const int kWalls = 6;
-const int kGrid = 71;  // vertices per side: 70 × 70 quads, 9,800 faces per wall
-const int kFrames = 250;
+static const int kWalls = 6;
+static const int kGrid = 71;  // vertices per side: 70 × 70 quads, 9,800 faces per wall
+static const int kFrames = 250;
 
 // The scene and what the benchmark reads back of it.
 struct BenchScene {
@@ -30,14 +28,14 @@ struct BenchScene {
   int32_t face_count = 0;
 };
 
-void zQuaternion(float angle, float out[4]) {
+static void zQuaternion(float angle, float out[4]) {
   out[0] = out[1] = 0.0f;
   out[2] = std::sin(angle * 0.5f);
   out[3] = std::cos(angle * 0.5f);
 }
 
 // A wall of kGrid × kGrid vertices, gently waved, in the wall's own x-z plane.
-void wallGrid(std::vector<MeshVertex>* grid, std::vector<Face>* quads) {
+static void wallGrid(std::vector<MeshVertex>* grid, std::vector<Face>* quads) {
   for (int row = 0; row < kGrid; ++row)
     for (int column = 0; column < kGrid; ++column) {
       float x = (column - kGrid / 2) * 0.8f, z = (row - kGrid / 2) * 0.8f;
@@ -53,7 +51,7 @@ void wallGrid(std::vector<MeshVertex>* grid, std::vector<Face>* quads) {
 }
 
 // Base + detail, base + environment, and a translucent untextured one, on the given surfaces.
-std::vector<SceneMaterial*> benchMaterials(SceneBuilder& built, IDirectDrawSurface7* const surfaces[3]) {
+static std::vector<SceneMaterial*> benchMaterials(SceneBuilder& built, IDirectDrawSurface7* const surfaces[3]) {
   SceneTexture* slots[3];
   for (int t = 0; t < 3; ++t) slots[t] = built.texture(surfaces[t]);
   std::vector<SceneMaterial*> materials;
@@ -77,7 +75,7 @@ std::vector<SceneMaterial*> benchMaterials(SceneBuilder& built, IDirectDrawSurfa
 }
 
 // `surfaces` fill the texture slots (stand-ins on the null device, textures on the GL device).
-BenchScene* buildScene(IDirectDrawSurface7* const surfaces[3]) {
+static BenchScene* buildScene(IDirectDrawSurface7* const surfaces[3]) {
   BenchScene* b = new BenchScene;
   SceneBuilder& built = b->built;
   std::vector<SceneMaterial*> materials = benchMaterials(built, surfaces);
@@ -130,7 +128,7 @@ BenchScene* buildScene(IDirectDrawSurface7* const surfaces[3]) {
 }
 
 // The show's rendering objects on the device of `device_class`; false when it cannot be had.
-bool openDevice(DWORD device_class, HWND window) {
+static bool openDevice(DWORD device_class, HWND window) {
   D3DXInitialize();
   if (FAILED(D3DXCreateContextEx(device_class, 0, window, nullptr, 24, 0, 32, 0, 2, 640, 480, 0, &context)))
     return false;
@@ -140,7 +138,7 @@ bool openDevice(DWORD device_class, HWND window) {
   return device && object_vertex_buffer && skybox_vertex_buffer;
 }
 
-void closeDevice() {
+static void closeDevice() {
   object_vertex_buffer->Release();
   skybox_vertex_buffer->Release();
   device->Release();
@@ -154,14 +152,14 @@ void closeDevice() {
 }
 
 // A fade half-way up over every frame, as the scene-end fades lie over the scenes.
-void fadeOverEveryFrame(IDirectDrawSurface7* logo) {
+static void fadeOverEveryFrame(IDirectDrawSurface7* logo) {
   fade_texture = logo;
   fade_half_length = 75;
   fade_start_ms = int32_t(GetTickCount() - 1500);
   overlay_hook = fadeOverlay;
 }
 
-void runFrames(benchmark::State& state, BenchScene* b) {
+static void runFrames(benchmark::State& state, BenchScene* b) {
   int frame = 0;
   int64_t indices = 0;
   for (auto _ : state) {
@@ -177,7 +175,7 @@ void runFrames(benchmark::State& state, BenchScene* b) {
   state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-void BM_FrameNullDevice(benchmark::State& state) {
+static void BM_FrameNullDevice(benchmark::State& state) {
   if (!openDevice(D3DX_HWLEVEL_NULL, nullptr)) {
     state.SkipWithError("no null device");
     return;
@@ -193,9 +191,9 @@ void BM_FrameNullDevice(benchmark::State& state) {
 BENCHMARK(BM_FrameNullDevice)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 // One-colour 256 × 256 textures with their mip chains, as the show's pictures come.
-TextureSurface* solidShowTexture(uint8_t r, uint8_t g, uint8_t b) { return solidTexture(r, g, b, 256, true); }
+static TextureSurface* solidShowTexture(uint8_t r, uint8_t g, uint8_t b) { return solidTexture(r, g, b, 256, true); }
 
-void BM_FrameGlDevice(benchmark::State& state) {
+static void BM_FrameGlDevice(benchmark::State& state) {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
   platform_settings.headless = true;
   platform_settings.windowed = true;
@@ -212,7 +210,5 @@ void BM_FrameGlDevice(benchmark::State& state) {
   closeDevice();
 }
 BENCHMARK(BM_FrameGlDevice)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
-
-}  // namespace
 
 BENCHMARK_MAIN();

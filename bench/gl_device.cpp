@@ -19,8 +19,6 @@
 #include "platform/test_hooks.h"
 #include "platform/platform.h"
 
-namespace {
-
 struct LitVertex {
   float x, y, z, nx, ny, nz, u0, v0, u1, v1;
 };
@@ -36,9 +34,9 @@ struct ScreenVertex {
   float u, v;
 };
 
-constexpr int kGroups = 200;
+static constexpr int kGroups = 200;
 
-TextureSurface* makeTexture(int size, uint8_t seed) {
+static TextureSurface* makeTexture(int size, uint8_t seed) {
   TextureSurface* texture = new TextureSurface;
   texture->format = D3DX_SF_R8G8B8;
   texture->width = texture->height = DWORD(size);
@@ -52,13 +50,13 @@ TextureSurface* makeTexture(int size, uint8_t seed) {
   return texture;
 }
 
-double threadSeconds() {
+static double threadSeconds() {
   timespec now;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-double wallSeconds() {
+static double wallSeconds() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
@@ -74,7 +72,7 @@ struct Scene {
 };
 
 // A grid of cells × cells quads facing the camera, 1 unit wide.
-void makeGrid(Scene* scene, int cells) {
+static void makeGrid(Scene* scene, int cells) {
   for (int y = 0; y <= cells; ++y)
     for (int x = 0; x <= cells; ++x) {
       float u = float(x) / cells, v = float(y) / cells;
@@ -88,7 +86,7 @@ void makeGrid(Scene* scene, int cells) {
     }
 }
 
-void setCamera(IDirect3DDevice7* device) {
+static void setCamera(IDirect3DDevice7* device) {
   D3DMATRIX view = {}, projection = {};
   for (int i = 0; i < 4; ++i) view.m[i][i] = 1;
   const float zn = 1, zf = 1000, t = 1.0f / std::tan(0.5f);
@@ -101,7 +99,7 @@ void setCamera(IDirect3DDevice7* device) {
   device->SetTransform(D3DTRANSFORMSTATE_PROJECTION, &projection);
 }
 
-void setLights(IDirect3DDevice7* device) {
+static void setLights(IDirect3DDevice7* device) {
   D3DLIGHT7 lights[3] = {};
   lights[0].dltType = D3DLIGHT_POINT;
   lights[0].dvPosition = {0, 2, 5};
@@ -126,7 +124,7 @@ void setLights(IDirect3DDevice7* device) {
 }
 
 // One frame as the show draws it: the calls of the skybox, the face groups and the fade overlay.
-void drawFrame(Scene& scene, int frame) {
+static void drawFrame(Scene& scene, int frame) {
   IDirect3DDevice7* device = scene.device;
   scene.context->Clear(D3DCLEAR_ZBUFFER);
   device->BeginScene();
@@ -230,7 +228,7 @@ struct Figures {
 };
 
 // Frames drawn, presented and waited for (the read-back waits for the picture to be finished).
-Figures measure(Scene& scene, int frames, bool shadowing) {
+static Figures measure(Scene& scene, int frames, bool shadowing) {
   setGlStateShadowing(scene.device, shadowing);
   std::vector<uint8_t> picture;
   for (int i = 0; i < 5; ++i) drawFrame(scene, i);
@@ -250,8 +248,6 @@ Figures measure(Scene& scene, int frames, bool shadowing) {
   double draws = double(after.draws - before.draws);
   return {frames / wall, cpu / draws * 1e6, double(after.state_calls - before.state_calls) / frames};
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   int frames = 100, width = 640, height = 480, cells = 8, msaa = 0, aniso = 0;

@@ -10,10 +10,8 @@
 #include "render/math.h"
 #include "scene/scene.h"
 
-namespace {
-
-const int kTileEdge = 113;  // vertices per tile edge: 2 * 112 * 112 = 25,088 faces a tile
-const int kTiles = 4;
+static const int kTileEdge = 113;  // vertices per tile edge: 2 * 112 * 112 = 25,088 faces a tile
+static const int kTiles = 4;
 
 struct Tile {
   std::vector<MeshVertex> vertices;
@@ -21,7 +19,7 @@ struct Tile {
   FaceGroup group = {};
 };
 
-std::vector<Tile>& terrain() {
+static std::vector<Tile>& terrain() {
   static std::vector<Tile> tiles;
   if (!tiles.empty()) return tiles;
   tiles.resize(kTiles);
@@ -51,7 +49,7 @@ std::vector<Tile>& terrain() {
 }
 
 // Open on every side but x < limit (the terrain spans x 0..2).
-void setView(float limit) {
+static void setView(float limit) {
   for (auto& plane : clip_planes) {
     plane[0] = plane[1] = plane[2] = 0;
     plane[3] = -1;
@@ -62,21 +60,21 @@ void setView(float limit) {
   clip_planes[1][3] = -1;
 }
 
-float viewLimit(int which) { return which == 0 ? 3.0f : which == 1 ? 1.0f : 0.2f; }
+static float viewLimit(int which) { return which == 0 ? 3.0f : which == 1 ? 1.0f : 0.2f; }
 
-std::vector<RenderVertex>& buffer() {
+static std::vector<RenderVertex>& buffer() {
   static std::vector<RenderVertex> vertices(kVertexRemapSize);
   return vertices;
 }
 
-void beginGroup(const Tile& tile) {
+static void beginGroup(const Tile& tile) {
   emitted_vertex_count = 0;
   std::fill(vertex_remap, vertex_remap + tile.vertices.size(), 0xFFFF);
 }
 
 // The brute force's own emission: each corner of a visible face through the remap table, written as the
 // culling writes the vertices of an untextured group.
-void emitCorners(Tile& tile, const Face& face) {
+static void emitCorners(Tile& tile, const Face& face) {
   for (int32_t index : {face.a, face.b, face.c}) {
     uint16_t& slot = vertex_remap[index];
     if (slot == 0xFFFF) {
@@ -88,7 +86,7 @@ void emitCorners(Tile& tile, const Face& face) {
   }
 }
 
-void BM_BuildOctree(benchmark::State& state) {
+static void BM_BuildOctree(benchmark::State& state) {
   std::vector<Tile>& tiles = terrain();
   for (auto _ : state) {
     for (Tile& tile : tiles) {
@@ -105,7 +103,7 @@ void BM_BuildOctree(benchmark::State& state) {
   state.counters["depth"] = statistics.depth;
 }
 
-void BM_CullOctree(benchmark::State& state) {
+static void BM_CullOctree(benchmark::State& state) {
   std::vector<Tile>& tiles = terrain();
   setView(viewLimit(int(state.range(0))));
   Matrix identity;
@@ -123,7 +121,7 @@ void BM_CullOctree(benchmark::State& state) {
   state.counters["faces_drawn"] = double(faces);
 }
 
-void BM_CullBruteForce(benchmark::State& state) {
+static void BM_CullBruteForce(benchmark::State& state) {
   std::vector<Tile>& tiles = terrain();
   setView(viewLimit(int(state.range(0))));
   int64_t faces = 0;
@@ -156,7 +154,5 @@ BENCHMARK(BM_BuildOctree)->Unit(benchmark::kMillisecond);
 // Argument: 0 the view holds all the terrain, 1 half of it, 2 a tenth.
 BENCHMARK(BM_CullOctree)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CullBruteForce)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
-
-}  // namespace
 
 BENCHMARK_MAIN();

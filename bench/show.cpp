@@ -24,17 +24,15 @@
 #include "storage/storage.h"
 #include "texture/texture.h"
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-double millisecondsSince(Clock::time_point start) {
+static double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-double cpuMilliseconds() { return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC; }
+static double cpuMilliseconds() { return double(std::clock()) * 1000.0 / CLOCKS_PER_SEC; }
 
-const char* const kSkyboxNames[6] = {"skybox0000.jpg", "skybox0001.jpg", "skybox0002.jpg",
+static const char* const kSkyboxNames[6] = {"skybox0000.jpg", "skybox0001.jpg", "skybox0002.jpg",
                                      "skybox0003.jpg", "skybox0004.jpg", "skybox0005.jpg"};
 
 // The loading step is split by the trace points it passes: a texture load runs from its "load texture"
@@ -49,11 +47,11 @@ struct Trace {
   std::string text, caption;
   Clock::time_point at;
 };
-std::vector<Trace> traces;
+static std::vector<Trace> traces;
 
-void recordTrace(const char* text, const char* caption) { traces.push_back({text, caption, Clock::now()}); }
+static void recordTrace(const char* text, const char* caption) { traces.push_back({text, caption, Clock::now()}); }
 
-LoadSplit splitLoading(Clock::time_point end) {
+static LoadSplit splitLoading(Clock::time_point end) {
   LoadSplit split;
   bool in_scene = false;
   for (size_t i = 0; i < traces.size(); ++i) {
@@ -77,7 +75,7 @@ LoadSplit splitLoading(Clock::time_point end) {
 }
 
 // Every picture the start-up decodes: scene textures, logos, the skybox once per scene.
-std::vector<std::string> startUpPictures(Scene* first, Scene* second) {
+static std::vector<std::string> startUpPictures(Scene* first, Scene* second) {
   std::vector<std::string> names;
   for (Scene* scene : {first, second})
     for (int i = 0; i < scene->texture_count; ++i) names.push_back(scene->textures[i].file_name);
@@ -88,7 +86,7 @@ std::vector<std::string> startUpPictures(Scene* first, Scene* second) {
   return names;
 }
 
-double libjpegAloneMilliseconds(const std::vector<std::string>& names) {
+static double libjpegAloneMilliseconds(const std::vector<std::string>& names) {
   double total = 0;
   for (const std::string& name : names) {
     uint8_t* bytes = packRead(name.c_str());
@@ -121,7 +119,7 @@ struct LoopFigures {
   double cpu_ms;
 };
 
-LoopFigures runTimeline(bool present, int every) {
+static LoopFigures runTimeline(bool present, int every) {
   fade_half_length = 250;
   fade_start_ms = int32_t(0u - 10000u);
   overlay_hook = fadeOverlay;
@@ -144,8 +142,6 @@ LoopFigures runTimeline(bool present, int every) {
   figures.cpu_ms = cpuMilliseconds() - cpu_start;
   return figures;
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::string pack = std::string(NARVU_BENCH_BUILD_DIR) + "/narvu.dat";

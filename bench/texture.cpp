@@ -20,10 +20,8 @@
 #include "shell/shell.h"
 #include "texture/texture.h"
 
-namespace {
-
 // Something like a photograph: smooth shading with fine grain, so the entropy coder has real work.
-std::vector<uint8_t> photoLike(int width, int height) {
+static std::vector<uint8_t> photoLike(int width, int height) {
   std::vector<uint8_t> rgb(size_t(width) * height * 3);
   uint32_t noise = 12345;
   for (int y = 0; y < height; ++y) {
@@ -41,10 +39,10 @@ std::vector<uint8_t> photoLike(int width, int height) {
   return rgb;
 }
 
-const char* kPictureName = "photo1024.jpg";
-std::vector<uint8_t> picture_jpeg;
+static const char* kPictureName = "photo1024.jpg";
+static std::vector<uint8_t> picture_jpeg;
 
-void BM_LoadJpegPicture(benchmark::State& state) {
+static void BM_LoadJpegPicture(benchmark::State& state) {
   for (auto _ : state) {
     Picture picture;
     loadJpegPicture(kPictureName, &picture);
@@ -53,7 +51,7 @@ void BM_LoadJpegPicture(benchmark::State& state) {
   }
 }
 
-void BM_LibjpegAlone(benchmark::State& state) {
+static void BM_LibjpegAlone(benchmark::State& state) {
   for (auto _ : state) {
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr error;
@@ -75,7 +73,7 @@ void BM_LibjpegAlone(benchmark::State& state) {
 }
 
 // state.range(0): 1 for a 24-bit texture, 0 for 16-bit; state.range(1): levels filled (0: all).
-void BM_FillLevels512(benchmark::State& state) {
+static void BM_FillLevels512(benchmark::State& state) {
   std::vector<uint8_t> rgb = photoLike(512, 512);
   std::vector<uint8_t> bgrx(512 * 512 * 4, 0);
   for (size_t i = 0; i < 512 * 512; ++i) {
@@ -117,8 +115,6 @@ class FigureReporter : public benchmark::ConsoleReporter {
   }
   std::map<std::string, double> milliseconds;
 };
-
-}  // namespace
 
 BENCHMARK(BM_LoadJpegPicture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibjpegAlone)->Unit(benchmark::kMillisecond);

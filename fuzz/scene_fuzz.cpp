@@ -18,16 +18,14 @@
 #include "shell/shell.h"
 #include "storage/storage.h"
 
-namespace {
+static int quietMessageBox(const char*, const char*, UINT) { return IDOK; }
 
-int quietMessageBox(const char*, const char*, UINT) { return IDOK; }
-
-std::string packPath() {
+static std::string packPath() {
   static std::string path = "/tmp/narvu-scene-fuzz-" + std::to_string(getpid()) + ".dat";
   return path;
 }
 
-void cullEveryGroup(Scene* scene) {
+static void cullEveryGroup(Scene* scene) {
   static std::vector<RenderVertex> buffer(kVertexRemapSize);
   Matrix identity;
   matrixIdentity(&identity);
@@ -47,8 +45,6 @@ void cullEveryGroup(Scene* scene) {
     }
   }
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static RecordingDevice* recording = [] {

@@ -9,22 +9,20 @@
 
 #include "platform/platform_local.h"
 
-namespace {
-
 struct DeviceEntry {
   DWORD hw_level;
   const char* description;
   bool software;
 };
 
-const DeviceEntry kDevices[] = {
+static const DeviceEntry kDevices[] = {
     {D3DX_HWLEVEL_RASTER, "OpenGL 3.3 core: transform, lighting and rasterization", false},
     {D3DX_HWLEVEL_2D, "OpenGL 3.3 core on the Mesa software rasterizer", true},
 };
-const DWORD kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
+static const DWORD kDeviceCount = sizeof(kDevices) / sizeof(kDevices[0]);
 
-bool initialized = false;
-int failing_creations = 0;
+static bool initialized = false;
+static int failing_creations = 0;
 
 // A context without a picture: its device is the recording device, presentation does nothing.
 class NullContext : public ID3DXContext {
@@ -60,7 +58,7 @@ class NullContext : public ID3DXContext {
 
 enum class DeviceKind { none, gl, gl_software, null };
 
-DeviceKind deviceKind(DWORD device) {
+static DeviceKind deviceKind(DWORD device) {
   switch (device) {
     case D3DX_DEFAULT:
     case D3DX_HWLEVEL_TL:
@@ -74,7 +72,7 @@ DeviceKind deviceKind(DWORD device) {
   }
 }
 
-HRESULT createContext(DWORD device, const GlContextRequest& request, ID3DXContext** out) {
+static HRESULT createContext(DWORD device, const GlContextRequest& request, ID3DXContext** out) {
   if (!out) return DDERR_INVALIDPARAMS;
   if (!initialized) return D3DXERR_NOTINITIALIZED;
   if (failing_creations > 0) {
@@ -92,8 +90,6 @@ HRESULT createContext(DWORD device, const GlContextRequest& request, ID3DXContex
   }
   return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
 }
-
-}  // namespace
 
 HRESULT D3DXInitialize() {
   initialized = true;

@@ -40,44 +40,42 @@ struct FMUSIC_MODULE {
 
 int sound_library_calls = 0;
 
-namespace {
+static constexpr int kDefaultRate = 44100;
 
-constexpr int kDefaultRate = 44100;
+static int last_error = FMOD_ERR_NONE;
+static bool initialised = false;
+static int mix_rate = kDefaultRate;
+static bool capturing = false;
+static SDL_AudioDeviceID audio_device = 0;
+static FMUSIC_MODULE* live_song = nullptr;  // the song SDL's audio thread renders; changed under the device lock
 
-int last_error = FMOD_ERR_NONE;
-bool initialised = false;
-int mix_rate = kDefaultRate;
-bool capturing = false;
-SDL_AudioDeviceID audio_device = 0;
-FMUSIC_MODULE* live_song = nullptr;  // the song SDL's audio thread renders; changed under the device lock
+static FSOUND_OPENCALLBACK open_callback = nullptr;
+static FSOUND_CLOSECALLBACK close_callback = nullptr;
+static FSOUND_READCALLBACK read_callback = nullptr;
+static FSOUND_SEEKCALLBACK seek_callback = nullptr;
+static FSOUND_TELLCALLBACK tell_callback = nullptr;
 
-FSOUND_OPENCALLBACK open_callback = nullptr;
-FSOUND_CLOSECALLBACK close_callback = nullptr;
-FSOUND_READCALLBACK read_callback = nullptr;
-FSOUND_SEEKCALLBACK seek_callback = nullptr;
-FSOUND_TELLCALLBACK tell_callback = nullptr;
+static FMUSIC_MODULE* capture_song = nullptr;
+static DWORD capture_start_ms = 0;
 
-FMUSIC_MODULE* capture_song = nullptr;
-DWORD capture_start_ms = 0;
-
-int fail(int code) {
+static int fail(int code) {
   last_error = code;
   return 0;
 }
-signed char failed(int code) { return static_cast<signed char>(fail(code)); }
+static signed char failed(int code) { return static_cast<signed char>(fail(code)); }
 
 // ---- Files: the installed callbacks, or the standard streams when none are installed ----------------
-FSOUND_FILEHANDLE standardOpen(const char* name) {
+static FSOUND_FILEHANDLE standardOpen(const char* name) {
   return reinterpret_cast<FSOUND_FILEHANDLE>(std::fopen(name, "rb"));
 }
-void standardClose(FSOUND_FILEHANDLE handle) { std::fclose(reinterpret_cast<FILE*>(handle)); }
-int standardRead(void* buffer, int size, FSOUND_FILEHANDLE handle) {
+static void standardClose(FSOUND_FILEHANDLE handle) { std::fclose(reinterpret_cast<FILE*>(handle)); }
+static int standardRead(void* buffer, int size, FSOUND_FILEHANDLE handle) {
   return int(std::fread(buffer, 1, size_t(size), reinterpret_cast<FILE*>(handle)));
 }
-int standardSeek(FSOUND_FILEHANDLE handle, int position, signed char mode) {
+static int standardSeek(FSOUND_FILEHANDLE handle, int position, signed char mode) {
   return std::fseek(reinterpret_cast<FILE*>(handle), position, mode);
 }
-int standardTell(FSOUND_FILEHANDLE handle) { return int(std::ftell(reinterpret_cast<FILE*>(handle))); }
+static int standardTell(FSOUND_FILEHANDLE handle) { return int(std::ftell(reinterpret_cast<FILE*>(handle))); }
 
 struct FileAccess {
   FSOUND_OPENCALLBACK open;
@@ -88,7 +86,7 @@ struct FileAccess {
   FSOUND_FILEHANDLE handle;
 };
 
-FileAccess fileAccess() {
+static FileAccess fileAccess() {
   if (open_callback && close_callback && read_callback && seek_callback && tell_callback)
     return {open_callback, close_callback, read_callback, seek_callback, tell_callback, 0};
   return {standardOpen, standardClose, standardRead, standardSeek, standardTell, 0};
@@ -96,7 +94,7 @@ FileAccess fileAccess() {
 
 // libopenmpt's stream interface over the file callbacks. The callbacks count in int, libopenmpt in
 // size_t and int64: reads are split, and positions that do not fit are refused.
-size_t streamRead(void* stream, void* destination, size_t bytes) {
+static size_t streamRead(void* stream, void* destination, size_t bytes) {
   FileAccess* file = static_cast<FileAccess*>(stream);
   size_t done = 0;
   while (done < bytes) {
@@ -109,22 +107,22 @@ size_t streamRead(void* stream, void* destination, size_t bytes) {
   return done;
 }
 
-int streamSeek(void* stream, int64_t offset, int whence) {
+static int streamSeek(void* stream, int64_t offset, int whence) {
   FileAccess* file = static_cast<FileAccess*>(stream);
   if (offset < INT_MIN || offset > INT_MAX) return -1;
   // OPENMPT_STREAM_SEEK_SET/CUR/END are 0, 1 and 2, the callback's modes.
   return file->seek(file->handle, int(offset), static_cast<signed char>(whence)) == 0 ? 0 : -1;
 }
 
-int64_t streamTell(void* stream) {
+static int64_t streamTell(void* stream) {
   FileAccess* file = static_cast<FileAccess*>(stream);
   return file->tell(file->handle);
 }
 
 // ---- Rendering ---------------------------------------------------------------------------------------
-int renderRate() { return initialised ? mix_rate : kDefaultRate; }
+static int renderRate() { return initialised ? mix_rate : kDefaultRate; }
 
-size_t renderInto(FMUSIC_MODULE* module, int16_t* output, size_t frames) {
+static size_t renderInto(FMUSIC_MODULE* module, int16_t* output, size_t frames) {
   size_t done = 0;
   if (!module->finished) {
     while (done < frames) {
@@ -142,7 +140,7 @@ size_t renderInto(FMUSIC_MODULE* module, int16_t* output, size_t frames) {
   return done;
 }
 
-void audioCallback(void*, Uint8* stream, int length) {
+static void audioCallback(void*, Uint8* stream, int length) {
   int16_t* output = reinterpret_cast<int16_t*>(stream);
   size_t frames = size_t(length) / (2 * sizeof(int16_t));
   if (live_song && live_song->playing)
@@ -162,7 +160,7 @@ void audioCallback(void*, Uint8* stream, int length) {
 // count -1); a song without looping stops there ("play.at_end" = "stop", no fade added). The 16-bit
 // output is not dithered ("dither" = 0, where libopenmpt's default adds random noise): the same song
 // renders to the same samples every time, so a capture can be repeated bit for bit.
-void applyPlaybackSettings(FMUSIC_MODULE* module) {
+static void applyPlaybackSettings(FMUSIC_MODULE* module) {
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_INTERPOLATIONFILTER_LENGTH, 0);
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_STEREOSEPARATION_PERCENT, 100);
   openmpt_module_set_render_param(module->player, OPENMPT_MODULE_RENDER_VOLUMERAMPING_STRENGTH, -1);
@@ -173,7 +171,7 @@ void applyPlaybackSettings(FMUSIC_MODULE* module) {
 }
 
 // ---- Capture -------------------------------------------------------------------------------------------
-bool writeWav(const std::string& path, const std::vector<int16_t>& samples, int rate) {
+static bool writeWav(const std::string& path, const std::vector<int16_t>& samples, int rate) {
   std::vector<uint8_t> header;
   uint32_t data_bytes = uint32_t(samples.size() * sizeof(int16_t));
   for (char c : std::string("RIFF")) header.push_back(uint8_t(c));
@@ -195,8 +193,6 @@ bool writeWav(const std::string& path, const std::vector<int16_t>& samples, int 
     written = written && std::fwrite(samples.data(), sizeof(int16_t), samples.size(), file) == samples.size();
   return std::fclose(file) == 0 && written;
 }
-
-}  // namespace
 
 void finishSoundCapture() {
   FMUSIC_MODULE* module = capture_song;

@@ -20,8 +20,6 @@
 
 static const DWORD kLargestTexture = 4096;
 
-namespace {
-
 struct RenderTarget {
   GLuint framebuffer = 0, colour = 0, depth = 0;
   GLuint resolve_framebuffer = 0, resolve_colour = 0;  // only with multisampling
@@ -61,7 +59,7 @@ class GlContext : public ID3DXContext {
   ULONG references = 1;
 };
 
-void deleteTarget(RenderTarget* target) {
+static void deleteTarget(RenderTarget* target) {
   glDeleteFramebuffers(1, &target->framebuffer);
   glDeleteFramebuffers(1, &target->resolve_framebuffer);
   GLuint renderbuffers[] = {target->colour, target->depth, target->resolve_colour};
@@ -69,7 +67,7 @@ void deleteTarget(RenderTarget* target) {
   *target = RenderTarget();
 }
 
-bool makeRenderbuffer(GLuint* name, int samples, GLenum format, int width, int height) {
+static bool makeRenderbuffer(GLuint* name, int samples, GLenum format, int width, int height) {
   glGenRenderbuffers(1, name);
   glBindRenderbuffer(GL_RENDERBUFFER, *name);
   while (glGetError() != GL_NO_ERROR) {
@@ -81,17 +79,17 @@ bool makeRenderbuffer(GLuint* name, int samples, GLenum format, int width, int h
   return glGetError() == GL_NO_ERROR;
 }
 
-GLint renderbufferBits(GLenum which) {
+static GLint renderbufferBits(GLenum which) {
   GLint bits = 0;
   glGetRenderbufferParameteriv(GL_RENDERBUFFER, which, &bits);
   return bits;
 }
 
-bool framebufferComplete() { return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE; }
+static bool framebufferComplete() { return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE; }
 
 // Colour and depth as asked, or the reason why not. A 32-bit depth request takes 24 bits where the
 // driver has no 32-bit depth buffer, as a Direct3D driver offering only D24 would be chosen.
-bool createTarget(const GlContextRequest& request, int width, int height, int samples, RenderTarget* target,
+static bool createTarget(const GlContextRequest& request, int width, int height, int samples, RenderTarget* target,
                   const char** reason) {
   target->width = width;
   target->height = height;
@@ -193,7 +191,7 @@ ULONG GlContext::Release() {
 }
 
 // The frame the show sees: the multisampled target resolved first.
-GLuint presentedFramebuffer(const RenderTarget& target) {
+static GLuint presentedFramebuffer(const RenderTarget& target) {
   if (target.samples <= 1) return target.framebuffer;
   glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
   glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.resolve_framebuffer);
@@ -249,12 +247,10 @@ HRESULT GlContext::Clear(DWORD flags) {
   return S_OK;
 }
 
-HRESULT fail(const char* reason, const char* detail = "") {
+static HRESULT fail(const char* reason, const char* detail = "") {
   std::fprintf(stderr, "narvu: cannot create the OpenGL context: %s%s%s\n", reason, *detail ? ": " : "", detail);
   return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
 }
-
-}  // namespace
 
 HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** out) {
   if (!out) return DDERR_INVALIDPARAMS;

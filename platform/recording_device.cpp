@@ -7,14 +7,12 @@
 
 #include "platform/platform_local.h"
 
-namespace {
-
 struct Named {
   DWORD value;
   const char* name;
 };
 
-const Named kRenderStates[] = {
+static const Named kRenderStates[] = {
     {D3DRENDERSTATE_ZENABLE, "ZENABLE"},
     {D3DRENDERSTATE_FILLMODE, "FILLMODE"},
     {D3DRENDERSTATE_SHADEMODE, "SHADEMODE"},
@@ -43,7 +41,7 @@ const Named kRenderStates[] = {
     {D3DRENDERSTATE_EMISSIVEMATERIALSOURCE, "EMISSIVEMATERIALSOURCE"},
 };
 
-const Named kStageStates[] = {
+static const Named kStageStates[] = {
     {D3DTSS_COLOROP, "COLOROP"},
     {D3DTSS_COLORARG1, "COLORARG1"},
     {D3DTSS_COLORARG2, "COLORARG2"},
@@ -60,16 +58,16 @@ const Named kStageStates[] = {
     {D3DTSS_MAXANISOTROPY, "MAXANISOTROPY"},
 };
 
-const Named kBooleans[] = {{FALSE, "FALSE"}, {TRUE, "TRUE"}};
-const Named kBlends[] = {
+static const Named kBooleans[] = {{FALSE, "FALSE"}, {TRUE, "TRUE"}};
+static const Named kBlends[] = {
     {D3DBLEND_ZERO, "ZERO"},           {D3DBLEND_ONE, "ONE"},
     {D3DBLEND_SRCCOLOR, "SRCCOLOR"},   {D3DBLEND_INVSRCCOLOR, "INVSRCCOLOR"},
     {D3DBLEND_SRCALPHA, "SRCALPHA"},   {D3DBLEND_INVSRCALPHA, "INVSRCALPHA"},
     {D3DBLEND_DESTALPHA, "DESTALPHA"}, {D3DBLEND_INVDESTALPHA, "INVDESTALPHA"},
     {D3DBLEND_DESTCOLOR, "DESTCOLOR"}, {D3DBLEND_INVDESTCOLOR, "INVDESTCOLOR"},
 };
-const Named kCullModes[] = {{D3DCULL_NONE, "NONE"}, {D3DCULL_CW, "CW"}, {D3DCULL_CCW, "CCW"}};
-const Named kComparisons[] = {
+static const Named kCullModes[] = {{D3DCULL_NONE, "NONE"}, {D3DCULL_CW, "CW"}, {D3DCULL_CCW, "CCW"}};
+static const Named kComparisons[] = {
     {D3DCMP_NEVER, "NEVER"},
     {D3DCMP_LESS, "LESS"},
     {D3DCMP_EQUAL, "EQUAL"},
@@ -79,35 +77,35 @@ const Named kComparisons[] = {
     {D3DCMP_GREATEREQUAL, "GREATEREQUAL"},
     {D3DCMP_ALWAYS, "ALWAYS"},
 };
-const Named kShadeModes[] = {{D3DSHADE_FLAT, "FLAT"}, {D3DSHADE_GOURAUD, "GOURAUD"}};
-const Named kMaterialSources[] = {{D3DMCS_MATERIAL, "MATERIAL"}, {D3DMCS_COLOR1, "COLOR1"}, {D3DMCS_COLOR2, "COLOR2"}};
-const Named kOperations[] = {
+static const Named kShadeModes[] = {{D3DSHADE_FLAT, "FLAT"}, {D3DSHADE_GOURAUD, "GOURAUD"}};
+static const Named kMaterialSources[] = {{D3DMCS_MATERIAL, "MATERIAL"}, {D3DMCS_COLOR1, "COLOR1"}, {D3DMCS_COLOR2, "COLOR2"}};
+static const Named kOperations[] = {
     {D3DTOP_DISABLE, "DISABLE"},
     {D3DTOP_SELECTARG1, "SELECTARG1"},
     {D3DTOP_SELECTARG2, "SELECTARG2"},
     {D3DTOP_MODULATE, "MODULATE"},
     {D3DTOP_BLENDFACTORALPHA, "BLENDFACTORALPHA"},
 };
-const Named kArguments[] = {{D3DTA_DIFFUSE, "DIFFUSE"},
+static const Named kArguments[] = {{D3DTA_DIFFUSE, "DIFFUSE"},
                             {D3DTA_CURRENT, "CURRENT"},
                             {D3DTA_TEXTURE, "TEXTURE"},
                             {D3DTA_TFACTOR, "TFACTOR"},
                             {D3DTA_SPECULAR, "SPECULAR"}};
-const Named kAddresses[] = {{D3DTADDRESS_WRAP, "WRAP"}, {D3DTADDRESS_MIRROR, "MIRROR"}, {D3DTADDRESS_CLAMP, "CLAMP"}};
-const Named kMagFilters[] = {{D3DTFG_POINT, "POINT"}, {D3DTFG_LINEAR, "LINEAR"}, {D3DTFG_ANISOTROPIC, "ANISOTROPIC"}};
-const Named kMinFilters[] = {{D3DTFN_POINT, "POINT"}, {D3DTFN_LINEAR, "LINEAR"}, {D3DTFN_ANISOTROPIC, "ANISOTROPIC"}};
-const Named kMipFilters[] = {{D3DTFP_NONE, "NONE"}, {D3DTFP_POINT, "POINT"}, {D3DTFP_LINEAR, "LINEAR"}};
-const Named kTransforms[] = {
+static const Named kAddresses[] = {{D3DTADDRESS_WRAP, "WRAP"}, {D3DTADDRESS_MIRROR, "MIRROR"}, {D3DTADDRESS_CLAMP, "CLAMP"}};
+static const Named kMagFilters[] = {{D3DTFG_POINT, "POINT"}, {D3DTFG_LINEAR, "LINEAR"}, {D3DTFG_ANISOTROPIC, "ANISOTROPIC"}};
+static const Named kMinFilters[] = {{D3DTFN_POINT, "POINT"}, {D3DTFN_LINEAR, "LINEAR"}, {D3DTFN_ANISOTROPIC, "ANISOTROPIC"}};
+static const Named kMipFilters[] = {{D3DTFP_NONE, "NONE"}, {D3DTFP_POINT, "POINT"}, {D3DTFP_LINEAR, "LINEAR"}};
+static const Named kTransforms[] = {
     {D3DTRANSFORMSTATE_WORLD, "WORLD"}, {D3DTRANSFORMSTATE_VIEW, "VIEW"}, {D3DTRANSFORMSTATE_PROJECTION, "PROJECTION"}};
-const Named kLightTypes[] = {{D3DLIGHT_POINT, "POINT"}, {D3DLIGHT_SPOT, "SPOT"}, {D3DLIGHT_DIRECTIONAL, "DIRECTIONAL"}};
-const Named kPrimitives[] = {
+static const Named kLightTypes[] = {{D3DLIGHT_POINT, "POINT"}, {D3DLIGHT_SPOT, "SPOT"}, {D3DLIGHT_DIRECTIONAL, "DIRECTIONAL"}};
+static const Named kPrimitives[] = {
     {D3DPT_POINTLIST, "POINTLIST"},       {D3DPT_LINELIST, "LINELIST"},           {D3DPT_LINESTRIP, "LINESTRIP"},
     {D3DPT_TRIANGLELIST, "TRIANGLELIST"}, {D3DPT_TRIANGLESTRIP, "TRIANGLESTRIP"}, {D3DPT_TRIANGLEFAN, "TRIANGLEFAN"},
 };
 
-std::string number(DWORD value) { return std::to_string(value); }
+static std::string number(DWORD value) { return std::to_string(value); }
 
-std::string colour(DWORD value) {
+static std::string colour(DWORD value) {
   char text[16];
   std::snprintf(text, sizeof(text), "0x%08X", unsigned(value));
   return text;
@@ -115,13 +113,13 @@ std::string colour(DWORD value) {
 
 // The name of `value` in the table, or the number when the table has none.
 template <size_t count>
-std::string nameOf(const Named (&table)[count], DWORD value) {
+static std::string nameOf(const Named (&table)[count], DWORD value) {
   for (const Named& entry : table)
     if (entry.value == value) return entry.name;
   return number(value);
 }
 
-std::string renderStateValue(D3DRENDERSTATETYPE state, DWORD value) {
+static std::string renderStateValue(D3DRENDERSTATETYPE state, DWORD value) {
   switch (state) {
     case D3DRENDERSTATE_SRCBLEND:
     case D3DRENDERSTATE_DESTBLEND:
@@ -150,14 +148,14 @@ std::string renderStateValue(D3DRENDERSTATETYPE state, DWORD value) {
 }
 
 // An argument code's source, with its modifiers: COMPLEMENT (0x10) and ALPHAREPLICATE (0x20).
-std::string argument(DWORD value) {
+static std::string argument(DWORD value) {
   std::string text = nameOf(kArguments, value & 0xF);
   if (value & 0x10) text += "|COMPLEMENT";
   if (value & 0x20) text += "|ALPHAREPLICATE";
   return (value & ~0x3Fu) ? number(value) : text;
 }
 
-std::string stageStateValue(D3DTEXTURESTAGESTATETYPE state, DWORD value) {
+static std::string stageStateValue(D3DTEXTURESTAGESTATETYPE state, DWORD value) {
   switch (state) {
     case D3DTSS_COLOROP:
     case D3DTSS_ALPHAOP:
@@ -181,8 +179,6 @@ std::string stageStateValue(D3DTEXTURESTAGESTATETYPE state, DWORD value) {
       return number(value);
   }
 }
-
-}  // namespace
 
 std::string RecordingDevice::objectName(const void* object) {
   if (!object) return "null";

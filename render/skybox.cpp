@@ -1,5 +1,7 @@
 // The backdrop: a cube of six textured faces around the eye, drawn first in every frame without depth
 // test or lighting, so everything drawn afterwards lies in front of it.
+#include <cstdlib>
+
 #include "render/render_local.h"
 #include "texture/texture.h"
 
@@ -36,7 +38,8 @@ static const SkyboxCorner kCorners[24] = {
 void attachSkybox(Scene* scene, int true_colour, const char* face0, const char* face1, const char* face2,
                   const char* face3, const char* face4, const char* face5) {
   const char* names[6] = {face0, face1, face2, face3, face4, face5};
-  Skybox* skybox = new Skybox();
+  Skybox* skybox = static_cast<Skybox*>(std::calloc(1, sizeof(Skybox)));
+  if (!skybox) return;  // the scene is then drawn without its backdrop
   for (int k = 0; k < 6; ++k) skybox->faces[k] = loadTexture(names[k], true_colour);
   scene->skybox = skybox;
 }

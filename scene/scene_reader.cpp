@@ -15,35 +15,33 @@
 
 const char* scene_load_error = nullptr;
 
-namespace {
+static const char kTraceCaption[] = "DEMO loadScene DEBUG";
+static const char kTextureTraceCaption[] = "DEMO loadScene load texture DEBUG";
 
-const char kTraceCaption[] = "DEMO loadScene DEBUG";
-const char kTextureTraceCaption[] = "DEMO loadScene load texture DEBUG";
-
-const int kHeaderBytes = 40;
-const int kObjectHeadBytes = 44;
-const int kTransformBytes = 40;
-const int kVertexBytes = 32;
-const int kGroupHeadBytes = 8;
-const int kFaceBytes = 12;
-const int kCameraBytes = 52;
-const int kLightBytes = 76;
-const int kMaterialBytes = 92;
-const int kTextureBytes = 36;
-const int kControllerHeadBytes = 8;
-const int kKeyBytes = 28;
+static const int kHeaderBytes = 40;
+static const int kObjectHeadBytes = 44;
+static const int kTransformBytes = 40;
+static const int kVertexBytes = 32;
+static const int kGroupHeadBytes = 8;
+static const int kFaceBytes = 12;
+static const int kCameraBytes = 52;
+static const int kLightBytes = 76;
+static const int kMaterialBytes = 92;
+static const int kTextureBytes = 36;
+static const int kControllerHeadBytes = 8;
+static const int kKeyBytes = 28;
 
 struct SceneFile {
   RamFile* stream;
   const char* error;  // first failure; later reads are refused
 };
 
-int64_t bytesLeft(const SceneFile& file) {
+static int64_t bytesLeft(const SceneFile& file) {
   return static_cast<int64_t>(file.stream->size) - file.stream->position;
 }
 
 // One whole record or record part, or a failure when the file ends inside it.
-bool readRecord(SceneFile& file, void* destination, int64_t size) {
+static bool readRecord(SceneFile& file, void* destination, int64_t size) {
   if (file.error) return false;
   if (size < 0 || size > bytesLeft(file)) {
     file.error = "the file ends inside a record";
@@ -57,13 +55,13 @@ bool readRecord(SceneFile& file, void* destination, int64_t size) {
   return true;
 }
 
-bool fail(SceneFile& file, const char* reason) {
+static bool fail(SceneFile& file, const char* reason) {
   if (!file.error) file.error = reason;
   return false;
 }
 
 // A count must be non-negative and its records, at `bytes_each` at least, must fit in what is left.
-bool checkCount(SceneFile& file, int32_t count, int64_t bytes_each, const char* negative_reason) {
+static bool checkCount(SceneFile& file, int32_t count, int64_t bytes_each, const char* negative_reason) {
   if (file.error) return false;
   if (count < 0) return fail(file, negative_reason);
   if (static_cast<int64_t>(count) * bytes_each > bytesLeft(file)) {
@@ -72,7 +70,7 @@ bool checkCount(SceneFile& file, int32_t count, int64_t bytes_each, const char* 
   return true;
 }
 
-int32_t int32At(const uint8_t* bytes, int offset) {
+static int32_t int32At(const uint8_t* bytes, int offset) {
   uint32_t value = static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
                    static_cast<uint32_t>(bytes[offset + 2]) << 16 |
                    static_cast<uint32_t>(bytes[offset + 3]) << 24;
@@ -81,7 +79,7 @@ int32_t int32At(const uint8_t* bytes, int offset) {
   return result;
 }
 
-float floatAt(const uint8_t* bytes, int offset) {
+static float floatAt(const uint8_t* bytes, int offset) {
   int32_t bits = int32At(bytes, offset);
   float result;
   std::memcpy(&result, &bits, 4);
@@ -89,7 +87,7 @@ float floatAt(const uint8_t* bytes, int offset) {
 }
 
 // Up to the terminator, at most 31 characters; what follows the terminator never reaches the name.
-void nameAt(char destination[32], const uint8_t* bytes, int offset) {
+static void nameAt(char destination[32], const uint8_t* bytes, int offset) {
   int length = 0;
   while (length < 31 && bytes[offset + length] != 0) {
     destination[length] = static_cast<char>(bytes[offset + length]);
@@ -98,7 +96,7 @@ void nameAt(char destination[32], const uint8_t* bytes, int offset) {
   std::memset(destination + length, 0, 32 - length);
 }
 
-bool readTransform(SceneFile& file, Transform* transform) {
+static bool readTransform(SceneFile& file, Transform* transform) {
   uint8_t block[kTransformBytes];
   if (!readRecord(file, block, kTransformBytes)) return false;
   for (int i = 0; i < 3; ++i) transform->position[i] = floatAt(block, 4 * i);
@@ -107,11 +105,11 @@ bool readTransform(SceneFile& file, Transform* transform) {
 }
 
 template <typename T>
-T* newArray(int32_t count) {
+static T* newArray(int32_t count) {
   return static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T)));
 }
 
-bool readObject(SceneFile& file, SceneObject* object) {
+static bool readObject(SceneFile& file, SceneObject* object) {
   uint8_t head[kObjectHeadBytes];
   if (!readRecord(file, head, kObjectHeadBytes)) return false;
   object->id = int32At(head, 0);
@@ -174,7 +172,7 @@ bool readObject(SceneFile& file, SceneObject* object) {
   return true;
 }
 
-bool readCamera(SceneFile& file, SceneCamera* camera) {
+static bool readCamera(SceneFile& file, SceneCamera* camera) {
   uint8_t record[kCameraBytes];
   if (!readRecord(file, record, kCameraBytes)) return false;
   camera->id = int32At(record, 0);
@@ -185,7 +183,7 @@ bool readCamera(SceneFile& file, SceneCamera* camera) {
   return readTransform(file, &camera->transform);
 }
 
-bool readLight(SceneFile& file, Scene* scene, int32_t index) {
+static bool readLight(SceneFile& file, Scene* scene, int32_t index) {
   SceneLight* light = &scene->lights[index];
   uint8_t record[kLightBytes];
   if (!readRecord(file, record, kLightBytes)) return false;
@@ -207,7 +205,7 @@ bool readLight(SceneFile& file, Scene* scene, int32_t index) {
   return readTransform(file, &light->transform);
 }
 
-bool readMaterial(SceneFile& file, SceneMaterial* material) {
+static bool readMaterial(SceneFile& file, SceneMaterial* material) {
   uint8_t record[kMaterialBytes];
   if (!readRecord(file, record, kMaterialBytes)) return false;
   material->id = int32At(record, 0);
@@ -226,7 +224,7 @@ bool readMaterial(SceneFile& file, SceneMaterial* material) {
   return true;
 }
 
-bool readController(SceneFile& file, Scene* scene, Controller* controller) {
+static bool readController(SceneFile& file, Scene* scene, Controller* controller) {
   uint8_t head[kControllerHeadBytes];
   if (!readRecord(file, head, kControllerHeadBytes)) return false;
   controller->target_id = int32At(head, 0);
@@ -249,8 +247,6 @@ bool readController(SceneFile& file, Scene* scene, Controller* controller) {
   controller->target = findTransform(scene, controller->target_id);
   return true;
 }
-
-}  // namespace
 
 // Also releases a scene that failed part way: whatever part of it exists. Textures hold the one
 // reference their creation gave.
@@ -287,9 +283,7 @@ void freeScene(Scene* scene) {
   std::free(scene);
 }
 
-namespace {
-
-bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
+static bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
   uint8_t header[kHeaderBytes];
   if (bytesLeft(file) < kHeaderBytes) return fail(file, "the file is shorter than its header");
   if (!readRecord(file, header, kHeaderBytes)) return false;
@@ -381,8 +375,6 @@ bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
   }
   return true;
 }
-
-}  // namespace
 
 Scene* loadScene(const char* name, int max_faces_per_node) {
   scene_load_error = nullptr;

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "platform/little_endian.h"
 #include "storage/storage.h"
@@ -19,12 +18,10 @@
 PackMount* pack_mounts = nullptr;
 PackEntry* pack_entries = nullptr;
 
-namespace {
-
-constexpr uint32_t kRecordSize = 24;
+static constexpr uint32_t kRecordSize = 24;
 
 // Reads exactly `count` bytes at `position`; false when any of them lies outside the file.
-bool readAt(FILE* file, uint64_t file_size, uint64_t position, void* destination, uint64_t count) {
+static bool readAt(FILE* file, uint64_t file_size, uint64_t position, void* destination, uint64_t count) {
   if (position > file_size || count > file_size - position) return false;
   if (count == 0) return true;
   if (fseek(file, long(position), SEEK_SET) != 0) return false;
@@ -32,7 +29,7 @@ bool readAt(FILE* file, uint64_t file_size, uint64_t position, void* destination
 }
 
 // False when the file cannot be measured (a pipe, a folder) or is beyond what fseek can address.
-bool fileSize(FILE* file, uint64_t* size) {
+static bool fileSize(FILE* file, uint64_t* size) {
   if (fseek(file, 0, SEEK_END) != 0) return false;
   long end = ftell(file);
   if (end < 0) return false;
@@ -40,7 +37,7 @@ bool fileSize(FILE* file, uint64_t* size) {
   return true;
 }
 
-char* copyString(const char* text, size_t length) {
+static char* copyString(const char* text, size_t length) {
   char* copy = static_cast<char*>(malloc(length + 1));
   if (!copy) return nullptr;
   memcpy(copy, text, length);
@@ -48,18 +45,18 @@ char* copyString(const char* text, size_t length) {
   return copy;
 }
 
-void upperCase(char* text) {
+static void upperCase(char* text) {
   for (; *text; ++text)
     if (*text >= 'a' && *text <= 'z') *text = char(*text - 'a' + 'A');
 }
 
-void releaseEntry(PackEntry* entry) {
+static void releaseEntry(PackEntry* entry) {
   free(entry->name);
-  delete entry;
+  free(entry);
 }
 
 // Finds the begin tag: at `offset`, else through the trailer. False after the trace that says why.
-bool findBase(FILE* file, uint64_t file_size, uint32_t offset, uint32_t* base) {
+static bool findBase(FILE* file, uint64_t file_size, uint32_t offset, uint32_t* base) {
   uint8_t tag[4];
   if (readAt(file, file_size, offset, tag, 4) && memcmp(tag, "ZUR2", 4) == 0) {
     *base = offset;
@@ -83,7 +80,7 @@ bool findBase(FILE* file, uint64_t file_size, uint32_t offset, uint32_t* base) {
 }
 
 // Reads and decodes the directory of the pack at `base`; null when it is not there or fails to decode.
-uint8_t* readDirectory(FILE* file, uint64_t file_size, uint32_t base, uint32_t* directory_size) {
+static uint8_t* readDirectory(FILE* file, uint64_t file_size, uint32_t base, uint32_t* directory_size) {
   uint8_t word[4];
   if (!readAt(file, file_size, uint64_t(base) + 4, word, 4)) return nullptr;
   uint64_t header_position = uint64_t(base) + 8 + loadLittleEndian32(word);
@@ -110,7 +107,7 @@ uint8_t* readDirectory(FILE* file, uint64_t file_size, uint32_t base, uint32_t* 
 // Makes the entries of a decoded directory as an unlinked chain (through `next`), or returns false
 // when a record or name lies outside the directory or memory runs out. Nothing is registered here, so
 // a bad directory cannot leave half of itself in the index.
-bool makeEntries(const uint8_t* directory, uint32_t size, PackEntry** first) {
+static bool makeEntries(const uint8_t* directory, uint32_t size, PackEntry** first) {
   *first = nullptr;
   if (size < 8) return false;
   uint32_t table = loadLittleEndian32(directory);
@@ -127,12 +124,12 @@ bool makeEntries(const uint8_t* directory, uint32_t size, PackEntry** first) {
     const void* end = name_offset < name_table_size
                           ? memchr(name_table + name_offset, 0, size_t(name_table_size - name_offset))
                           : nullptr;
-    PackEntry* entry = end ? new (std::nothrow) PackEntry{} : nullptr;
+    PackEntry* entry = end ? static_cast<PackEntry*>(calloc(1, sizeof(PackEntry))) : nullptr;
     char* name = entry ? copyString(name_table + name_offset,
                                     size_t(static_cast<const char*>(end) - (name_table + name_offset)))
                        : nullptr;
     if (!name) {
-      delete entry;
+      free(entry);
       while (*first) {
         PackEntry* next = (*first)->next;
         releaseEntry(*first);
@@ -156,7 +153,7 @@ bool makeEntries(const uint8_t* directory, uint32_t size, PackEntry** first) {
 
 // Puts `record` at the tail of the list that starts at *head (the lists keep no tail pointer).
 template <typename Record>
-void appendToList(Record** head, Record* record) {
+static void appendToList(Record** head, Record* record) {
   Record* last = *head;
   while (last && last->next) last = last->next;
   record->next = nullptr;
@@ -168,11 +165,11 @@ void appendToList(Record** head, Record* record) {
 }
 
 // The record already mounted under this file name (byte for byte), else `pack` appended at the tail.
-PackMount* registerPack(PackMount* pack) {
+static PackMount* registerPack(PackMount* pack) {
   for (PackMount* m = pack_mounts; m; m = m->next) {
     if (strcmp(m->file_name, pack->file_name) == 0) {
       free(pack->file_name);
-      delete pack;
+      free(pack);
       return m;
     }
   }
@@ -182,7 +179,7 @@ PackMount* registerPack(PackMount* pack) {
 
 // A namesake already in the index is replaced in place, so list order stays the order of first
 // appearance; otherwise the entry goes to the tail.
-void registerEntry(PackEntry* entry) {
+static void registerEntry(PackEntry* entry) {
   for (PackEntry* e = pack_entries; e; e = e->next) {
     if (e->name_hash == entry->name_hash && strcmp(e->name, entry->name) == 0) {
       entry->next = e->next;
@@ -199,8 +196,6 @@ void registerEntry(PackEntry* entry) {
   appendToList(&pack_entries, entry);
 }
 
-}  // namespace
-
 int packMount(const char* file_name, uint32_t offset) {
   FILE* file = fopen(file_name, "rb");
   if (!file) return 0;
@@ -216,11 +211,11 @@ int packMount(const char* file_name, uint32_t offset) {
   PackMount* pack = nullptr;
   char* name_copy = nullptr;
   bool ok = directory && makeEntries(directory, directory_size, &entries) &&
-            (pack = new (std::nothrow) PackMount{}) != nullptr &&
+            (pack = static_cast<PackMount*>(calloc(1, sizeof(PackMount)))) != nullptr &&
             (name_copy = copyString(file_name, strlen(file_name))) != nullptr;
   free(directory);
   if (!ok) {
-    delete pack;
+    free(pack);
     while (entries) {
       PackEntry* next = entries->next;
       releaseEntry(entries);
@@ -295,7 +290,7 @@ void packReset() {
   while (pack_mounts) {
     PackMount* next = pack_mounts->next;
     free(pack_mounts->file_name);
-    delete pack_mounts;
+    free(pack_mounts);
     pack_mounts = next;
   }
 }

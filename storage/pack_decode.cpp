@@ -13,22 +13,20 @@
 
 int pack_checksums_enabled = 1;
 
-namespace {
-
-constexpr uint32_t kWindowSize = 4096;
-constexpr uint32_t kWindowMask = kWindowSize - 1;
-constexpr uint32_t kWindowStart = 4078;  // 4096 - 18, where the first decoded byte lands
+static constexpr uint32_t kWindowSize = 4096;
+static constexpr uint32_t kWindowMask = kWindowSize - 1;
+static constexpr uint32_t kWindowStart = 4078;  // 4096 - 18, where the first decoded byte lands
 // The densest LZSS group is one flag byte and eight 2-byte references of 18 bytes: 17 bytes in, 144
 // out. No stream of n bytes gets beyond 9 n.
-constexpr uint64_t kLzssMaxRatio = 9;
+static constexpr uint64_t kLzssMaxRatio = 9;
 
 // The processing steps that the method word can ask for. No code changes the bytes, and each reports
 // success; they remain a step of their own so that the order of the decoding stays visible.
-bool processBlock(uint8_t* /*bytes*/, uint32_t /*length*/, int /*code*/) { return true; }
+static bool processBlock(uint8_t* /*bytes*/, uint32_t /*length*/, int /*code*/) { return true; }
 
-void fail(const char* why) { debugMessage(why, "VARK ERROR"); }
+static void fail(const char* why) { debugMessage(why, "VARK ERROR"); }
 
-bool unpackBlock(const uint8_t* stored, uint32_t stored_size, uint8_t* output, uint32_t unpacked_size,
+static bool unpackBlock(const uint8_t* stored, uint32_t stored_size, uint8_t* output, uint32_t unpacked_size,
                  int method) {
   switch (method) {
     case 0: {
@@ -54,8 +52,6 @@ bool unpackBlock(const uint8_t* stored, uint32_t stored_size, uint8_t* output, u
       return false;
   }
 }
-
-}  // namespace
 
 uint32_t packHash(const void* bytes, uint32_t length) {
   const uint8_t* p = static_cast<const uint8_t*>(bytes);

@@ -3,7 +3,6 @@
 // library's file callbacks read everything through these.
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "storage/storage.h"
 
@@ -16,14 +15,14 @@ RamFile* ramfopen(const char* name) {
   }
   // Positions are 32-bit signed, so a resource of 2 GiB or more cannot be served as a stream.
   if (entry->unpacked_size > 0x7FFFFFFFu) return nullptr;
-  RamFile* stream = new (std::nothrow) RamFile{};
+  RamFile* stream = static_cast<RamFile*>(calloc(1, sizeof(RamFile)));
   if (!stream) return nullptr;
   stream->bytes = packRead(name);
   stream->position = 0;
   stream->size = int32_t(entry->unpacked_size);
   stream->end_flag = 0;
   if (!stream->bytes) {
-    delete stream;
+    free(stream);
     return nullptr;
   }
   return stream;
@@ -68,6 +67,6 @@ int ramftell(RamFile* stream) { return stream ? stream->position : -1; }
 int ramfclose(RamFile* stream) {
   if (!stream) return -1;
   free(stream->bytes);
-  delete stream;
+  free(stream);
   return 0;
 }

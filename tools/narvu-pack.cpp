@@ -15,9 +15,7 @@
 #include "pack_writer.h"
 #include "storage/storage.h"
 
-namespace {
-
-const char kUsage[] =
+static const char kUsage[] =
     "usage: narvu-pack COMMAND ...\n"
     "\n"
     "  create OUT [--method stored|zlib|lzss|best] FILE...\n"
@@ -37,17 +35,17 @@ const char kUsage[] =
     "letter case and listed upper-cased, as the show sees them.\n"
     "Exit code 0 on success, 1 on any error.\n";
 
-int usageError(const std::string& message) {
+static int usageError(const std::string& message) {
   fprintf(stderr, "narvu-pack: %s\n(narvu-pack --help shows the commands)\n", message.c_str());
   return 1;
 }
 
-int error(const std::string& message) {
+static int error(const std::string& message) {
   fprintf(stderr, "narvu-pack: %s\n", message.c_str());
   return 1;
 }
 
-bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
+static bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
   FILE* file = fopen(path.c_str(), "rb");
   if (!file) {
     *why = "cannot read '" + path + "': " + strerror(errno);
@@ -63,7 +61,7 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return ok;
 }
 
-bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+static bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) {
     *why = "cannot create '" + path + "': " + strerror(errno);
@@ -75,19 +73,19 @@ bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
   return ok;
 }
 
-std::string upper(std::string text) {
+static std::string upper(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
   return text;
 }
 
 // The reason packDecode gives for the last failed read, caught from the trace sink.
-std::string last_failure;
-void catchFailure(const char* text, const char* caption) {
+static std::string last_failure;
+static void catchFailure(const char* text, const char* caption) {
   if (strcmp(caption, "VARK ERROR") == 0) last_failure = text;
 }
 
-bool mount(const std::string& path, std::string* why) {
+static bool mount(const std::string& path, std::string* why) {
   FILE* file = fopen(path.c_str(), "rb");
   if (!file) {
     *why = "cannot read '" + path + "': " + strerror(errno);
@@ -104,7 +102,7 @@ bool mount(const std::string& path, std::string* why) {
   return ok;
 }
 
-const char* methodName(int32_t word) {
+static const char* methodName(int32_t word) {
   switch (word % 100) {
     case 0: return "stored";
     case 1:
@@ -114,7 +112,7 @@ const char* methodName(int32_t word) {
   }
 }
 
-int createCommand(const std::vector<std::string>& args) {
+static int createCommand(const std::vector<std::string>& args) {
   if (args.empty()) return usageError("create needs an output file and input files");
   std::string out = args[0];
   PackMethod method = PackMethod::best;
@@ -164,7 +162,7 @@ int createCommand(const std::vector<std::string>& args) {
   return 0;
 }
 
-int listCommand(const std::vector<std::string>& args) {
+static int listCommand(const std::vector<std::string>& args) {
   if (args.size() != 1) return usageError("list takes one pack file");
   std::string why;
   if (!mount(args[0], &why)) return error(why);
@@ -184,11 +182,11 @@ int listCommand(const std::vector<std::string>& args) {
 }
 
 // An entry name is written as one file in the target folder, never elsewhere.
-bool safeFileName(const char* name) {
+static bool safeFileName(const char* name) {
   return name[0] && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !strchr(name, '/');
 }
 
-int extractCommand(const std::vector<std::string>& args) {
+static int extractCommand(const std::vector<std::string>& args) {
   std::string pack, folder = ".";
   std::vector<std::string> names;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -234,7 +232,7 @@ int extractCommand(const std::vector<std::string>& args) {
   return status;
 }
 
-int verifyCommand(const std::vector<std::string>& args) {
+static int verifyCommand(const std::vector<std::string>& args) {
   if (args.size() != 1) return usageError("verify takes one pack file");
   std::string why;
   if (!mount(args[0], &why)) return error(why);
@@ -257,7 +255,7 @@ int verifyCommand(const std::vector<std::string>& args) {
   return 0;
 }
 
-int appendCommand(const std::vector<std::string>& args) {
+static int appendCommand(const std::vector<std::string>& args) {
   if (args.size() != 3) return usageError("append takes EXE PACK OUT");
   const std::string &exe = args[0], &pack = args[1], &out = args[2];
   std::vector<uint8_t> image, packed;
@@ -279,8 +277,6 @@ int appendCommand(const std::vector<std::string>& args) {
   if (!mount(out, &why)) return error("'" + out + "' was written but does not mount: " + why);
   return 0;
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return usageError("no command given");

@@ -19,9 +19,7 @@
 #include "shell/shell.h"
 #include "storage/storage.h"
 
-namespace {
-
-const char kUsage[] =
+static const char kUsage[] =
     "usage: narvu-scene info PACK_OR_FILE [NAME]\n"
     "\n"
     "Describes a scene: counts, frame count, per object its vertices, faces, face groups, bounding box\n"
@@ -32,20 +30,20 @@ const char kUsage[] =
     "              missing and reported as such).\n"
     "Options: -h, --help  this text.\n";
 
-int missing_pictures = 0;
+static int missing_pictures = 0;
 
-int reportMessageBox(const char* text, const char* caption, UINT) {
+static int reportMessageBox(const char* text, const char* caption, UINT) {
   std::fprintf(stderr, "narvu-scene: %s %s\n", caption, text);
   if (std::strcmp(caption, "Picture not found:") == 0) ++missing_pictures;
   return IDOK;
 }
 
-std::string textureName(const SceneTexture* texture) {
+static std::string textureName(const SceneTexture* texture) {
   if (!texture) return "-";
   return std::string("\"") + texture->file_name + "\"" + (texture->texture ? "" : " (not loaded)");
 }
 
-void describeScene(Scene* scene, const char* name) {
+static void describeScene(Scene* scene, const char* name) {
   std::printf("scene %s\n", name);
   std::printf("  frames %d (%.2f s), ambient %g %g %g\n", scene->frame_count, scene->frame_count / 25.0,
               scene->ambient[0], scene->ambient[1], scene->ambient[2]);
@@ -132,13 +130,13 @@ void describeScene(Scene* scene, const char* name) {
               scene->controller_count, untargeted, short_tracks);
 }
 
-bool endsWithVyl(const char* name) {
+static bool endsWithVyl(const char* name) {
   size_t length = std::strlen(name);
   return length >= 4 && strcasecmp(name + length - 4, ".vyl") == 0;
 }
 
 // A scene file of its own is served through a pack of one entry in a scratch file.
-std::string packOfOneFile(const char* path, const std::string& entry_name) {
+static std::string packOfOneFile(const char* path, const std::string& entry_name) {
   FILE* file = std::fopen(path, "rb");
   if (!file) return "";
   std::vector<uint8_t> bytes;
@@ -157,8 +155,6 @@ std::string packOfOneFile(const char* path, const std::string& entry_name) {
   }
   return scratch;
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {

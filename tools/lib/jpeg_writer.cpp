@@ -8,14 +8,12 @@
 
 #include <jpeglib.h>
 
-namespace {
-
 struct WriterError {
   jpeg_error_mgr manager;
   jmp_buf resume;
 };
 
-void writerErrorExit(j_common_ptr common) {
+static void writerErrorExit(j_common_ptr common) {
   (*common->err->output_message)(common);
   longjmp(reinterpret_cast<WriterError*>(common->err)->resume, 1);
 }
@@ -29,7 +27,7 @@ struct Input {
 // Runs the compressor over `input`. `configure` picks the stored colour space and scan script once
 // the defaults are set.
 template <typename Configure>
-std::vector<uint8_t> compress(const Input& input, int width, int height, int quality, Configure configure) {
+static std::vector<uint8_t> compress(const Input& input, int width, int height, int quality, Configure configure) {
   std::vector<uint8_t> result;
   if (!input.pixels || width <= 0 || height <= 0 || width > 65500 || height > 65500) return result;
 
@@ -65,8 +63,6 @@ std::vector<uint8_t> compress(const Input& input, int width, int height, int qua
   free(buffer);
   return result;
 }
-
-}  // namespace
 
 std::vector<uint8_t> encodeJpeg(const uint8_t* rgb, int width, int height, int quality, bool progressive,
                                 bool greyscale) {

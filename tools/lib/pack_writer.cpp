@@ -14,23 +14,21 @@
 #include "platform/little_endian.h"
 #include "storage/storage.h"
 
-namespace {
-
-constexpr uint32_t kWindowSize = 4096;
-constexpr uint32_t kWindowStart = 4078;
-constexpr uint32_t kMinMatch = 3;
-constexpr uint32_t kMaxMatch = 18;
-constexpr int kHashBits = 15;
+static constexpr uint32_t kWindowSize = 4096;
+static constexpr uint32_t kWindowStart = 4078;
+static constexpr uint32_t kMinMatch = 3;
+static constexpr uint32_t kMaxMatch = 18;
+static constexpr int kHashBits = 15;
 // Enough to find the longest match in all but pathological inputs; a run of equal bytes ends the
 // search at once with an 18-byte match.
-constexpr int kMaxChain = 1024;
+static constexpr int kMaxChain = 1024;
 
-uint32_t hash3(const uint8_t* p) {
+static uint32_t hash3(const uint8_t* p) {
   uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
   return (v * 2654435761u) >> (32 - kHashBits);
 }
 
-std::vector<uint8_t> zlibEncode(const std::vector<uint8_t>& bytes) {
+static std::vector<uint8_t> zlibEncode(const std::vector<uint8_t>& bytes) {
   uLongf size = compressBound(bytes.size());
   std::vector<uint8_t> out(size);
   static const Bytef kNothing = 0;
@@ -39,8 +37,6 @@ std::vector<uint8_t> zlibEncode(const std::vector<uint8_t>& bytes) {
   out.resize(size);
   return out;
 }
-
-}  // namespace
 
 std::vector<uint8_t> lzssEncode(const uint8_t* data, size_t size) {
   // Longest match (length, distance back) at every position.

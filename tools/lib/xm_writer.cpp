@@ -11,29 +11,27 @@
 
 #include "platform/little_endian.h"
 
-namespace {
+static constexpr uint32_t kFileHeaderSize = 276;      // counted from the size field itself
+static constexpr uint32_t kPatternHeaderSize = 9;
+static constexpr uint32_t kInstrumentHeaderSize = 263; // what FastTracker 2 writes for an instrument with samples
+static constexpr uint32_t kEmptyInstrumentHeaderSize = 33;
+static constexpr uint32_t kSampleHeaderSize = 40;
+static constexpr int kMaxEnvelopePoints = 12;
 
-constexpr uint32_t kFileHeaderSize = 276;      // counted from the size field itself
-constexpr uint32_t kPatternHeaderSize = 9;
-constexpr uint32_t kInstrumentHeaderSize = 263; // what FastTracker 2 writes for an instrument with samples
-constexpr uint32_t kEmptyInstrumentHeaderSize = 33;
-constexpr uint32_t kSampleHeaderSize = 40;
-constexpr int kMaxEnvelopePoints = 12;
-
-void put8(std::vector<uint8_t>* out, uint32_t value) { out->push_back(uint8_t(value)); }
-void put16(std::vector<uint8_t>* out, uint32_t value) { appendLittleEndian(out, value, 2); }
-void put32(std::vector<uint8_t>* out, uint32_t value) { appendLittleEndian(out, value, 4); }
-void putText(std::vector<uint8_t>* out, const std::string& text, size_t length, char pad) {
+static void put8(std::vector<uint8_t>* out, uint32_t value) { out->push_back(uint8_t(value)); }
+static void put16(std::vector<uint8_t>* out, uint32_t value) { appendLittleEndian(out, value, 2); }
+static void put32(std::vector<uint8_t>* out, uint32_t value) { appendLittleEndian(out, value, 4); }
+static void putText(std::vector<uint8_t>* out, const std::string& text, size_t length, char pad) {
   for (size_t i = 0; i < length; ++i) out->push_back(uint8_t(i < text.size() ? text[i] : pad));
 }
-void set16(std::vector<uint8_t>* out, size_t at, uint32_t value) { storeLittleEndian(&(*out)[at], value, 2); }
+static void set16(std::vector<uint8_t>* out, size_t at, uint32_t value) { storeLittleEndian(&(*out)[at], value, 2); }
 
-bool fail(std::string* error, const std::string& reason) {
+static bool fail(std::string* error, const std::string& reason) {
   if (error) *error = reason;
   return false;
 }
 
-bool checkEnvelope(const XmEnvelope& envelope, const std::string& what, std::string* error) {
+static bool checkEnvelope(const XmEnvelope& envelope, const std::string& what, std::string* error) {
   int count = int(envelope.points.size());
   if (count > kMaxEnvelopePoints) return fail(error, what + " has more than 12 points");
   for (int i = 0; i < count; ++i) {
@@ -49,7 +47,7 @@ bool checkEnvelope(const XmEnvelope& envelope, const std::string& what, std::str
   return true;
 }
 
-bool checkModule(const XmModule& module, std::string* error) {
+static bool checkModule(const XmModule& module, std::string* error) {
   if (module.channels < 2 || module.channels > 32 || module.channels % 2 != 0)
     return fail(error, "the channel count must be even, from 2 to 32");
   if (module.patterns.empty() || module.patterns.size() > 256)
@@ -101,7 +99,7 @@ bool checkModule(const XmModule& module, std::string* error) {
   return true;
 }
 
-void writeHeader(const XmModule& module, std::vector<uint8_t>* out) {
+static void writeHeader(const XmModule& module, std::vector<uint8_t>* out) {
   putText(out, "Extended Module: ", 17, ' ');
   // Blank-padded as FastTracker 2 pads it: players take a zero byte here for another tracker's file.
   putText(out, module.name, 20, ' ');
@@ -122,7 +120,7 @@ void writeHeader(const XmModule& module, std::vector<uint8_t>* out) {
 
 // A cell with every field present is written as its five bytes; any other starts with a mask byte
 // (bit 7 set, bits 0..4 for note, instrument, volume, effect, parameter) followed by the fields present.
-void writeCell(const XmCell& cell, bool packed, std::vector<uint8_t>* out) {
+static void writeCell(const XmCell& cell, bool packed, std::vector<uint8_t>* out) {
   uint8_t fields[5] = {cell.note, cell.instrument, cell.volume, cell.effect, cell.parameter};
   uint8_t mask = 0;
   for (int i = 0; i < 5; ++i)
@@ -136,7 +134,7 @@ void writeCell(const XmCell& cell, bool packed, std::vector<uint8_t>* out) {
     if (mask & (1 << i)) put8(out, fields[i]);
 }
 
-void writePattern(const XmModule& module, const XmPattern& pattern, std::vector<uint8_t>* out) {
+static void writePattern(const XmModule& module, const XmPattern& pattern, std::vector<uint8_t>* out) {
   put32(out, kPatternHeaderSize);
   put8(out, 0);  // packing type: the only one defined
   put16(out, uint32_t(pattern.rows));
@@ -151,7 +149,7 @@ void writePattern(const XmModule& module, const XmPattern& pattern, std::vector<
   set16(out, size_at, uint32_t(out->size() - data_start));
 }
 
-void writeEnvelopePoints(const XmEnvelope& envelope, std::vector<uint8_t>* out) {
+static void writeEnvelopePoints(const XmEnvelope& envelope, std::vector<uint8_t>* out) {
   for (int i = 0; i < kMaxEnvelopePoints; ++i) {
     bool used = i < int(envelope.points.size());
     put16(out, used ? envelope.points[i].tick : 0);
@@ -159,17 +157,17 @@ void writeEnvelopePoints(const XmEnvelope& envelope, std::vector<uint8_t>* out) 
   }
 }
 
-uint8_t envelopeFlags(const XmEnvelope& envelope) {
+static uint8_t envelopeFlags(const XmEnvelope& envelope) {
   if (envelope.points.empty()) return 0;
   return uint8_t(1 | (envelope.sustain ? 2 : 0) | (envelope.loop ? 4 : 0));
 }
 
-uint8_t sampleHighByte(int16_t value) {
+static uint8_t sampleHighByte(int16_t value) {
   int rounded = (int(value) + 128) >> 8;
   return uint8_t(int8_t(std::min(rounded, 127)));
 }
 
-void writeSampleHeader(const XmSample& sample, std::vector<uint8_t>* out) {
+static void writeSampleHeader(const XmSample& sample, std::vector<uint8_t>* out) {
   uint32_t width = sample.sixteen_bit ? 2 : 1;
   bool looped = sample.loop_type != kXmNoLoop && sample.loop_length > 0;
   put32(out, uint32_t(sample.frames.size()) * width);
@@ -185,7 +183,7 @@ void writeSampleHeader(const XmSample& sample, std::vector<uint8_t>* out) {
 }
 
 // Each stored value is the difference from the previous one, wrapping at the stored width.
-void writeSampleData(const XmSample& sample, std::vector<uint8_t>* out) {
+static void writeSampleData(const XmSample& sample, std::vector<uint8_t>* out) {
   if (sample.sixteen_bit) {
     uint16_t previous = 0;
     for (int16_t frame : sample.frames) {
@@ -203,7 +201,7 @@ void writeSampleData(const XmSample& sample, std::vector<uint8_t>* out) {
   }
 }
 
-void writeInstrument(const XmInstrument& instrument, std::vector<uint8_t>* out) {
+static void writeInstrument(const XmInstrument& instrument, std::vector<uint8_t>* out) {
   size_t start = out->size();
   bool has_samples = !instrument.samples.empty();
   put32(out, has_samples ? kInstrumentHeaderSize : kEmptyInstrumentHeaderSize);
@@ -236,8 +234,6 @@ void writeInstrument(const XmInstrument& instrument, std::vector<uint8_t>* out) 
   for (const XmSample& sample : instrument.samples) writeSampleHeader(sample, out);
   for (const XmSample& sample : instrument.samples) writeSampleData(sample, out);
 }
-
-}  // namespace
 
 std::vector<uint8_t> writeXm(const XmModule& module, std::string* error) {
   std::vector<uint8_t> out;
