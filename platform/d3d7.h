@@ -162,7 +162,23 @@ class IUnknown {
   virtual ~IUnknown() = default;
 };
 
-// A texture with its mip chain (see TextureSurface in the texture calls below).
+// The reference count every object of this port keeps: it starts at 1 for its creator, and the last
+// Release deletes the object (its destructor undoes what it holds).
+template <typename Interface>
+class ReferenceCounted : public Interface {
+ public:
+  ULONG AddRef() override { return ++references; }
+  ULONG Release() override {
+    ULONG left = --references;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ private:
+  ULONG references = 1;
+};
+
+// A texture with its mip chain (TextureSurface, platform/d3dx.h).
 class IDirectDrawSurface7 : public IUnknown {};
 
 class IDirect3DVertexBuffer7 : public IUnknown {

@@ -75,11 +75,8 @@ HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7*
 
 // The texture the D3DX calls make: every level kept in memory in its format, uploaded to GL by the GL
 // device when a level changed since the last upload.
-class TextureSurface : public IDirectDrawSurface7 {
+class TextureSurface : public ReferenceCounted<IDirectDrawSurface7> {
  public:
-  ULONG AddRef() override;
-  ULONG Release() override;
-
   D3DX_SURFACEFORMAT format = D3DX_SF_R8G8B8;
   DWORD width = 0, height = 0;
   struct Level {
@@ -90,9 +87,6 @@ class TextureSurface : public IDirectDrawSurface7 {
   uint32_t generation = 0;     // counts level fills
   uint32_t gl_texture = 0;     // the GL device's texture name, 0 until first bound
   uint32_t gl_generation = 0;  // generation last uploaded
-
- private:
-  ULONG references = 1;
 };
 // Largest texture edge the device accepts.
 DWORD maxTextureSize();

@@ -25,35 +25,16 @@ static bool initialized = false;
 static int failing_creations = 0;
 
 // A context without a picture: its device is the recording device, presentation does nothing.
-class NullContext : public ID3DXContext {
+class NullContext : public ContextBase {
  public:
-  NullContext() : direct3d(new MemoryDirect3D), device(new RecordingDevice) { device->recording = false; }
-
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override {
-    ULONG left = --references;
-    if (left == 0) {
-      direct3d->Release();
-      device->Release();
-      delete this;
-    }
-    return left;
-  }
-  IDirect3D7* GetD3D() override {
-    direct3d->AddRef();
-    return direct3d;
-  }
-  IDirect3DDevice7* GetD3DDevice() override {
-    device->AddRef();
-    return device;
+  NullContext() {
+    RecordingDevice* recorder = new RecordingDevice;
+    recorder->recording = false;
+    device = recorder;
+    direct3d = new MemoryDirect3D;
   }
   HRESULT UpdateFrame(DWORD) override { return S_OK; }
   HRESULT Clear(DWORD) override { return S_OK; }
-
- private:
-  ULONG references = 1;
-  MemoryDirect3D* direct3d;
-  RecordingDevice* device;
 };
 
 enum class DeviceKind { none, gl, gl_software, null };

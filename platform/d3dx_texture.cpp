@@ -22,14 +22,6 @@ void setMaxTextureSize(DWORD size) {
   if (size > 0) max_texture_size = size;
 }
 
-ULONG TextureSurface::AddRef() { return ++references; }
-
-ULONG TextureSurface::Release() {
-  ULONG left = --references;
-  if (left == 0) delete this;
-  return left;
-}
-
 static DWORD bytesPerTexel(D3DX_SURFACEFORMAT format) { return format == D3DX_SF_R5G6B5 ? 2 : 3; }
 
 // The two formats a texture is kept in; every other request gets the closest of them: 16-bit asks

@@ -1,7 +1,8 @@
 // The devices behind the Direct3D 7 interfaces: the state shadow every device keeps, the recording
 // (null) device that draws nothing and logs every call, and the vertex buffers in system memory that
 // both devices draw from, with the Direct3D object that makes them. The OpenGL device builds on the
-// shadow (platform/gl_device.h); tests draw on the recording device and read its log.
+// shadow (platform/gl_device.h); tests draw on the recording device and read its log. Implemented in
+// platform/shadow_device.cpp, recording_device.cpp and memory_vertex_buffer.cpp.
 #pragma once
 
 #include <string>
@@ -25,11 +26,9 @@ void setDefaultDeviceState(DeviceState* state);
 
 // The part of a device that every implementation shares: reference count, the state shadow, the
 // Set/Get calls and the scene bracket. Draw calls are the implementation's.
-class ShadowDevice : public IDirect3DDevice7 {
+class ShadowDevice : public ReferenceCounted<IDirect3DDevice7> {
  public:
   ShadowDevice();
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT BeginScene() override;
   HRESULT EndScene() override;  // advances the virtual clock
   HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
@@ -44,10 +43,6 @@ class ShadowDevice : public IDirect3DDevice7 {
   HRESULT SetMaterial(D3DMATERIAL7* material) override;
 
   DeviceState state;
-
- protected:
-  ~ShadowDevice() override = default;
-  ULONG references = 1;
 };
 
 // The null device: draws nothing and logs every call with its arguments in Direct3D's names, one line a
@@ -82,12 +77,10 @@ class RecordingDevice : public ShadowDevice {
   void log(const std::string& line);
 };
 
-// A vertex buffer in system memory, as both devices use (platform/vertex_buffer.cpp).
-class MemoryVertexBuffer : public IDirect3DVertexBuffer7 {
+// A vertex buffer in system memory, as both devices use (platform/memory_vertex_buffer.cpp).
+class MemoryVertexBuffer : public ReferenceCounted<IDirect3DVertexBuffer7> {
  public:
   MemoryVertexBuffer(DWORD fvf, DWORD vertex_count);
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT Lock(DWORD flags, void** data, DWORD* size) override;
   HRESULT Unlock() override;
 
@@ -97,19 +90,11 @@ class MemoryVertexBuffer : public IDirect3DVertexBuffer7 {
   std::vector<uint8_t> bytes;
   bool locked = false;
   uint32_t generation = 0;  // counts unlocks, so a device re-uploads only changed contents
-
- private:
-  ULONG references = 1;
 };
 
 // The Direct3D object both devices hand out: it makes MemoryVertexBuffers.
-class MemoryDirect3D : public IDirect3D7 {
+class MemoryDirect3D : public ReferenceCounted<IDirect3D7> {
  public:
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT CreateVertexBuffer(D3DVERTEXBUFFERDESC* description, IDirect3DVertexBuffer7** buffer,
                              DWORD flags) override;
-
- private:
-  ULONG references = 1;
 };

@@ -27,18 +27,8 @@ struct RenderTarget {
   GlViewport viewport = {};
 };
 
-class GlContext : public ID3DXContext {
+class GlContext : public ContextBase {
  public:
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override;
-  IDirect3D7* GetD3D() override {
-    direct3d->AddRef();
-    return direct3d;
-  }
-  IDirect3DDevice7* GetD3DDevice() override {
-    device->AddRef();
-    return device;
-  }
   HRESULT UpdateFrame(DWORD flags) override;
   HRESULT Clear(DWORD flags) override;
 
@@ -49,14 +39,11 @@ class GlContext : public ID3DXContext {
 
   HWND window = nullptr;
   SDL_GLContext gl_context = nullptr;
-  ShadowDevice* device = nullptr;
-  MemoryDirect3D* direct3d = nullptr;
   RenderTarget target;
   std::vector<uint8_t> rows;
 
  private:
-  ~GlContext() = default;
-  ULONG references = 1;
+  ~GlContext() override;
 };
 
 static void deleteTarget(RenderTarget* target) {
@@ -177,17 +164,14 @@ void GlContext::bindTarget() {
   glViewport(v.x, v.y, v.width, v.height);
 }
 
-ULONG GlContext::Release() {
-  ULONG left = --references;
-  if (left > 0) return left;
+// The device's GL objects go while its GL context is still current, before the context itself.
+GlContext::~GlContext() {
   bool current = makeCurrent();
   if (device) device->Release();
-  if (direct3d) direct3d->Release();
+  device = nullptr;
   if (current) deleteTarget(&target);
   SDL_GL_MakeCurrent(nullptr, nullptr);
   if (gl_context) SDL_GL_DeleteContext(gl_context);
-  delete this;
-  return 0;
 }
 
 // The frame the show sees: the multisampled target resolved first.

@@ -27,24 +27,12 @@ static int vertexKind(DWORD fvf) {
 
 GLsizei vertexStride(int kind) { return kind == kLitVertex ? 40 : 32; }
 
-static GLenum primitiveMode(D3DPRIMITIVETYPE type) {
-  switch (type) {
-    case D3DPT_POINTLIST:
-      return GL_POINTS;
-    case D3DPT_LINELIST:
-      return GL_LINES;
-    case D3DPT_LINESTRIP:
-      return GL_LINE_STRIP;
-    case D3DPT_TRIANGLELIST:
-      return GL_TRIANGLES;
-    case D3DPT_TRIANGLESTRIP:
-      return GL_TRIANGLE_STRIP;
-    case D3DPT_TRIANGLEFAN:
-      return GL_TRIANGLE_FAN;
-    default:
-      return GL_NONE;
-  }
-}
+static const GLenum kPrimitiveModes[] = {
+    GL_NONE,  // 0: no such type
+    GL_POINTS, GL_LINES, GL_LINE_STRIP, GL_TRIANGLES, GL_TRIANGLE_STRIP, GL_TRIANGLE_FAN,
+};
+
+static GLenum primitiveMode(D3DPRIMITIVETYPE type) { return glValueOf(kPrimitiveModes, type, GLenum(GL_NONE)); }
 
 #ifndef NDEBUG
 void checkGlErrors(const char* where) {

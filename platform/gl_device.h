@@ -150,6 +150,11 @@ class GlDevice : public ShadowDevice {
   TextureSurface* surfaces[2] = {};
 };
 
+// The GL value a Direct3D code stands for, from a table indexed by the code; `otherwise` past its end.
+template <typename Value, size_t count>
+Value glValueOf(const Value (&table)[count], DWORD code, Value otherwise) {
+  return code < count ? table[code] : otherwise;
+}
 // Reports GL errors after `where` on standard error in debug builds; nothing in release builds.
 void checkGlErrors(const char* where);
 // Bytes of one vertex of a kind.

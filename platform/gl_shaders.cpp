@@ -198,22 +198,17 @@ vec4 stage(int cop, int ca1, int ca2, int aop, int aa1, int aa2, vec4 current, v
   return clamp(vec4(colour, alpha), 0.0, 1.0);
 }
 
+// A stage's texel; a stage that reads no texture gets white, which no operation then reads.
+vec4 texelOf(sampler2D sampler, bool sampled, vec2 uv) { return sampled ? texture(sampler, finite(uv)) : vec4(1.0); }
+
 void main() {
   vec4 current = v_diffuse;
 #if S0_COP != 1
-#if S0_TEX
-  vec4 texel0 = texture(stage_texture0, finite(S0_UV));
-#else
-  vec4 texel0 = vec4(1.0);
-#endif
-  current = stage(S0_COP, S0_CA1, S0_CA2, S0_AOP, S0_AA1, S0_AA2, current, texel0);
+  current = stage(S0_COP, S0_CA1, S0_CA2, S0_AOP, S0_AA1, S0_AA2, current,
+                  texelOf(stage_texture0, S0_TEX != 0, S0_UV));
 #if S1_COP != 1
-#if S1_TEX
-  vec4 texel1 = texture(stage_texture1, finite(S1_UV));
-#else
-  vec4 texel1 = vec4(1.0);
-#endif
-  current = stage(S1_COP, S1_CA1, S1_CA2, S1_AOP, S1_AA1, S1_AA2, current, texel1);
+  current = stage(S1_COP, S1_CA1, S1_CA2, S1_AOP, S1_AA1, S1_AA2, current,
+                  texelOf(stage_texture1, S1_TEX != 0, S1_UV));
 #endif
 #endif
 #if SPECULAR_ADD

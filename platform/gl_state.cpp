@@ -49,68 +49,24 @@ static void copyColour(const D3DCOLORVALUE& colour, float* out) {
   out[3] = colour.a;
 }
 
-static GLenum blendFactor(DWORD blend) {
-  switch (blend) {
-    case D3DBLEND_ZERO:
-      return GL_ZERO;
-    case D3DBLEND_ONE:
-      return GL_ONE;
-    case D3DBLEND_SRCCOLOR:
-      return GL_SRC_COLOR;
-    case D3DBLEND_INVSRCCOLOR:
-      return GL_ONE_MINUS_SRC_COLOR;
-    case D3DBLEND_SRCALPHA:
-      return GL_SRC_ALPHA;
-    case D3DBLEND_INVSRCALPHA:
-      return GL_ONE_MINUS_SRC_ALPHA;
-    case D3DBLEND_DESTALPHA:
-      return GL_DST_ALPHA;
-    case D3DBLEND_INVDESTALPHA:
-      return GL_ONE_MINUS_DST_ALPHA;
-    case D3DBLEND_DESTCOLOR:
-      return GL_DST_COLOR;
-    case D3DBLEND_INVDESTCOLOR:
-      return GL_ONE_MINUS_DST_COLOR;
-    case 11:
-      return GL_SRC_ALPHA_SATURATE;
-    default:
-      return GL_ONE;
-  }
-}
+// Direct3D's codes as GL's values, indexed by the code; what a code past the table gives is beside it.
+static const GLenum kBlendFactors[] = {
+    GL_ONE,  // 0: no such code
+    GL_ZERO, GL_ONE, GL_SRC_COLOR, GL_ONE_MINUS_SRC_COLOR, GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA,
+    GL_DST_ALPHA, GL_ONE_MINUS_DST_ALPHA, GL_DST_COLOR, GL_ONE_MINUS_DST_COLOR, GL_SRC_ALPHA_SATURATE,
+};
+static const GLenum kCompareFunctions[] = {
+    GL_ALWAYS,  // 0: no such code
+    GL_NEVER, GL_LESS, GL_EQUAL, GL_LEQUAL, GL_GREATER, GL_NOTEQUAL, GL_GEQUAL, GL_ALWAYS,
+};
+static const GLint kWrapModes[] = {
+    GL_REPEAT,  // 0: no such code
+    GL_REPEAT, GL_MIRRORED_REPEAT, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_BORDER,
+};
 
-static GLenum compareFunction(DWORD function) {
-  switch (function) {
-    case D3DCMP_NEVER:
-      return GL_NEVER;
-    case D3DCMP_LESS:
-      return GL_LESS;
-    case D3DCMP_EQUAL:
-      return GL_EQUAL;
-    case D3DCMP_LESSEQUAL:
-      return GL_LEQUAL;
-    case D3DCMP_GREATER:
-      return GL_GREATER;
-    case D3DCMP_NOTEQUAL:
-      return GL_NOTEQUAL;
-    case D3DCMP_GREATEREQUAL:
-      return GL_GEQUAL;
-    default:
-      return GL_ALWAYS;
-  }
-}
-
-static GLint wrapMode(DWORD address) {
-  switch (address) {
-    case D3DTADDRESS_MIRROR:
-      return GL_MIRRORED_REPEAT;
-    case D3DTADDRESS_CLAMP:
-      return GL_CLAMP_TO_EDGE;
-    case 4:
-      return GL_CLAMP_TO_BORDER;
-    default:
-      return GL_REPEAT;
-  }
-}
+static GLenum blendFactor(DWORD blend) { return glValueOf(kBlendFactors, blend, GLenum(GL_ONE)); }
+static GLenum compareFunction(DWORD function) { return glValueOf(kCompareFunctions, function, GLenum(GL_ALWAYS)); }
+static GLint wrapMode(DWORD address) { return glValueOf(kWrapModes, address, GLint(GL_REPEAT)); }
 
 TextureSurface* GlDevice::surfaceOf(int stage) {
   if (state.texture[stage] != looked_up[stage]) {

@@ -21,14 +21,6 @@ MemoryVertexBuffer::MemoryVertexBuffer(DWORD format, DWORD count)
       vertex_size(fvfVertexSize(format)),
       bytes(size_t(count) * fvfVertexSize(format)) {}
 
-ULONG MemoryVertexBuffer::AddRef() { return ++references; }
-
-ULONG MemoryVertexBuffer::Release() {
-  ULONG left = --references;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT MemoryVertexBuffer::Lock(DWORD, void** data, DWORD* size) {
   if (!data || locked) return DDERR_INVALIDPARAMS;
   locked = true;
@@ -42,14 +34,6 @@ HRESULT MemoryVertexBuffer::Unlock() {
   locked = false;
   ++generation;
   return S_OK;
-}
-
-ULONG MemoryDirect3D::AddRef() { return ++references; }
-
-ULONG MemoryDirect3D::Release() {
-  ULONG left = --references;
-  if (left == 0) delete this;
-  return left;
 }
 
 HRESULT MemoryDirect3D::CreateVertexBuffer(D3DVERTEXBUFFERDESC* description, IDirect3DVertexBuffer7** buffer, DWORD) {

@@ -14,7 +14,30 @@ struct SDL_Window;
 // The SDL window behind a window handle; null for none.
 SDL_Window* sdlWindowOf(HWND window);
 
-// ---- Rendering context (gl_context.cpp) ------------------------------------------------------------
+// ---- Rendering contexts (d3dx_context.cpp, gl_context.cpp) ------------------------------------------
+// What every context hands out: its Direct3D object and its device, each with a reference that the
+// caller owns. The context holds one reference of each and gives them back when it goes.
+class ContextBase : public ReferenceCounted<ID3DXContext> {
+ public:
+  IDirect3D7* GetD3D() override {
+    direct3d->AddRef();
+    return direct3d;
+  }
+  IDirect3DDevice7* GetD3DDevice() override {
+    device->AddRef();
+    return device;
+  }
+
+  MemoryDirect3D* direct3d = nullptr;
+  ShadowDevice* device = nullptr;
+
+ protected:
+  ~ContextBase() override {
+    if (device) device->Release();
+    if (direct3d) direct3d->Release();
+  }
+};
+
 struct GlContextRequest {
   HWND window;
   DWORD colour_bits;

@@ -68,14 +68,6 @@ void setDefaultDeviceState(DeviceState* s) {
 
 ShadowDevice::ShadowDevice() { setDefaultDeviceState(&state); }
 
-ULONG ShadowDevice::AddRef() { return ++references; }
-
-ULONG ShadowDevice::Release() {
-  ULONG left = --references;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT ShadowDevice::BeginScene() {
   if (state.in_scene) return E_FAIL;
   state.in_scene = true;

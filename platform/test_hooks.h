@@ -1,4 +1,4 @@
-// Hooks for tests and benchmarks: they drive the stand-ins as a user or a driver would (a key press,
+// Hooks for tests, benchmarks and tools: they drive the stand-ins as a user or a driver would (a key press,
 // an answer to a message box, a device without the asked modes) and look inside them (the GL device's
 // counters, the picture in the render target). The show itself never calls them.
 #pragma once

@@ -44,25 +44,21 @@ Matrix* matrixTranslation(Matrix* out, float x, float y, float z) {
   return out;
 }
 
-Matrix* matrixRotationX(Matrix* out, float angle) {
+// A rotation by `angle` that turns axis `from` toward axis `to` (row vectors): about x from y to z,
+// about y from z to x.
+static Matrix* rotationInPlane(Matrix* out, float angle, int from, int to) {
   float c = std::cos(angle), s = std::sin(angle);
   matrixIdentity(out);
-  out->m[1][1] = c;
-  out->m[1][2] = s;
-  out->m[2][1] = -s;
-  out->m[2][2] = c;
+  out->m[from][from] = c;
+  out->m[from][to] = s;
+  out->m[to][from] = -s;
+  out->m[to][to] = c;
   return out;
 }
 
-Matrix* matrixRotationY(Matrix* out, float angle) {
-  float c = std::cos(angle), s = std::sin(angle);
-  matrixIdentity(out);
-  out->m[0][0] = c;
-  out->m[0][2] = -s;
-  out->m[2][0] = s;
-  out->m[2][2] = c;
-  return out;
-}
+Matrix* matrixRotationX(Matrix* out, float angle) { return rotationInPlane(out, angle, 1, 2); }
+
+Matrix* matrixRotationY(Matrix* out, float angle) { return rotationInPlane(out, angle, 2, 0); }
 
 Matrix* matrixMultiply(Matrix* out, const Matrix* a, const Matrix* b) {
   Matrix product;

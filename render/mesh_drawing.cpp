@@ -67,6 +67,76 @@ void computeClipPlanes(const Transform* transform, Scene* scene) {
   }
 }
 
+// Culls the group into the shared vertex buffer (its visible faces' vertices) and its index list;
+// false when nothing of it is left to draw.
+static bool cullIntoBuffer(SceneObject& object, FaceGroup& group, TexGenMode mode, Scene* scene,
+                           const Matrix* world_view) {
+  group.remap_base = -group.faces[0].a;
+  computeClipPlanes(&object.transform, scene);
+  emitted_vertex_count = 0;
+  std::memset(vertex_remap, 0xFF, size_t(object.vertex_count) * sizeof(vertex_remap[0]));
+  // The previous group's vertices need not survive: discarding spares the device a copy.
+  void* data = nullptr;
+  if (FAILED(object_vertex_buffer->Lock(DDLOCK_DISCARDCONTENTS, &data, nullptr)) || !data) return false;
+  cullFaceGroup(&group, object.vertices, mode, static_cast<RenderVertex*>(data), world_view);
+  object_vertex_buffer->Unlock();
+  return group.index_count > 0;
+}
+
+// The base texture goes on stage 0; stage 1 lays the detail or environment texture over it with the
+// material's weight as the texture factor.
+static void setGroupTextures(const SceneMaterial* material, TexGenMode mode) {
+  if (mode == kBase || mode == kBaseEnvironment || mode == kBaseDetail)
+    device->SetTexture(0, textureOf(material->textures[1]));
+  if (mode == kUntextured || mode == kBase) return;
+  bool detail = mode == kDetail || mode == kBaseDetail;
+  device->SetTexture(1, textureOf(material->textures[detail ? 2 : 3]));
+  device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_BLENDFACTORALPHA);
+  device->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
+  float weight = detail ? material->detail_blend : material->environment_blend;
+  device->SetRenderState(D3DRENDERSTATE_TEXTUREFACTOR, textureFactor(weight));
+}
+
+static D3DMATERIAL7 deviceMaterial(const SceneMaterial* material) {
+  D3DMATERIAL7 d3d_material = {};
+  d3d_material.dcvDiffuse = {material->diffuse[0], material->diffuse[1], material->diffuse[2], material->opacity};
+  d3d_material.dcvAmbient = {material->ambient[0], material->ambient[1], material->ambient[2], material->opacity};
+  d3d_material.dcvSpecular = {material->specular[0], material->specular[1], material->specular[2], 0.0f};
+  d3d_material.dcvEmissive = {material->emissive, material->emissive, material->emissive, material->emissive};
+  d3d_material.dvPower = 0.0f;
+  return d3d_material;
+}
+
+// A translucent surface's alpha is its lit diffuse alpha, which the material's opacity sets. Stage 0's
+// alpha source and the blend factors stay set after the group (see the top of this file).
+static void beginTranslucency(const SceneMaterial* material) {
+  device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, TRUE);
+  device->SetRenderState(D3DRENDERSTATE_ZWRITEENABLE, FALSE);
+  device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  device->SetRenderState(D3DRENDERSTATE_DESTBLEND, material->blend_mode == 1 ? D3DBLEND_ONE : D3DBLEND_INVSRCALPHA);
+  device->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
+}
+
+// One culled group with its textures, blend, cull mode and material; the states it changed go back
+// after the draw.
+static void drawGroup(const FaceGroup& group, const SceneMaterial* material, TexGenMode mode, bool translucent) {
+  setGroupTextures(material, mode);
+  D3DMATERIAL7 d3d_material = deviceMaterial(material);
+  if (translucent) beginTranslucency(material);
+  if (material->two_sided) device->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+  device->SetMaterial(&d3d_material);
+  device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, object_vertex_buffer, 0, DWORD(emitted_vertex_count),
+                                 group.index_list, DWORD(group.index_count), 0);
+  device->SetTexture(0, nullptr);
+  if (translucent) {
+    device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, FALSE);
+    device->SetRenderState(D3DRENDERSTATE_ZWRITEENABLE, TRUE);
+  }
+  if (material->two_sided) device->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
+  device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+}
+
 void drawObject(Scene* scene, int object_index, bool translucent_pass) {
   if (object_index < 0 || object_index >= scene->object_count) return;
   SceneObject& object = scene->objects[object_index];
@@ -87,77 +157,7 @@ void drawObject(Scene* scene, int object_index, bool translucent_pass) {
     if (!material || group.face_count <= 0 || !group.faces) continue;
     bool translucent = material->opacity < 1.0f;
     if (translucent != translucent_pass) continue;
-
-    group.remap_base = -group.faces[0].a;
     TexGenMode mode = texGenMode(material);
-    computeClipPlanes(&object.transform, scene);
-    emitted_vertex_count = 0;
-    std::memset(vertex_remap, 0xFF, size_t(object.vertex_count) * sizeof(vertex_remap[0]));
-    // The previous group's vertices need not survive: discarding spares the device a copy.
-    void* data = nullptr;
-    if (FAILED(object_vertex_buffer->Lock(DDLOCK_DISCARDCONTENTS, &data, nullptr)) || !data) continue;
-    cullFaceGroup(&group, object.vertices, mode, static_cast<RenderVertex*>(data), &world_view);
-    object_vertex_buffer->Unlock();
-    if (group.index_count <= 0) continue;
-
-    // Stage 1 lays the detail or environment texture over stage 0 with the material's weight.
-    float weight = 0.0f;
-    switch (mode) {
-      case kBase:
-        device->SetTexture(0, textureOf(material->textures[1]));
-        break;
-      case kBaseEnvironment:
-      case kEnvironment:
-        if (mode == kBaseEnvironment) device->SetTexture(0, textureOf(material->textures[1]));
-        device->SetTexture(1, textureOf(material->textures[3]));
-        device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_BLENDFACTORALPHA);
-        device->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
-        weight = material->environment_blend;
-        break;
-      case kBaseDetail:
-      case kDetail:
-        if (mode == kBaseDetail) device->SetTexture(0, textureOf(material->textures[1]));
-        device->SetTexture(1, textureOf(material->textures[2]));
-        device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_BLENDFACTORALPHA);
-        device->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
-        weight = material->detail_blend;
-        break;
-      default:
-        break;
-    }
-    if (mode != kUntextured && mode != kBase)
-      device->SetRenderState(D3DRENDERSTATE_TEXTUREFACTOR, textureFactor(weight));
-
-    D3DMATERIAL7 d3d_material = {};
-    d3d_material.dcvDiffuse = {material->diffuse[0], material->diffuse[1], material->diffuse[2],
-                               material->opacity};
-    d3d_material.dcvAmbient = {material->ambient[0], material->ambient[1], material->ambient[2],
-                               material->opacity};
-    d3d_material.dcvSpecular = {material->specular[0], material->specular[1], material->specular[2], 0.0f};
-    d3d_material.dcvEmissive = {material->emissive, material->emissive, material->emissive,
-                                material->emissive};
-    d3d_material.dvPower = 0.0f;
-
-    // A translucent surface's alpha is its lit diffuse alpha, which the material's opacity sets.
-    if (translucent) {
-      device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, TRUE);
-      device->SetRenderState(D3DRENDERSTATE_ZWRITEENABLE, FALSE);
-      device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-      device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
-      device->SetRenderState(D3DRENDERSTATE_DESTBLEND,
-                             material->blend_mode == 1 ? D3DBLEND_ONE : D3DBLEND_INVSRCALPHA);
-      device->SetRenderState(D3DRENDERSTATE_SRCBLEND, D3DBLEND_SRCALPHA);
-    }
-    if (material->two_sided) device->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
-    device->SetMaterial(&d3d_material);
-    device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, object_vertex_buffer, 0, DWORD(emitted_vertex_count),
-                                   group.index_list, DWORD(group.index_count), 0);
-    device->SetTexture(0, nullptr);
-    if (translucent) {
-      device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, FALSE);
-      device->SetRenderState(D3DRENDERSTATE_ZWRITEENABLE, TRUE);
-    }
-    if (material->two_sided) device->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
-    device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    if (cullIntoBuffer(object, group, mode, scene, &world_view)) drawGroup(group, material, mode, translucent);
   }
 }
