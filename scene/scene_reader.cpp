@@ -109,15 +109,7 @@ static T* newArray(int32_t count) {
   return static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T)));
 }
 
-static bool readObject(SceneFile& file, SceneObject* object) {
-  uint8_t head[kObjectHeadBytes];
-  if (!readRecord(file, head, kObjectHeadBytes)) return false;
-  object->id = int32At(head, 0);
-  int32_t group_count = int32At(head, 4);
-  int32_t vertex_count = int32At(head, 8);
-  nameAt(object->name, head, 12);
-  if (!readTransform(file, &object->transform)) return false;
-
+static bool readVertices(SceneFile& file, SceneObject* object, int32_t vertex_count) {
   if (!checkCount(file, vertex_count, kVertexBytes, "an object has a negative vertex count")) return false;
   // The vertex remap table and the shared vertex buffer hold this many vertices.
   if (vertex_count > kVertexRemapSize) return fail(file, "an object has more than 50000 vertices");
@@ -136,38 +128,53 @@ static bool readObject(SceneFile& file, SceneObject* object) {
     vertex.ny = floatAt(record, 24);
     vertex.nz = floatAt(record, 28);
   }
+  return true;
+}
 
-  if (!checkCount(file, group_count, kGroupHeadBytes, "an object has a negative face group count")) {
-    return false;
+// A face's corners must lie in its object, and at or after its group's first corner, where the
+// group's remap slots begin.
+static bool checkFace(SceneFile& file, const Face& face, const Face& first, int32_t vertex_count) {
+  for (int32_t index : {face.a, face.b, face.c}) {
+    if (index < 0 || index >= vertex_count) return fail(file, "a face refers to a vertex outside its object");
+    if (index < first.a) return fail(file, "a face refers to a vertex below its group's first vertex");
   }
+  return true;
+}
+
+static bool readFaceGroup(SceneFile& file, FaceGroup* group, int32_t vertex_count) {
+  uint8_t group_head[kGroupHeadBytes];
+  if (!readRecord(file, group_head, kGroupHeadBytes)) return false;
+  int32_t face_count = int32At(group_head, 0);
+  group->material_id = int32At(group_head, 4);
+  if (!checkCount(file, face_count, kFaceBytes, "a face group has a negative face count")) return false;
+  group->face_count = face_count;
+  group->faces = newArray<Face>(face_count);
+  for (int32_t f = 0; f < face_count; ++f) {
+    uint8_t record[kFaceBytes];
+    if (!readRecord(file, record, kFaceBytes)) return false;
+    Face& face = group->faces[f];
+    face.a = int32At(record, 0);
+    face.b = int32At(record, 4);
+    face.c = int32At(record, 8);
+    if (!checkFace(file, face, group->faces[0], vertex_count)) return false;
+  }
+  return true;
+}
+
+static bool readObject(SceneFile& file, SceneObject* object) {
+  uint8_t head[kObjectHeadBytes];
+  if (!readRecord(file, head, kObjectHeadBytes)) return false;
+  object->id = int32At(head, 0);
+  int32_t group_count = int32At(head, 4);
+  int32_t vertex_count = int32At(head, 8);
+  nameAt(object->name, head, 12);
+  if (!readTransform(file, &object->transform)) return false;
+  if (!readVertices(file, object, vertex_count)) return false;
+  if (!checkCount(file, group_count, kGroupHeadBytes, "an object has a negative face group count")) return false;
   object->face_group_count = group_count;
   object->face_groups = newArray<FaceGroup>(group_count);
   for (int32_t g = 0; g < group_count; ++g) {
-    FaceGroup* group = &object->face_groups[g];
-    uint8_t group_head[kGroupHeadBytes];
-    if (!readRecord(file, group_head, kGroupHeadBytes)) return false;
-    int32_t face_count = int32At(group_head, 0);
-    group->material_id = int32At(group_head, 4);
-    if (!checkCount(file, face_count, kFaceBytes, "a face group has a negative face count")) return false;
-    group->face_count = face_count;
-    group->faces = newArray<Face>(face_count);
-    for (int32_t f = 0; f < face_count; ++f) {
-      uint8_t record[kFaceBytes];
-      if (!readRecord(file, record, kFaceBytes)) return false;
-      Face& face = group->faces[f];
-      face.a = int32At(record, 0);
-      face.b = int32At(record, 4);
-      face.c = int32At(record, 8);
-      for (int32_t index : {face.a, face.b, face.c}) {
-        if (index < 0 || index >= vertex_count) {
-          return fail(file, "a face refers to a vertex outside its object");
-        }
-        // Remap slots count from the group's first corner: an index below it has no slot.
-        if (index < group->faces[0].a) {
-          return fail(file, "a face refers to a vertex below its group's first vertex");
-        }
-      }
-    }
+    if (!readFaceGroup(file, &object->face_groups[g], vertex_count)) return false;
   }
   return true;
 }
@@ -283,7 +290,10 @@ void freeScene(Scene* scene) {
   std::free(scene);
 }
 
-static bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
+// The header's counts, tested against the bytes left before anything is allocated for them, and the
+// scene's arrays. Counts are set as each array is created, so a failure part way releases only what
+// exists.
+static bool readHeader(SceneFile& file, Scene* scene) {
   uint8_t header[kHeaderBytes];
   if (bytesLeft(file) < kHeaderBytes) return fail(file, "the file is shorter than its header");
   if (!readRecord(file, header, kHeaderBytes)) return false;
@@ -312,7 +322,6 @@ static bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
                   static_cast<int64_t>(controller_count) * kControllerHeadBytes;
   if (least > bytesLeft(file)) return fail(file, "the header's counts need more bytes than the file holds");
 
-  // Counts are set as each array is created, so a failure part way releases only what exists.
   scene->object_count = object_count;
   scene->objects = newArray<SceneObject>(object_count);
   scene->camera_count = camera_count;
@@ -325,46 +334,54 @@ static bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
   scene->textures = newArray<SceneTexture>(texture_count);
   scene->controller_count = controller_count;
   scene->controllers = newArray<Controller>(controller_count);
+  return true;
+}
 
+// A texture record names a picture, which is loaded at once: every record makes its own request,
+// also for a picture an earlier record named.
+static bool readTexture(SceneFile& file, SceneTexture* texture) {
+  uint8_t record[kTextureBytes];
+  if (!readRecord(file, record, kTextureBytes)) return false;
+  texture->id = int32At(record, 0);
+  nameAt(texture->file_name, record, 4);
+  debugMessage(texture->file_name, kTextureTraceCaption);
+  texture->texture = loadTexture(texture->file_name, 1);
+  return true;
+}
+
+// The records, kind by kind, in the file's order.
+static bool readRecords(SceneFile& file, Scene* scene) {
   debugMessage("objects", kTraceCaption);
-  for (int32_t i = 0; i < object_count; ++i) {
+  for (int32_t i = 0; i < scene->object_count; ++i)
     if (!readObject(file, &scene->objects[i])) return false;
-  }
   debugMessage("cameras", kTraceCaption);
-  for (int32_t i = 0; i < camera_count; ++i) {
+  for (int32_t i = 0; i < scene->camera_count; ++i)
     if (!readCamera(file, &scene->cameras[i])) return false;
-  }
   debugMessage("lights", kTraceCaption);
-  for (int32_t i = 0; i < light_count; ++i) {
+  for (int32_t i = 0; i < scene->light_count; ++i)
     if (!readLight(file, scene, i)) return false;
-  }
   debugMessage("materials", kTraceCaption);
-  for (int32_t i = 0; i < material_count; ++i) {
+  for (int32_t i = 0; i < scene->material_count; ++i)
     if (!readMaterial(file, &scene->materials[i])) return false;
-  }
   debugMessage("textures", kTraceCaption);
-  for (int32_t i = 0; i < texture_count; ++i) {
-    SceneTexture* texture = &scene->textures[i];
-    uint8_t record[kTextureBytes];
-    if (!readRecord(file, record, kTextureBytes)) return false;
-    texture->id = int32At(record, 0);
-    nameAt(texture->file_name, record, 4);
-    // Every record makes its own request, also for a picture an earlier record named.
-    debugMessage(texture->file_name, kTextureTraceCaption);
-    texture->texture = loadTexture(texture->file_name, 1);
-  }
+  for (int32_t i = 0; i < scene->texture_count; ++i)
+    if (!readTexture(file, &scene->textures[i])) return false;
   debugMessage("controllers", kTraceCaption);
-  for (int32_t i = 0; i < controller_count; ++i) {
+  for (int32_t i = 0; i < scene->controller_count; ++i)
     if (!readController(file, scene, &scene->controllers[i])) return false;
-  }
+  return true;
+}
 
+// Materials find their textures and face groups their materials by id; every drawable group gets
+// its octree.
+static void linkScene(Scene* scene, int max_faces_per_node) {
   debugMessage("materials..", kTraceCaption);
-  for (int32_t i = 0; i < material_count; ++i) {
+  for (int32_t i = 0; i < scene->material_count; ++i) {
     SceneMaterial* material = &scene->materials[i];
     for (int slot = 0; slot < 4; ++slot) material->textures[slot] = findTexture(scene, material->texture_ids[slot]);
   }
   debugMessage("objects..", kTraceCaption);
-  for (int32_t i = 0; i < object_count; ++i) {
+  for (int32_t i = 0; i < scene->object_count; ++i) {
     SceneObject* object = &scene->objects[i];
     if (object->vertex_count < 1) continue;  // never drawn
     for (int32_t g = 0; g < object->face_group_count; ++g) {
@@ -373,6 +390,11 @@ static bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
       buildOctree(group, object->vertices, max_faces_per_node);
     }
   }
+}
+
+static bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
+  if (!readHeader(file, scene) || !readRecords(file, scene)) return false;
+  linkScene(scene, max_faces_per_node);
   return true;
 }
 
