@@ -74,36 +74,23 @@ static GLint renderbufferBits(GLenum which) {
 
 static bool framebufferComplete() { return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE; }
 
-// Colour and depth as asked, or the reason why not. A 32-bit depth request takes 24 bits where the
-// driver has no 32-bit depth buffer, as a Direct3D driver offering only D24 would be chosen.
-static bool createTarget(const GlContextRequest& request, int width, int height, int samples, RenderTarget* target,
-                  const char** reason) {
-  target->width = width;
-  target->height = height;
-  target->samples = samples;
-  target->viewport = gl4by3Viewport(width, height);
-
-  GLenum colour_format;
+// The colour format of a request; false for a depth the device does not offer.
+static bool colourFormat(const GlContextRequest& request, GLenum* format) {
   if (request.colour_bits == 16 && request.alpha_bits == 0)
-    colour_format = GL_RGB565;
+    *format = GL_RGB565;
   else if (request.colour_bits == 24 && request.alpha_bits == 0)
-    colour_format = GL_RGB8;
+    *format = GL_RGB8;
   else if ((request.colour_bits == 24 || request.colour_bits == 32) && request.alpha_bits <= 8)
-    colour_format = GL_RGBA8;
-  else {
-    *reason = "the colour depth asked for is not offered (16, 24 or 32 bits)";
+    *format = GL_RGBA8;
+  else
     return false;
-  }
+  return true;
+}
 
-  glGenFramebuffers(1, &target->framebuffer);
-  glBindFramebuffer(GL_FRAMEBUFFER, target->framebuffer);
-  if (!makeRenderbuffer(&target->colour, samples, colour_format, width, height)) {
-    *reason = "the colour buffer cannot be made at that size";
-    return false;
-  }
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, target->colour);
-
-  DWORD depth_bits = request.depth_bits == 0 ? 24 : request.depth_bits;
+// A depth buffer of the asked depth attached to the bound framebuffer. A 32-bit request takes 24 bits
+// where the driver has no 32-bit depth buffer, as a Direct3D driver offering only D24 would be chosen.
+static bool attachDepth(DWORD asked_bits, int samples, int width, int height, RenderTarget* target) {
+  DWORD depth_bits = asked_bits == 0 ? 24 : asked_bits;
   std::vector<GLenum> depth_formats;
   if (depth_bits == 32)
     depth_formats = {GL_DEPTH_COMPONENT32, GL_DEPTH_COMPONENT24};
@@ -111,19 +98,54 @@ static bool createTarget(const GlContextRequest& request, int width, int height,
     depth_formats = {GL_DEPTH_COMPONENT24};
   else if (depth_bits == 16)
     depth_formats = {GL_DEPTH_COMPONENT16};
-  bool have_depth = false;
   for (GLenum format : depth_formats) {
     if (target->depth) glDeleteRenderbuffers(1, &target->depth);
     target->depth = 0;
     if (!makeRenderbuffer(&target->depth, samples, format, width, height)) continue;
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target->depth);
     if (framebufferComplete() &&
-        renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (format == GL_DEPTH_COMPONENT32 ? 32 : 16)) {
-      have_depth = true;
-      break;
-    }
+        renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (format == GL_DEPTH_COMPONENT32 ? 32 : 16))
+      return true;
   }
-  if (!have_depth) {
+  return false;
+}
+
+// With multisampling, the single-sampled copy that presentation and capture read.
+static bool createResolveTarget(GLenum colour_format, RenderTarget* target, const char** reason) {
+  glGenFramebuffers(1, &target->resolve_framebuffer);
+  glBindFramebuffer(GL_FRAMEBUFFER, target->resolve_framebuffer);
+  if (!makeRenderbuffer(&target->resolve_colour, 0, colour_format, target->width, target->height)) {
+    *reason = "the resolve buffer cannot be made at that size";
+    return false;
+  }
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, target->resolve_colour);
+  if (!framebufferComplete()) {
+    *reason = "the driver does not resolve into that colour format";
+    return false;
+  }
+  return true;
+}
+
+// Colour and depth as asked, cleared, or the reason why not.
+static bool createTarget(const GlContextRequest& request, int width, int height, int samples, RenderTarget* target,
+                         const char** reason) {
+  target->width = width;
+  target->height = height;
+  target->samples = samples;
+  target->viewport = gl4by3Viewport(width, height);
+  GLenum colour_format;
+  if (!colourFormat(request, &colour_format)) {
+    *reason = "the colour depth asked for is not offered (16, 24 or 32 bits)";
+    return false;
+  }
+  glGenFramebuffers(1, &target->framebuffer);
+  glBindFramebuffer(GL_FRAMEBUFFER, target->framebuffer);
+  if (!makeRenderbuffer(&target->colour, samples, colour_format, width, height)) {
+    *reason = "the colour buffer cannot be made at that size";
+    return false;
+  }
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, target->colour);
+  if (!attachDepth(request.depth_bits, samples, width, height, target)) {
     *reason = "the depth buffer asked for is not offered (16, 24 or 32 bits)";
     return false;
   }
@@ -135,21 +157,7 @@ static bool createTarget(const GlContextRequest& request, int width, int height,
   glClearColor(0, 0, 0, 0);
   glClearDepth(1.0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-
-  if (samples > 1) {
-    glGenFramebuffers(1, &target->resolve_framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, target->resolve_framebuffer);
-    if (!makeRenderbuffer(&target->resolve_colour, 0, colour_format, width, height)) {
-      *reason = "the resolve buffer cannot be made at that size";
-      return false;
-    }
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, target->resolve_colour);
-    if (!framebufferComplete()) {
-      *reason = "the driver does not resolve into that colour format";
-      return false;
-    }
-  }
-  return true;
+  return samples <= 1 || createResolveTarget(colour_format, target, reason);
 }
 
 bool GlContext::makeCurrent() {

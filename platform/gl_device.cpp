@@ -53,33 +53,9 @@ static bool hasExtension(const char* name) {
   return false;
 }
 
-bool GlDevice::create() {
-  GLint major = 0, minor = 0;
-  glGetIntegerv(GL_MAJOR_VERSION, &major);
-  glGetIntegerv(GL_MINOR_VERSION, &minor);
-  has_rgb565 = major * 10 + minor >= 41 || hasExtension("GL_ARB_ES2_compatibility");
-  if (major * 10 + minor >= 46 || hasExtension("GL_ARB_texture_filter_anisotropic") ||
-      hasExtension("GL_EXT_texture_filter_anisotropic"))
-    glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &max_anisotropy);
-  GLint alignment = 0;
-  glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
-  if (alignment > 0) block_alignment = size_t(alignment);
-
-  StreamBuffer* streams[] = {&vertex_stream, &index_stream, &block_stream};
-  const GLenum targets[] = {GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER, GL_UNIFORM_BUFFER};
-  const size_t sizes[] = {8u << 20, 2u << 20, 1u << 20};
-  glGenVertexArrays(kVertexKindCount, vertex_arrays);
-  glBindVertexArray(vertex_arrays[0]);
-  for (int i = 0; i < 3; ++i) {
-    glGenBuffers(1, &streams[i]->name);
-    streams[i]->target = targets[i];
-    streams[i]->size = sizes[i];
-    glBindBuffer(targets[i], streams[i]->name);
-    glBufferData(targets[i], GLsizeiptr(sizes[i]), nullptr, GL_STREAM_DRAW);
-  }
-
-  // Each format's attributes point into the vertex ring from its start; a draw picks its vertices with
-  // the first-vertex or base-vertex argument. The index ring is part of every vertex array's state.
+// Each format's attributes point into the vertex ring from its start; a draw picks its vertices with
+// the first-vertex or base-vertex argument. The index ring is part of every vertex array's state.
+void GlDevice::createVertexArrays() {
   for (int kind = 0; kind < kVertexKindCount; ++kind) {
     glBindVertexArray(vertex_arrays[kind]);
     glBindBuffer(GL_ARRAY_BUFFER, vertex_stream.name);
@@ -107,6 +83,34 @@ bool GlDevice::create() {
   glVertexAttrib4f(2, 1, 1, 1, 1);
   glVertexAttrib4f(3, 0, 0, 0, 0);
   glVertexAttrib4f(5, 0, 0, 0, 1);
+}
+
+bool GlDevice::create() {
+  GLint major = 0, minor = 0;
+  glGetIntegerv(GL_MAJOR_VERSION, &major);
+  glGetIntegerv(GL_MINOR_VERSION, &minor);
+  has_rgb565 = major * 10 + minor >= 41 || hasExtension("GL_ARB_ES2_compatibility");
+  if (major * 10 + minor >= 46 || hasExtension("GL_ARB_texture_filter_anisotropic") ||
+      hasExtension("GL_EXT_texture_filter_anisotropic"))
+    glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &max_anisotropy);
+  GLint alignment = 0;
+  glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &alignment);
+  if (alignment > 0) block_alignment = size_t(alignment);
+
+  StreamBuffer* streams[] = {&vertex_stream, &index_stream, &block_stream};
+  const GLenum targets[] = {GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER, GL_UNIFORM_BUFFER};
+  const size_t sizes[] = {8u << 20, 2u << 20, 1u << 20};
+  glGenVertexArrays(kVertexKindCount, vertex_arrays);
+  glBindVertexArray(vertex_arrays[0]);
+  for (int i = 0; i < 3; ++i) {
+    glGenBuffers(1, &streams[i]->name);
+    streams[i]->target = targets[i];
+    streams[i]->size = sizes[i];
+    glBindBuffer(targets[i], streams[i]->name);
+    glBufferData(targets[i], GLsizeiptr(sizes[i]), nullptr, GL_STREAM_DRAW);
+  }
+
+  createVertexArrays();
 
   glGenSamplers(2, samplers);
   for (GLuint unit = 0; unit < 2; ++unit) glBindSampler(unit, samplers[unit]);

@@ -94,6 +94,7 @@ class GlDevice : public ShadowDevice {
  public:
   GlDevice(int width, int height) : target_width(width), target_height(height) {}
   bool create();
+  void createVertexArrays();
 
   HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE which, DWORD value) override;
   HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, void* vertices, DWORD vertex_count, DWORD flags) override;
@@ -113,10 +114,17 @@ class GlDevice : public ShadowDevice {
   HRESULT draw(GLenum mode, int kind, const uint8_t* vertices, DWORD vertex_count, const WORD* indices,
                DWORD index_count, MemoryVertexBuffer* source, DWORD source_first);
   bool applyState(int kind);
+  void applyBlend();
+  void applyDepth();
+  void applyCulling();
   void makeProgramKey(int kind, ProgramKey* key);
+  void makeLightingKey(int kind, ProgramKey* key);
   GLuint program(const ProgramKey& key);
   GLuint buildProgram(const ProgramKey& key);
-  void updateBlock(int kind, const ProgramKey& key);
+  void updateBlock(const ProgramKey& key);
+  bool updateBlockMatrices(bool all);
+  bool updateBlockLights(bool all);
+  bool updateBlockValues();
   void bindStageTexture(int stage, TextureSurface* texture);
   void uploadTexture(TextureSurface* texture);
   void setSampler(int stage, TextureSurface* texture);

@@ -20,71 +20,77 @@ static bool opUsesSpecular(uint8_t op, uint8_t argument1, uint8_t argument2) {
          (usesArgument2(op) && (argument2 & 15) == D3DTA_SPECULAR);
 }
 
+// A stage's operations and arguments as its program reads them, for a stage that is not disabled.
+static void makeStageKey(const DWORD* values, bool has_texture, StageKey* stage) {
+  stage->colour_op = uint8_t(values[D3DTSS_COLOROP]);
+  stage->colour_arg1 = uint8_t(values[D3DTSS_COLORARG1] & 0x3F);
+  stage->colour_arg2 = uint8_t(values[D3DTSS_COLORARG2] & 0x3F);
+  stage->alpha_op = uint8_t(values[D3DTSS_ALPHAOP]);
+  if (stage->alpha_op == 0) stage->alpha_op = D3DTOP_DISABLE;
+  stage->alpha_arg1 = uint8_t(values[D3DTSS_ALPHAARG1] & 0x3F);
+  stage->alpha_arg2 = uint8_t(values[D3DTSS_ALPHAARG2] & 0x3F);
+  bool alpha = stage->alpha_op != D3DTOP_DISABLE;
+  // An operation reading a texture that is not there passes the current colour (or alpha) through.
+  if (!has_texture && opUsesTexture(stage->colour_op, stage->colour_arg1, stage->colour_arg2)) {
+    stage->colour_op = D3DTOP_SELECTARG1;
+    stage->colour_arg1 = D3DTA_CURRENT;
+  }
+  if (!has_texture && alpha && opUsesTexture(stage->alpha_op, stage->alpha_arg1, stage->alpha_arg2)) {
+    stage->alpha_op = D3DTOP_SELECTARG1;
+    stage->alpha_arg1 = D3DTA_CURRENT;
+  }
+  // Arguments an operation does not read do not make another program.
+  if (!usesArgument1(stage->colour_op)) stage->colour_arg1 = 0;
+  if (!usesArgument2(stage->colour_op)) stage->colour_arg2 = 0;
+  if (!alpha || !usesArgument1(stage->alpha_op)) stage->alpha_arg1 = 0;
+  if (!alpha || !usesArgument2(stage->alpha_op)) stage->alpha_arg2 = 0;
+  bool samples = opUsesTexture(stage->colour_op, stage->colour_arg1, stage->colour_arg2) ||
+                 (alpha && opUsesTexture(stage->alpha_op, stage->alpha_arg1, stage->alpha_arg2));
+  stage->texture = samples;
+  stage->uv_set = samples && (values[D3DTSS_TEXCOORDINDEX] & 0xFFFF) != 0 ? 1 : 0;
+}
+
+static bool stageUsesSpecular(const StageKey& stage) {
+  return opUsesSpecular(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
+         (stage.alpha_op != D3DTOP_DISABLE && opUsesSpecular(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
+}
+
+// The enabled lights' kinds in index order, and where the material colours come from.
+void GlDevice::makeLightingKey(int kind, ProgramKey* key) {
+  key->normalise = state.render[D3DRENDERSTATE_NORMALIZENORMALS] != FALSE;
+  for (DWORD i = 0; i < kMaxLights; ++i) {
+    if (!state.light_enabled[i]) continue;
+    DWORD type = state.light[i].dltType;
+    key->light_type[key->light_count++] =
+        uint8_t(type == D3DLIGHT_SPOT || type == D3DLIGHT_DIRECTIONAL ? type : D3DLIGHT_POINT);
+  }
+  // Material colours may come from the vertex's own colours, when it has them.
+  if (kind != kColouredVertex || !state.render[D3DRENDERSTATE_COLORVERTEX]) return;
+  const D3DRENDERSTATETYPE sources[4] = {D3DRENDERSTATE_DIFFUSEMATERIALSOURCE, D3DRENDERSTATE_AMBIENTMATERIALSOURCE,
+                                         D3DRENDERSTATE_SPECULARMATERIALSOURCE, D3DRENDERSTATE_EMISSIVEMATERIALSOURCE};
+  for (int i = 0; i < 4; ++i) {
+    DWORD source = state.render[sources[i]];
+    key->material_source[i] = uint8_t(source == D3DMCS_COLOR1 || source == D3DMCS_COLOR2 ? source : 0);
+  }
+}
+
 void GlDevice::makeProgramKey(int kind, ProgramKey* key) {
   std::memset(key, 0, sizeof(*key));
   key->vertex_kind = uint8_t(kind);
   bool lit = kind != kScreenVertex && state.render[D3DRENDERSTATE_LIGHTING] != FALSE;
   key->lighting = lit;
-  if (lit) {
-    key->normalise = state.render[D3DRENDERSTATE_NORMALIZENORMALS] != FALSE;
-    for (DWORD i = 0; i < kMaxLights; ++i) {
-      if (!state.light_enabled[i]) continue;
-      DWORD type = state.light[i].dltType;
-      key->light_type[key->light_count++] =
-          uint8_t(type == D3DLIGHT_SPOT || type == D3DLIGHT_DIRECTIONAL ? type : D3DLIGHT_POINT);
-    }
-    // Material colours may come from the vertex's own colours, when it has them.
-    if (kind == kColouredVertex && state.render[D3DRENDERSTATE_COLORVERTEX]) {
-      const D3DRENDERSTATETYPE sources[4] = {D3DRENDERSTATE_DIFFUSEMATERIALSOURCE, D3DRENDERSTATE_AMBIENTMATERIALSOURCE,
-                                             D3DRENDERSTATE_SPECULARMATERIALSOURCE,
-                                             D3DRENDERSTATE_EMISSIVEMATERIALSOURCE};
-      for (int i = 0; i < 4; ++i) {
-        DWORD source = state.render[sources[i]];
-        key->material_source[i] = uint8_t(source == D3DMCS_COLOR1 || source == D3DMCS_COLOR2 ? source : 0);
-      }
-    }
-  }
+  if (lit) makeLightingKey(kind, key);
   bool uses_specular = false;
   for (int s = 0; s < 2; ++s) {
-    StageKey& stage = key->stage[s];
-    const DWORD* values = state.stage[s];
-    stage.colour_op = uint8_t(values[D3DTSS_COLOROP]);
-    if (stage.colour_op == D3DTOP_DISABLE || stage.colour_op == 0) {
+    uint8_t colour_op = uint8_t(state.stage[s][D3DTSS_COLOROP]);
+    if (colour_op == D3DTOP_DISABLE || colour_op == 0) {
       // Disabling a stage ends the cascade; later stages are ignored, alpha included.
-      stage.colour_op = D3DTOP_DISABLE;
+      key->stage[s].colour_op = D3DTOP_DISABLE;
       if (s == 0) key->stage[1].colour_op = D3DTOP_DISABLE;
       break;
     }
-    stage.colour_arg1 = uint8_t(values[D3DTSS_COLORARG1] & 0x3F);
-    stage.colour_arg2 = uint8_t(values[D3DTSS_COLORARG2] & 0x3F);
-    stage.alpha_op = uint8_t(values[D3DTSS_ALPHAOP]);
-    if (stage.alpha_op == 0) stage.alpha_op = D3DTOP_DISABLE;
-    stage.alpha_arg1 = uint8_t(values[D3DTSS_ALPHAARG1] & 0x3F);
-    stage.alpha_arg2 = uint8_t(values[D3DTSS_ALPHAARG2] & 0x3F);
-    bool has_texture = surfaceOf(s) != nullptr;
-    // An operation reading a texture that is not there passes the current colour (or alpha) through.
-    if (!has_texture && opUsesTexture(stage.colour_op, stage.colour_arg1, stage.colour_arg2)) {
-      stage.colour_op = D3DTOP_SELECTARG1;
-      stage.colour_arg1 = D3DTA_CURRENT;
-    }
-    if (!has_texture && stage.alpha_op != D3DTOP_DISABLE &&
-        opUsesTexture(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2)) {
-      stage.alpha_op = D3DTOP_SELECTARG1;
-      stage.alpha_arg1 = D3DTA_CURRENT;
-    }
-    // Arguments an operation does not read do not make another program.
-    if (!usesArgument1(stage.colour_op)) stage.colour_arg1 = 0;
-    if (!usesArgument2(stage.colour_op)) stage.colour_arg2 = 0;
-    if (stage.alpha_op == D3DTOP_DISABLE || !usesArgument1(stage.alpha_op)) stage.alpha_arg1 = 0;
-    if (stage.alpha_op == D3DTOP_DISABLE || !usesArgument2(stage.alpha_op)) stage.alpha_arg2 = 0;
-    bool samples =
-        opUsesTexture(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
-        (stage.alpha_op != D3DTOP_DISABLE && opUsesTexture(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
-    stage.texture = samples;
-    stage.uv_set = samples && (values[D3DTSS_TEXCOORDINDEX] & 0xFFFF) != 0 ? 1 : 0;
-    uses_specular =
-        uses_specular || opUsesSpecular(stage.colour_op, stage.colour_arg1, stage.colour_arg2) ||
-        (stage.alpha_op != D3DTOP_DISABLE && opUsesSpecular(stage.alpha_op, stage.alpha_arg1, stage.alpha_arg2));
+    makeStageKey(state.stage[s], surfaceOf(s) != nullptr, &key->stage[s]);
+    uses_specular = uses_specular || stageUsesSpecular(key->stage[s]);
   }
   key->specular_add = state.render[D3DRENDERSTATE_SPECULARENABLE] != FALSE;
   key->specular_lit = lit && (key->specular_add || uses_specular);
@@ -108,7 +114,8 @@ static GLuint compileShader(GLenum type, const std::string& source) {
   return shader;
 }
 
-GLuint GlDevice::buildProgram(const ProgramKey& key) {
+// The #defines that make the shader sources into the program of one state combination.
+static std::string programPrologue(const ProgramKey& key) {
   std::string prologue = "#version 330 core\n";
   auto define = [&prologue](const char* name, int value) {
     prologue += std::string("#define ") + name + " " + std::to_string(value) + "\n";
@@ -138,6 +145,11 @@ GLuint GlDevice::buildProgram(const ProgramKey& key) {
     define((p + "TEX").c_str(), stage.texture);
     prologue += "#define " + p + "UV " + (stage.uv_set ? "v_uv1" : "v_uv0") + "\n";
   }
+  return prologue;
+}
+
+GLuint GlDevice::buildProgram(const ProgramKey& key) {
+  std::string prologue = programPrologue(key);
   GLuint vertex = compileShader(GL_VERTEX_SHADER, prologue + kGlDeviceBlockSource + kGlVertexShaderSource);
   GLuint fragment = compileShader(GL_FRAGMENT_SHADER, prologue + kGlDeviceBlockSource + kGlFragmentShaderSource);
   if (!vertex || !fragment) {

@@ -87,62 +87,65 @@ void GlDevice::setEnable(GLenum capability, GLint enable, GLint* shadow) {
   ++counters.state_calls;
 }
 
-void GlDevice::updateBlock(int kind, const ProgramKey& key) {
-  bool all = !shadowing || !block_valid;
-  bool changed = all;
-  if (all || std::memcmp(&block_world, &state.world, sizeof(D3DMATRIX)) != 0 ||
-      std::memcmp(&block_view, &state.view, sizeof(D3DMATRIX)) != 0 ||
-      std::memcmp(&block_projection, &state.projection, sizeof(D3DMATRIX)) != 0) {
-    multiply(&state.world.m[0][0], &state.view.m[0][0], block.world_view);
-    multiply(block.world_view, &state.projection.m[0][0], block.world_view_projection);
-    inverseTranspose(block.world_view, block.normal_matrix);
-    block_world = state.world;
-    block_projection = state.projection;
-    changed = true;
-  }
-  bool lit = key.lighting != 0;
-  if (lit && (all || !lights_valid || std::memcmp(&light_view, &state.view, sizeof(D3DMATRIX)) != 0 ||
-              std::memcmp(block_lights, state.light, sizeof(block_lights)) != 0 ||
-              std::memcmp(block_light_enabled, state.light_enabled, sizeof(block_light_enabled)) != 0)) {
-    const float* view = &state.view.m[0][0];
-    int packed = 0;
-    for (DWORD i = 0; i < kMaxLights; ++i) {
-      if (!state.light_enabled[i]) continue;
-      const D3DLIGHT7& light = state.light[i];
-      LightBlock& out = block.lights[packed++];
-      copyColour(light.dcvDiffuse, out.diffuse);
-      copyColour(light.dcvSpecular, out.specular);
-      copyColour(light.dcvAmbient, out.ambient);
-      const D3DVECTOR& p = light.dvPosition;
-      for (int c = 0; c < 3; ++c)
-        out.position_range[c] = p.x * view[c] + p.y * view[4 + c] + p.z * view[8 + c] + view[12 + c];
-      out.position_range[3] = light.dvRange;
-      const D3DVECTOR& d = light.dvDirection;
-      float direction[3];
-      for (int c = 0; c < 3; ++c) direction[c] = d.x * view[c] + d.y * view[4 + c] + d.z * view[8 + c];
-      float length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
-      // Directional lights store the way toward the light; spot lights the way they shine.
-      float scale = length > 0 ? (light.dltType == D3DLIGHT_DIRECTIONAL ? -1.0f : 1.0f) / length : 0.0f;
-      for (int c = 0; c < 3; ++c) out.direction[c] = direction[c] * scale;
-      out.direction[3] = 0;
-      out.attenuation[0] = light.dvAttenuation0;
-      out.attenuation[1] = light.dvAttenuation1;
-      out.attenuation[2] = light.dvAttenuation2;
-      out.attenuation[3] = 0;
-      out.spot[0] = std::cos(light.dvTheta * 0.5f);
-      out.spot[1] = std::cos(light.dvPhi * 0.5f);
-      out.spot[2] = light.dvFalloff;
-      out.spot[3] = 0;
-    }
-    std::memcpy(block_lights, state.light, sizeof(block_lights));
-    std::memcpy(block_light_enabled, state.light_enabled, sizeof(block_light_enabled));
-    light_view = state.view;
-    lights_valid = true;
-    changed = true;
-  }
-  block_view = state.view;
+// One enabled light as the shaders read it, moved into camera space by the row-vector `view`.
+static void lightBlock(const D3DLIGHT7& light, const float* view, LightBlock* out) {
+  copyColour(light.dcvDiffuse, out->diffuse);
+  copyColour(light.dcvSpecular, out->specular);
+  copyColour(light.dcvAmbient, out->ambient);
+  const D3DVECTOR& p = light.dvPosition;
+  for (int c = 0; c < 3; ++c)
+    out->position_range[c] = p.x * view[c] + p.y * view[4 + c] + p.z * view[8 + c] + view[12 + c];
+  out->position_range[3] = light.dvRange;
+  const D3DVECTOR& d = light.dvDirection;
+  float direction[3];
+  for (int c = 0; c < 3; ++c) direction[c] = d.x * view[c] + d.y * view[4 + c] + d.z * view[8 + c];
+  float length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
+  // Directional lights store the way toward the light; spot lights the way they shine.
+  float scale = length > 0 ? (light.dltType == D3DLIGHT_DIRECTIONAL ? -1.0f : 1.0f) / length : 0.0f;
+  for (int c = 0; c < 3; ++c) out->direction[c] = direction[c] * scale;
+  out->direction[3] = 0;
+  out->attenuation[0] = light.dvAttenuation0;
+  out->attenuation[1] = light.dvAttenuation1;
+  out->attenuation[2] = light.dvAttenuation2;
+  out->attenuation[3] = 0;
+  out->spot[0] = std::cos(light.dvTheta * 0.5f);
+  out->spot[1] = std::cos(light.dvPhi * 0.5f);
+  out->spot[2] = light.dvFalloff;
+  out->spot[3] = 0;
+}
 
-  // The small values: compared as they will be sent.
+// The matrices, when a transform changed since the block was built (or always, with `all`).
+bool GlDevice::updateBlockMatrices(bool all) {
+  if (!all && std::memcmp(&block_world, &state.world, sizeof(D3DMATRIX)) == 0 &&
+      std::memcmp(&block_view, &state.view, sizeof(D3DMATRIX)) == 0 &&
+      std::memcmp(&block_projection, &state.projection, sizeof(D3DMATRIX)) == 0)
+    return false;
+  multiply(&state.world.m[0][0], &state.view.m[0][0], block.world_view);
+  multiply(block.world_view, &state.projection.m[0][0], block.world_view_projection);
+  inverseTranspose(block.world_view, block.normal_matrix);
+  block_world = state.world;
+  block_projection = state.projection;
+  return true;
+}
+
+// The enabled lights, packed in index order, when a light or the view changed since they were moved.
+bool GlDevice::updateBlockLights(bool all) {
+  if (!all && lights_valid && std::memcmp(&light_view, &state.view, sizeof(D3DMATRIX)) == 0 &&
+      std::memcmp(block_lights, state.light, sizeof(block_lights)) == 0 &&
+      std::memcmp(block_light_enabled, state.light_enabled, sizeof(block_light_enabled)) == 0)
+    return false;
+  int packed = 0;
+  for (DWORD i = 0; i < kMaxLights; ++i)
+    if (state.light_enabled[i]) lightBlock(state.light[i], &state.view.m[0][0], &block.lights[packed++]);
+  std::memcpy(block_lights, state.light, sizeof(block_lights));
+  std::memcpy(block_light_enabled, state.light_enabled, sizeof(block_light_enabled));
+  light_view = state.view;
+  lights_valid = true;
+  return true;
+}
+
+// The small values (material, ambient, texture factor, pixel offset), compared as they will be sent.
+bool GlDevice::updateBlockValues() {
   float small[8][4];
   copyColour(state.material.dcvDiffuse, small[0]);
   copyColour(state.material.dcvAmbient, small[1]);
@@ -156,13 +159,20 @@ void GlDevice::updateBlock(int kind, const ProgramKey& key) {
   small[7][0] = (63.0f / 64.0f) / float(viewport.width);
   small[7][1] = (63.0f / 64.0f) / float(viewport.height);
   small[7][2] = small[7][3] = 0;
-  if (changed || std::memcmp(small, block.material_diffuse, sizeof(small)) != 0) {
-    std::memcpy(block.material_diffuse, small, sizeof(small));
-    changed = true;
-  }
-  (void)kind;
-  block_valid = true;
+  if (std::memcmp(small, block.material_diffuse, sizeof(small)) == 0) return false;
+  std::memcpy(block.material_diffuse, small, sizeof(small));
+  return true;
+}
 
+// The uniform block is written anew into the ring whenever any part of it changed; unlit programs do
+// not read the lights, so only lit draws bring them up to date.
+void GlDevice::updateBlock(const ProgramKey& key) {
+  bool all = !shadowing || !block_valid;
+  bool changed = updateBlockMatrices(all) | all;
+  if (key.lighting) changed |= updateBlockLights(all);
+  block_view = state.view;
+  changed |= updateBlockValues();
+  block_valid = true;
   if (changed) {
     gl.block_offset = stream(block_stream, &block, sizeof(block), block_alignment);
     gl.block_epoch = block_stream.epoch;
@@ -268,6 +278,62 @@ void GlDevice::setSampler(int stage, TextureSurface* texture) {
   had = wanted;
 }
 
+void GlDevice::applyBlend() {
+  const DWORD* render = state.render;
+  GLint blend = render[D3DRENDERSTATE_ALPHABLENDENABLE] != FALSE;
+  setEnable(GL_BLEND, blend, &gl.blend);
+  if (!blend) return;
+  DWORD source = render[D3DRENDERSTATE_SRCBLEND], destination = render[D3DRENDERSTATE_DESTBLEND];
+  GLenum gl_source = blendFactor(source), gl_destination = blendFactor(destination);
+  if (source == 12) {  // BOTHSRCALPHA
+    gl_source = GL_SRC_ALPHA;
+    gl_destination = GL_ONE_MINUS_SRC_ALPHA;
+  } else if (source == 13) {  // BOTHINVSRCALPHA
+    gl_source = GL_ONE_MINUS_SRC_ALPHA;
+    gl_destination = GL_SRC_ALPHA;
+  }
+  if (!shadowing || gl.source_blend != gl_source || gl.destination_blend != gl_destination) {
+    glBlendFunc(gl_source, gl_destination);
+    gl.source_blend = gl_source;
+    gl.destination_blend = gl_destination;
+    ++counters.state_calls;
+  }
+}
+
+// With the depth test off Direct3D writes no depth either, as GL does.
+void GlDevice::applyDepth() {
+  const DWORD* render = state.render;
+  GLint depth_test = render[D3DRENDERSTATE_ZENABLE] != FALSE;
+  setEnable(GL_DEPTH_TEST, depth_test, &gl.depth_test);
+  if (!depth_test) return;
+  GLenum function = compareFunction(render[D3DRENDERSTATE_ZFUNC]);
+  if (!shadowing || gl.depth_func != function) {
+    glDepthFunc(function);
+    gl.depth_func = function;
+    ++counters.state_calls;
+  }
+  GLint mask = render[D3DRENDERSTATE_ZWRITEENABLE] != FALSE;
+  if (!shadowing || gl.depth_mask != mask) {
+    glDepthMask(mask ? GL_TRUE : GL_FALSE);
+    gl.depth_mask = mask;
+    ++counters.state_calls;
+  }
+}
+
+// Front faces are clockwise: CULL_CCW removes GL's back faces, CULL_CW its front faces.
+void GlDevice::applyCulling() {
+  DWORD cull_mode = state.render[D3DRENDERSTATE_CULLMODE];
+  GLint cull = cull_mode == D3DCULL_CW || cull_mode == D3DCULL_CCW;
+  setEnable(GL_CULL_FACE, cull, &gl.cull);
+  if (!cull) return;
+  GLenum face = cull_mode == D3DCULL_CCW ? GL_BACK : GL_FRONT;
+  if (!shadowing || gl.cull_face != face) {
+    glCullFace(face);
+    gl.cull_face = face;
+    ++counters.state_calls;
+  }
+}
+
 bool GlDevice::applyState(int kind) {
   ProgramKey key;
   makeProgramKey(kind, &key);
@@ -278,65 +344,16 @@ bool GlDevice::applyState(int kind) {
     gl.program = name;
     ++counters.state_calls;
   }
-  updateBlock(kind, key);
-
-  const DWORD* render = state.render;
-  GLint blend = render[D3DRENDERSTATE_ALPHABLENDENABLE] != FALSE;
-  setEnable(GL_BLEND, blend, &gl.blend);
-  if (blend) {
-    DWORD source = render[D3DRENDERSTATE_SRCBLEND], destination = render[D3DRENDERSTATE_DESTBLEND];
-    GLenum gl_source = blendFactor(source), gl_destination = blendFactor(destination);
-    if (source == 12) {  // BOTHSRCALPHA
-      gl_source = GL_SRC_ALPHA;
-      gl_destination = GL_ONE_MINUS_SRC_ALPHA;
-    } else if (source == 13) {  // BOTHINVSRCALPHA
-      gl_source = GL_ONE_MINUS_SRC_ALPHA;
-      gl_destination = GL_SRC_ALPHA;
-    }
-    if (!shadowing || gl.source_blend != gl_source || gl.destination_blend != gl_destination) {
-      glBlendFunc(gl_source, gl_destination);
-      gl.source_blend = gl_source;
-      gl.destination_blend = gl_destination;
-      ++counters.state_calls;
-    }
-  }
-  // With the depth test off Direct3D writes no depth either, as GL does.
-  GLint depth_test = render[D3DRENDERSTATE_ZENABLE] != FALSE;
-  setEnable(GL_DEPTH_TEST, depth_test, &gl.depth_test);
-  if (depth_test) {
-    GLenum function = compareFunction(render[D3DRENDERSTATE_ZFUNC]);
-    if (!shadowing || gl.depth_func != function) {
-      glDepthFunc(function);
-      gl.depth_func = function;
-      ++counters.state_calls;
-    }
-    GLint mask = render[D3DRENDERSTATE_ZWRITEENABLE] != FALSE;
-    if (!shadowing || gl.depth_mask != mask) {
-      glDepthMask(mask ? GL_TRUE : GL_FALSE);
-      gl.depth_mask = mask;
-      ++counters.state_calls;
-    }
-  }
-  DWORD cull_mode = render[D3DRENDERSTATE_CULLMODE];
-  GLint cull = cull_mode == D3DCULL_CW || cull_mode == D3DCULL_CCW;
-  setEnable(GL_CULL_FACE, cull, &gl.cull);
-  if (cull) {
-    // Front faces are clockwise: CULL_CCW removes GL's back faces, CULL_CW its front faces.
-    GLenum face = cull_mode == D3DCULL_CCW ? GL_BACK : GL_FRONT;
-    if (!shadowing || gl.cull_face != face) {
-      glCullFace(face);
-      gl.cull_face = face;
-      ++counters.state_calls;
-    }
-  }
-
+  updateBlock(key);
+  applyBlend();
+  applyDepth();
+  applyCulling();
   for (int s = 0; s < 2; ++s) {
     if (!key.stage[s].texture) continue;
     TextureSurface* texture = surfaceOf(s);
     bindStageTexture(s, texture);
     setSampler(s, texture);
   }
-
   if (!shadowing || gl.vertex_array != vertex_arrays[kind]) {
     glBindVertexArray(vertex_arrays[kind]);
     gl.vertex_array = vertex_arrays[kind];
