@@ -69,53 +69,62 @@ static DWORD packChannel(float value) {
   return DWORD(int32_t(scaled));
 }
 
+// Where a light shines: toward its target, or along its own rotated -y axis.
+static D3DVECTOR lightDirection(const SceneLight& source) {
+  const float* position = source.transform.position;
+  float direction[3];
+  if (source.target) {
+    float toward[3] = {source.target->position[0] - position[0], source.target->position[1] - position[1],
+                       source.target->position[2] - position[2]};
+    normalise3(direction, toward);
+  } else {
+    // The rotated -y axis, normalised as a 4-vector with w = 1 (so a unit axis ends up 1/√2 long).
+    Matrix rotation;
+    matrixRotationQuaternion(&rotation, source.transform.rotation);
+    float down[4] = {0.0f, -1.0f, 0.0f, 1.0f}, turned[4];
+    transformVector4(turned, down, &rotation);
+    normalise4(turned, turned);
+    for (int k = 0; k < 3; ++k) direction[k] = turned[k];
+  }
+  return {direction[0], direction[1], direction[2]};
+}
+
+// A scene light as the device's light.
+static D3DLIGHT7 deviceLight(const SceneLight& source) {
+  D3DLIGHT7 light = {};
+  // Kinds other than spot and directional do not occur in scene files; they light as points.
+  switch (source.kind) {
+    case 1: light.dltType = D3DLIGHT_SPOT; break;
+    case 2: light.dltType = D3DLIGHT_DIRECTIONAL; break;
+    default: light.dltType = D3DLIGHT_POINT; break;
+  }
+  light.dcvDiffuse = {source.colour[0] * source.intensity, source.colour[1] * source.intensity,
+                      source.colour[2] * source.intensity, 1.0f};
+  light.dcvSpecular = light.dcvDiffuse;
+  light.dcvAmbient = {0.0f, 0.0f, 0.0f, 0.0f};
+  const float* position = source.transform.position;
+  light.dvPosition = {position[0], position[1], position[2]};
+  light.dvDirection = lightDirection(source);
+  light.dvFalloff = 1.0f;
+  light.dvTheta = source.inner_cone_angle * kRadiansPerDegree;
+  light.dvPhi = source.outer_cone_angle * kRadiansPerDegree;
+  if (source.attenuated) {
+    light.dvAttenuation0 = 0.0f;
+    light.dvAttenuation1 = kAttenuationLinear;
+    light.dvAttenuation2 = 0.0f;
+    light.dvRange = source.range;
+  } else {
+    light.dvAttenuation0 = 1.0f;
+    light.dvAttenuation1 = 0.0f;
+    light.dvAttenuation2 = 0.0f;
+    light.dvRange = D3DLIGHT_RANGE_MAX;
+  }
+  return light;
+}
+
 void setLights(Scene* scene) {
   for (int32_t i = 0; i < scene->light_count; ++i) {
-    const SceneLight& source = scene->lights[i];
-    D3DLIGHT7 light = {};
-    // Kinds other than spot and directional do not occur in scene files; they light as points.
-    switch (source.kind) {
-      case 1: light.dltType = D3DLIGHT_SPOT; break;
-      case 2: light.dltType = D3DLIGHT_DIRECTIONAL; break;
-      default: light.dltType = D3DLIGHT_POINT; break;
-    }
-    light.dcvDiffuse = {source.colour[0] * source.intensity, source.colour[1] * source.intensity,
-                        source.colour[2] * source.intensity, 1.0f};
-    light.dcvSpecular = light.dcvDiffuse;
-    light.dcvAmbient = {0.0f, 0.0f, 0.0f, 0.0f};
-    const float* position = source.transform.position;
-    light.dvPosition = {position[0], position[1], position[2]};
-
-    float direction[3];
-    if (source.target) {
-      float toward[3] = {source.target->position[0] - position[0], source.target->position[1] - position[1],
-                         source.target->position[2] - position[2]};
-      normalise3(direction, toward);
-    } else {
-      // The rotated -y axis, normalised as a 4-vector with w = 1 (so a unit axis ends up 1/√2 long).
-      Matrix rotation;
-      matrixRotationQuaternion(&rotation, source.transform.rotation);
-      float down[4] = {0.0f, -1.0f, 0.0f, 1.0f}, turned[4];
-      transformVector4(turned, down, &rotation);
-      normalise4(turned, turned);
-      for (int k = 0; k < 3; ++k) direction[k] = turned[k];
-    }
-    light.dvDirection = {direction[0], direction[1], direction[2]};
-
-    light.dvFalloff = 1.0f;
-    light.dvTheta = source.inner_cone_angle * kRadiansPerDegree;
-    light.dvPhi = source.outer_cone_angle * kRadiansPerDegree;
-    if (source.attenuated) {
-      light.dvAttenuation0 = 0.0f;
-      light.dvAttenuation1 = kAttenuationLinear;
-      light.dvAttenuation2 = 0.0f;
-      light.dvRange = source.range;
-    } else {
-      light.dvAttenuation0 = 1.0f;
-      light.dvAttenuation1 = 0.0f;
-      light.dvAttenuation2 = 0.0f;
-      light.dvRange = D3DLIGHT_RANGE_MAX;
-    }
+    D3DLIGHT7 light = deviceLight(scene->lights[i]);
     device->SetLight(DWORD(i), &light);
     device->LightEnable(DWORD(i), TRUE);
   }

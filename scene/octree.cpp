@@ -127,6 +127,38 @@ NodeSide classifyNode(const OctreeNode* node) {
   return inside_all ? kNodeInside : kNodeCrossing;
 }
 
+// One mesh vertex as the vertex buffer holds it, with the second coordinate pair its mode asks for.
+static void writeRenderVertex(const CullTarget& target, const MeshVertex& source, RenderVertex* out) {
+  out->x = source.x;
+  out->y = source.y;
+  out->z = source.z;
+  out->nx = source.nx;
+  out->ny = source.ny;
+  out->nz = source.nz;
+  out->u0 = source.u;
+  out->v0 = source.v;
+  switch (target.tex_gen_mode) {
+    case kDetail:
+    case kBaseDetail:
+      out->u1 = source.u * 4.0f;
+      out->v1 = source.v * 4.0f;
+      break;
+    case kEnvironment:
+    case kBaseEnvironment: {
+      const float normal[4] = {source.nx, source.ny, source.nz, 0.0f};
+      float view[4];
+      transformVector4(view, normal, target.world_view);
+      normalise4(view, view);
+      out->u1 = 0.5f - 0.5f * view[0];
+      out->v1 = 0.5f - 0.5f * view[1];
+      break;
+    }
+    case kUntextured:
+    case kBase:
+      break;  // no texture stage reads the second pair
+  }
+}
+
 void emitFace(const CullTarget& target, const Face& face) {
   FaceGroup* group = target.group;
   const int32_t corners[3] = {face.a, face.b, face.c};
@@ -147,36 +179,7 @@ void emitFace(const CullTarget& target, const Face& face) {
       int32_t n = emitted_vertex_count;
       slot = static_cast<uint16_t>(n);
       vertex_remap[slots[i]] = slot;
-      const MeshVertex& source = target.vertices[corners[i]];
-      RenderVertex& out = target.buffer[n];
-      out.x = source.x;
-      out.y = source.y;
-      out.z = source.z;
-      out.nx = source.nx;
-      out.ny = source.ny;
-      out.nz = source.nz;
-      out.u0 = source.u;
-      out.v0 = source.v;
-      switch (target.tex_gen_mode) {
-        case kDetail:
-        case kBaseDetail:
-          out.u1 = source.u * 4.0f;
-          out.v1 = source.v * 4.0f;
-          break;
-        case kEnvironment:
-        case kBaseEnvironment: {
-          const float normal[4] = {source.nx, source.ny, source.nz, 0.0f};
-          float view[4];
-          transformVector4(view, normal, target.world_view);
-          normalise4(view, view);
-          out.u1 = 0.5f - 0.5f * view[0];
-          out.v1 = 0.5f - 0.5f * view[1];
-          break;
-        }
-        case kUntextured:
-        case kBase:
-          break;  // no texture stage reads the second pair
-      }
+      writeRenderVertex(target, target.vertices[corners[i]], &target.buffer[n]);
       emitted_vertex_count = n + 1;
     }
     group->index_list[group->index_count++] = slot;
