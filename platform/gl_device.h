@@ -130,6 +130,14 @@ class GlDevice : public ShadowDevice {
   void setSampler(int stage, TextureSurface* texture);
   size_t stream(StreamBuffer& buffer, const void* data, size_t bytes, size_t alignment);
   void setEnable(GLenum capability, GLint enable, GLint* shadow);
+  // Hands GL `wanted` through `set` unless GL has it already (with shadowing on), and remembers it.
+  template <typename Value, typename Set>
+  void change(Value* had, Value wanted, Set set) {
+    if (shadowing && *had == wanted) return;
+    set(wanted);
+    *had = wanted;
+    ++counters.state_calls;
+  }
   TextureSurface* surfaceOf(int stage);
 
   int target_width, target_height;

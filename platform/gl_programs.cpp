@@ -96,22 +96,31 @@ void GlDevice::makeProgramKey(int kind, ProgramKey* key) {
   key->specular_lit = lit && (key->specular_add || uses_specular);
 }
 
+typedef void (*GlGetStatus)(GLuint object, GLenum name, GLint* value);
+typedef void (*GlGetLog)(GLuint object, GLsizei size, GLsizei* length, GLchar* log);
+
+// Whether a shader compiled or a program linked (`status`); if not, the driver's log on standard error
+// after `failure`.
+static bool built(GLuint object, GLenum status, GlGetStatus get_status, GlGetLog get_log, const char* failure) {
+  GLint ok = 0;
+  get_status(object, status, &ok);
+  if (ok) return true;
+  char log[2048] = {};
+  get_log(object, sizeof(log), nullptr, log);
+  std::fprintf(stderr, "narvu: %s: %s\n", failure, log);
+  return false;
+}
+
 static GLuint compileShader(GLenum type, const std::string& source) {
   GLuint shader = glCreateShader(type);
   const char* text = source.c_str();
   glShaderSource(shader, 1, &text, nullptr);
   glCompileShader(shader);
-  GLint ok = 0;
-  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    char log[2048] = {};
-    glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
-    std::fprintf(stderr, "narvu: a %s shader of the GL device does not compile: %s\n",
-                 type == GL_VERTEX_SHADER ? "vertex" : "fragment", log);
-    glDeleteShader(shader);
-    return 0;
-  }
-  return shader;
+  const char* failure = type == GL_VERTEX_SHADER ? "a vertex shader of the GL device does not compile"
+                                                 : "a fragment shader of the GL device does not compile";
+  if (built(shader, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog, failure)) return shader;
+  glDeleteShader(shader);
+  return 0;
 }
 
 // The #defines that make the shader sources into the program of one state combination.
@@ -164,12 +173,7 @@ GLuint GlDevice::buildProgram(const ProgramKey& key) {
   glLinkProgram(name);
   glDeleteShader(vertex);
   glDeleteShader(fragment);
-  GLint ok = 0;
-  glGetProgramiv(name, GL_LINK_STATUS, &ok);
-  if (!ok) {
-    char log[2048] = {};
-    glGetProgramInfoLog(name, sizeof(log), nullptr, log);
-    std::fprintf(stderr, "narvu: a program of the GL device does not link: %s\n", log);
+  if (!built(name, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, "a program of the GL device does not link")) {
     glDeleteProgram(name);
     return 0;
   }

@@ -78,13 +78,7 @@ TextureSurface* GlDevice::surfaceOf(int stage) {
 }
 
 void GlDevice::setEnable(GLenum capability, GLint enable, GLint* shadow) {
-  if (shadowing && *shadow == enable) return;
-  if (enable)
-    glEnable(capability);
-  else
-    glDisable(capability);
-  *shadow = enable;
-  ++counters.state_calls;
+  change(shadow, enable, [capability](GLint on) { on ? glEnable(capability) : glDisable(capability); });
 }
 
 // One enabled light as the shaders read it, moved into camera space by the row-vector `view`.
@@ -255,27 +249,17 @@ void GlDevice::setSampler(int stage, TextureSurface* texture) {
 
   SamplerState& had = gl.sampler[stage];
   GLuint sampler = samplers[stage];
-  if (!shadowing || had.min_filter != wanted.min_filter) {
-    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, wanted.min_filter);
-    ++counters.state_calls;
-  }
-  if (!shadowing || had.mag_filter != wanted.mag_filter) {
-    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, wanted.mag_filter);
-    ++counters.state_calls;
-  }
-  if (!shadowing || had.wrap_s != wanted.wrap_s) {
-    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, wanted.wrap_s);
-    ++counters.state_calls;
-  }
-  if (!shadowing || had.wrap_t != wanted.wrap_t) {
-    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, wanted.wrap_t);
-    ++counters.state_calls;
-  }
-  if (max_anisotropy >= 1 && (!shadowing || had.anisotropy != wanted.anisotropy)) {
-    glSamplerParameterf(sampler, GL_TEXTURE_MAX_ANISOTROPY, wanted.anisotropy);
-    ++counters.state_calls;
-  }
-  had = wanted;
+  auto parameter = [sampler](GLenum name) {
+    return [sampler, name](GLint value) { glSamplerParameteri(sampler, name, value); };
+  };
+  change(&had.min_filter, wanted.min_filter, parameter(GL_TEXTURE_MIN_FILTER));
+  change(&had.mag_filter, wanted.mag_filter, parameter(GL_TEXTURE_MAG_FILTER));
+  change(&had.wrap_s, wanted.wrap_s, parameter(GL_TEXTURE_WRAP_S));
+  change(&had.wrap_t, wanted.wrap_t, parameter(GL_TEXTURE_WRAP_T));
+  if (max_anisotropy >= 1)
+    change(&had.anisotropy, wanted.anisotropy,
+           [sampler](float value) { glSamplerParameterf(sampler, GL_TEXTURE_MAX_ANISOTROPY, value); });
+  had.anisotropy = wanted.anisotropy;
 }
 
 void GlDevice::applyBlend() {
@@ -306,18 +290,9 @@ void GlDevice::applyDepth() {
   GLint depth_test = render[D3DRENDERSTATE_ZENABLE] != FALSE;
   setEnable(GL_DEPTH_TEST, depth_test, &gl.depth_test);
   if (!depth_test) return;
-  GLenum function = compareFunction(render[D3DRENDERSTATE_ZFUNC]);
-  if (!shadowing || gl.depth_func != function) {
-    glDepthFunc(function);
-    gl.depth_func = function;
-    ++counters.state_calls;
-  }
+  change(&gl.depth_func, compareFunction(render[D3DRENDERSTATE_ZFUNC]), glDepthFunc);
   GLint mask = render[D3DRENDERSTATE_ZWRITEENABLE] != FALSE;
-  if (!shadowing || gl.depth_mask != mask) {
-    glDepthMask(mask ? GL_TRUE : GL_FALSE);
-    gl.depth_mask = mask;
-    ++counters.state_calls;
-  }
+  change(&gl.depth_mask, mask, [](GLint write) { glDepthMask(write ? GL_TRUE : GL_FALSE); });
 }
 
 // Front faces are clockwise: CULL_CCW removes GL's back faces, CULL_CW its front faces.
@@ -326,12 +301,7 @@ void GlDevice::applyCulling() {
   GLint cull = cull_mode == D3DCULL_CW || cull_mode == D3DCULL_CCW;
   setEnable(GL_CULL_FACE, cull, &gl.cull);
   if (!cull) return;
-  GLenum face = cull_mode == D3DCULL_CCW ? GL_BACK : GL_FRONT;
-  if (!shadowing || gl.cull_face != face) {
-    glCullFace(face);
-    gl.cull_face = face;
-    ++counters.state_calls;
-  }
+  change(&gl.cull_face, GLenum(cull_mode == D3DCULL_CCW ? GL_BACK : GL_FRONT), glCullFace);
 }
 
 bool GlDevice::applyState(int kind) {
@@ -339,11 +309,7 @@ bool GlDevice::applyState(int kind) {
   makeProgramKey(kind, &key);
   GLuint name = program(key);
   if (name == 0) return false;
-  if (!shadowing || gl.program != name) {
-    glUseProgram(name);
-    gl.program = name;
-    ++counters.state_calls;
-  }
+  change(&gl.program, name, glUseProgram);
   updateBlock(key);
   applyBlend();
   applyDepth();
@@ -354,10 +320,6 @@ bool GlDevice::applyState(int kind) {
     bindStageTexture(s, texture);
     setSampler(s, texture);
   }
-  if (!shadowing || gl.vertex_array != vertex_arrays[kind]) {
-    glBindVertexArray(vertex_arrays[kind]);
-    gl.vertex_array = vertex_arrays[kind];
-    ++counters.state_calls;
-  }
+  change(&gl.vertex_array, vertex_arrays[kind], glBindVertexArray);
   return true;
 }
