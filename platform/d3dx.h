@@ -91,3 +91,7 @@ class TextureSurface : public ReferenceCounted<IDirectDrawSurface7> {
 // Largest texture edge the device accepts.
 DWORD maxTextureSize();
 
+// This port's addition, for seeking: with drawing off a device keeps every state it is given, and its
+// EndScene still moves the clock on, but it draws and clears nothing. On by default.
+void setDeviceDrawing(IDirect3DDevice7* device, bool drawing);
+

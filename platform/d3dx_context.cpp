@@ -97,6 +97,10 @@ HRESULT D3DXGetDeviceDescription(DWORD device, D3DX_DEVICEDESC* description) {
 
 void failNextContextCreations(int count) { failing_creations = count; }
 
+void setDeviceDrawing(IDirect3DDevice7* device, bool drawing) {
+  if (ShadowDevice* shadow = dynamic_cast<ShadowDevice*>(device)) shadow->drawing = drawing;
+}
+
 HRESULT D3DXCreateContextEx(DWORD device, DWORD flags, HWND window, HWND, DWORD colour_bits, DWORD alpha_bits,
                             DWORD depth_bits, DWORD, DWORD back_buffers, DWORD width, DWORD height, DWORD,
                             ID3DXContext** context) {

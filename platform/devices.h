@@ -43,6 +43,7 @@ class ShadowDevice : public ReferenceCounted<IDirect3DDevice7> {
   HRESULT SetMaterial(D3DMATERIAL7* material) override;
 
   DeviceState state;
+  bool drawing = true;  // false: states are kept, nothing is drawn or cleared (setDeviceDrawing)
 };
 
 // The null device: draws nothing and logs every call with its arguments in Direct3D's names, one line a

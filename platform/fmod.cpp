@@ -34,6 +34,7 @@ struct FMUSIC_MODULE {
   bool looping;                 // FMOD songs loop by default, through the module's restart position
   bool started;                 // played before: a new PlaySong starts again from the beginning
   std::atomic<bool> playing;
+  std::atomic<bool> paused;     // FMUSIC_SetPaused: the mixer plays silence and the song stays where it is
   std::atomic<bool> finished;   // a song without looping reached its end
   std::atomic<uint64_t> frames_played;
 };
@@ -143,7 +144,7 @@ static size_t renderInto(FMUSIC_MODULE* module, int16_t* output, size_t frames) 
 static void audioCallback(void*, Uint8* stream, int length) {
   int16_t* output = reinterpret_cast<int16_t*>(stream);
   size_t frames = size_t(length) / (2 * sizeof(int16_t));
-  if (live_song && live_song->playing)
+  if (live_song && live_song->playing && !live_song->paused)
     renderInto(live_song, output, frames);
   else
     std::memset(stream, 0, size_t(length));
@@ -283,7 +284,7 @@ FMUSIC_MODULE* FMUSIC_LoadSong(const char* name) {
     openmpt_module_destroy(player);
     return fail(FMOD_ERR_FILE_FORMAT), nullptr;
   }
-  FMUSIC_MODULE* module = new FMUSIC_MODULE{player, true, false, {false}, {false}, {0}};
+  FMUSIC_MODULE* module = new FMUSIC_MODULE{player, true, false, {false}, {false}, {false}, {0}};
   applyPlaybackSettings(module);
   last_error = FMOD_ERR_NONE;
   return module;
@@ -340,6 +341,19 @@ signed char FMUSIC_SetLooping(FMUSIC_MODULE* module, signed char looping) {
   return 1;
 }
 
+signed char FMUSIC_SetPaused(FMUSIC_MODULE* module, signed char pause) {
+  ++sound_library_calls;
+  if (!module) return failed(FMOD_ERR_INVALID_PARAM);
+  module->paused = pause != 0;
+  return 1;
+}
+
+signed char FMUSIC_GetPaused(FMUSIC_MODULE* module) {
+  ++sound_library_calls;
+  if (!module) return failed(FMOD_ERR_INVALID_PARAM);
+  return module->paused ? 1 : 0;
+}
+
 signed char FMUSIC_IsFinished(FMUSIC_MODULE* module) {
   ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
@@ -368,6 +382,16 @@ void FSOUND_Close() {
   }
   initialised = false;
   capturing = false;
+}
+
+bool setSongPosition(FMUSIC_MODULE* module, int milliseconds) {
+  if (!module || milliseconds < 0) return false;
+  if (audio_device) SDL_LockAudioDevice(audio_device);
+  openmpt_module_set_position_seconds(module->player, milliseconds / 1000.0);
+  module->finished = false;
+  module->frames_played = uint64_t(milliseconds) * uint64_t(renderRate()) / 1000;
+  if (audio_device) SDL_UnlockAudioDevice(audio_device);
+  return true;
 }
 
 size_t renderSongFrames(FMUSIC_MODULE* module, int16_t* output, size_t frames) {

@@ -48,6 +48,8 @@ void FSOUND_Close();
 // The library's other song calls, for the music-only check and the tests.
 signed char FMUSIC_StopSong(FMUSIC_MODULE* module);
 signed char FMUSIC_SetLooping(FMUSIC_MODULE* module, signed char looping);  // songs loop by default
+signed char FMUSIC_SetPaused(FMUSIC_MODULE* module, signed char pause);  // silence, the song held where it is
+signed char FMUSIC_GetPaused(FMUSIC_MODULE* module);
 signed char FMUSIC_IsFinished(FMUSIC_MODULE* module);  // a song without looping has played to its end
 int FMUSIC_GetTime(FMUSIC_MODULE* module);             // milliseconds since PlaySong, -1 for none
 
@@ -64,6 +66,9 @@ struct SongFacts {
   double length_seconds = 0;  // one pass through the order table
 };
 bool songFacts(FMUSIC_MODULE* module, SongFacts* facts);
+// Moves the song to `milliseconds` after its start (through the order table, by time, as the module
+// plays); false for no song. A viewer's seek uses it.
+bool setSongPosition(FMUSIC_MODULE* module, int milliseconds);
 // Renders the next `frames` stereo frames (interleaved 16-bit, the FSOUND_Init mixing rate, 44100 Hz
 // before it) from the song's current position into `output`; frames after the song's end are silent.
 // Returns the frames that held music. Only for a song that is not playing through the audio device.

@@ -172,6 +172,7 @@ HRESULT GlDevice::draw(GLenum mode, int kind, const uint8_t* vertices, DWORD ver
     for (DWORD i = 0; i < index_count; ++i) largest = std::max(largest, indices[i]);
     if (largest >= vertex_count) return DDERR_INVALIDPARAMS;
   }
+  if (!drawing) return S_OK;
   if (!applyState(kind)) return E_FAIL;
 
   size_t stride = size_t(vertexStride(kind));
@@ -227,6 +228,7 @@ HRESULT GlDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexB
 }
 
 void GlDevice::clear(DWORD flags) {
+  if (!drawing) return;
   GLbitfield mask = 0;
   if (flags & D3DCLEAR_ZBUFFER) {
     if (gl.depth_mask != 1) {

@@ -19,14 +19,32 @@ void resetVirtualClock(DWORD origin) {
 
 void advanceVirtualClock() { ++virtual_frames; }
 
+// The live clock: milliseconds of the monotonic clock, less the time spent paused.
+static bool clock_paused = false;
+static DWORD paused_at = 0;
+static DWORD time_paused = 0;
+
+static DWORD monotonicMilliseconds() {
+  using namespace std::chrono;
+  static const steady_clock::time_point start = steady_clock::now();
+  // Windows' tick count starts at boot, not at zero; an offset keeps arithmetic honest about wraps.
+  return DWORD(duration_cast<milliseconds>(steady_clock::now() - start).count()) + 0x10000u;
+}
+
+void pauseClock(bool paused) {
+  if (paused == clock_paused) return;
+  if (paused)
+    paused_at = monotonicMilliseconds();
+  else
+    time_paused += monotonicMilliseconds() - paused_at;
+  clock_paused = paused;
+}
+
 DWORD GetTickCount() {
   if (platform_settings.virtual_clock) {
     int fps = platform_settings.fps > 0 ? platform_settings.fps : 60;
     // Accumulated exactly: frame n falls at floor(n * 1000 / fps) ms, never drifting.
     return virtual_clock_origin + DWORD(virtual_frames * 1000 / uint64_t(fps));
   }
-  using namespace std::chrono;
-  static const steady_clock::time_point start = steady_clock::now();
-  // Windows' tick count starts at boot, not at zero; an offset keeps arithmetic honest about wraps.
-  return DWORD(duration_cast<milliseconds>(steady_clock::now() - start).count()) + 0x10000u;
+  return (clock_paused ? paused_at : monotonicMilliseconds()) - time_paused;
 }

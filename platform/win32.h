@@ -127,3 +127,11 @@ void Sleep(DWORD milliseconds);
 // ---- This port's additions ----------------------------------------------------------------------
 // True when a display can be opened (or the offscreen driver was asked for).
 bool displayAvailable();
+// From now on SIGINT and SIGTERM no longer end the process at once: the first one is remembered, and
+// whoever runs a loop asks endSignal and ends as it sees fit (platform/signals.cpp).
+void catchEndSignals();
+// The signal that asked the process to end (SIGINT 2, SIGTERM 15), or 0 while none has.
+int endSignal();
+// The live clock stops while paused: GetTickCount keeps returning the moment of the pause, and goes
+// on from there when the pause ends, as if the pause had not been (platform/settings.cpp).
+void pauseClock(bool paused);

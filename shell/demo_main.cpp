@@ -33,7 +33,7 @@ void loadScenes() {
   second_scene = loadSceneOrEnd("credanim.vyl");
   debugMessage("find Objects", "DEMO DEBUG");
   debugMessage("load particle textures", "DEMO DEBUG");
-  fade_texture = loadTexture("vuurlogo.jpg", 0);
+  fade_texture = start_logo_texture = loadTexture("vuurlogo.jpg", 0);
   end_logo_texture = loadTexture("endlogo.jpg", 0);
   debugMessage("init particle effects", "DEMO DEBUG");
   current_scene = first_scene;

@@ -36,6 +36,7 @@ extern bool end_logo_started;
 extern bool exit_requested;
 extern IDirectDrawSurface7* fade_texture;
 extern IDirectDrawSurface7* end_logo_texture;
+extern IDirectDrawSurface7* start_logo_texture;  // the opening's picture, kept for a replay from the start
 extern int32_t fade_start_ms;
 extern int32_t fade_half_length;  // units of 40 ms
 extern bool sound_disabled;
@@ -48,6 +49,10 @@ void startTimeline(DWORD now);
 int timelineFrame(DWORD now);
 // The frame to draw in the tail: the running frame, held at the scene's last frame.
 int tailFrame(DWORD now);
+// Seeking: the state the timeline would have reached by playing from its start at `start_ms` (the
+// opening fade, the first scene, the start logo: start-up step 11) to `now`, computed by its own
+// decisions at every millisecond without drawing. Returns the frame number of a pass at `now`.
+int replayTimeline(DWORD start_ms, DWORD now);
 
 // ---- Fade overlay (fade_overlay.cpp) ---------------------------------------------------------------
 void fadeOverlay();

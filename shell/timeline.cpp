@@ -13,6 +13,7 @@ bool end_logo_started = false;
 bool exit_requested = false;
 IDirectDrawSurface7* fade_texture = nullptr;
 IDirectDrawSurface7* end_logo_texture = nullptr;
+IDirectDrawSurface7* start_logo_texture = nullptr;
 int32_t fade_start_ms = 0;
 int32_t fade_half_length = 0;
 bool sound_disabled = false;
@@ -72,4 +73,18 @@ int tailFrame(DWORD now) {
   DWORD elapsed = (now - scene_start_ms) / kFrameMs;
   // Nothing drawn in the tail is presented; holding the last frame keeps every key read in bounds.
   return elapsed < DWORD(frames) ? int(elapsed) : frames - 1;
+}
+
+int replayTimeline(DWORD start_ms, DWORD now) {
+  current_scene = first_scene;
+  fade_texture = start_logo_texture;
+  fade_half_length = 250;
+  fade_start_ms = int32_t(start_ms - 10000);
+  startTimeline(start_ms);
+  // Every event of the timeline falls on a whole millisecond, so a pass at each one reaches exactly the
+  // state of any run whose passes fell on the events' moments.
+  DWORD elapsed = now - start_ms;
+  int frame = 0;
+  for (DWORD t = 0; t <= elapsed; ++t) frame = timelineFrame(start_ms + t);
+  return frame;
 }

@@ -2,6 +2,8 @@
 // counts on scenes of chosen lengths.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "shell/shell.h"
 
 namespace {
@@ -19,7 +21,7 @@ class Timeline : public testing::Test {
     second.frame_count = second_frames;
     first_scene = current_scene = &first;
     second_scene = &second;
-    fade_texture = start_logo;
+    fade_texture = start_logo_texture = start_logo;
     end_logo_texture = end_logo;
     fade_half_length = 250;
     fade_start_ms = int32_t(kStart - 10000);
@@ -116,6 +118,52 @@ TEST_F(Timeline, TailHoldsTheSceneLastFrame) {
   EXPECT_EQ(tailFrame(at(1600 * 40)), 1499);
   first.frame_count = 0;
   EXPECT_EQ(tailFrame(at(1600 * 40)), 0);
+}
+
+// Everything a pass decides, to compare two ways of reaching a moment.
+struct TimelineState {
+  Scene* scene;
+  DWORD scene_start;
+  int32_t previous_frames;
+  bool end_logo;
+  bool exit;
+  IDirectDrawSurface7* fade;
+  int32_t fade_start;
+  int32_t fade_half;
+  int frame;
+  bool operator==(const TimelineState& o) const {
+    return scene == o.scene && scene_start == o.scene_start && previous_frames == o.previous_frames &&
+           end_logo == o.end_logo && exit == o.exit && fade == o.fade && fade_start == o.fade_start &&
+           fade_half == o.fade_half && frame == o.frame;
+  }
+};
+
+TimelineState timelineState(int frame) {
+  return {current_scene,  scene_start_ms, previous_frame_count, end_logo_started, exit_requested,
+          fade_texture,   fade_start_ms,  fade_half_length,     frame};
+}
+
+TEST_F(Timeline, ReplayReachesTheStateOfPlayingToEveryMomentAroundItsEvents) {
+  const int first_frames = 1500, second_frames = 750;
+  // Scene-end fades, switches (the first scene resumes at frame 450), the end logo and the end.
+  std::vector<DWORD> events = {(first_frames - 75) * 40, first_frames * 40, (first_frames + second_frames - 75) * 40,
+                               (first_frames + second_frames) * 40, (first_frames + second_frames + 1050 - 75) * 40,
+                               104000, 107480, 107500};
+  for (DWORD event : events) {
+    for (DWORD moment : {event - 40, event - 1, event, event + 1, event + 40}) {
+      start(first_frames, second_frames);
+      int frame = 0;
+      // A run at 25 passes a second, then one pass at the moment itself.
+      for (DWORD ms = 0; ms < moment; ms += 40) frame = timelineFrame(at(ms));
+      frame = timelineFrame(at(moment));
+      TimelineState played = timelineState(frame);
+
+      start(first_frames, second_frames);
+      for (DWORD ms = 0; ms < 60000; ms += 1000) timelineFrame(at(ms));  // somewhere else first
+      frame = replayTimeline(kStart, at(moment));
+      EXPECT_TRUE(played == timelineState(frame)) << "at " << moment << " ms";
+    }
+  }
 }
 
 }  // namespace
