@@ -90,21 +90,23 @@ uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output
   for (;;) {
     flags >>= 1;
     if (!(flags & 0x100)) {
-      // Runs of literals (flag byte 0xFF, as stored data that does not compress is all made of) go
-      // eight at a time while the whole group is in the input and fits the output: the same bytes
-      // as one at a time, without a flag, end and capacity test per byte. The window is kept only
-      // while references may still read it.
-      while (in_end - in >= 9 && in[0] == 0xFF && capacity - out >= 8) {
-        std::memcpy(output + out, in + 1, 8);
+      if (in == in_end) break;
+      flags = 0xFF00u | *in++;
+      // A group of eight literals (as stored data that does not compress is all made of) that is
+      // whole in the input and fits the output is copied in one go: the same bytes as one at a time,
+      // without a flag, end and capacity test per byte. The window is kept only while references
+      // may still read it.
+      if (flags == 0xFFFFu && in_end - in >= 8 && capacity - out >= 8) {
+        memcpy(output + out, in, 8);
         if (out < kWindowSize) {
-          for (int k = 0; k < 8; ++k) window[(r + k) & kWindowMask] = in[1 + k];
+          for (int k = 0; k < 8; ++k) window[(r + k) & kWindowMask] = in[k];
         }
         out += 8;
         r = (r + 8) & kWindowMask;
-        in += 9;
+        in += 8;
+        flags = 0;
+        continue;
       }
-      if (in == in_end) break;
-      flags = 0xFF00u | *in++;
     }
     if (flags & 1) {
       if (in == in_end) break;
