@@ -1,5 +1,11 @@
 // Speed of the pack storage: the LZSS decoder, zlib blocks through packDecode, a whole packRead, and
 // the LZSS encoder's speed and ratio beside zlib at level 9 on the same inputs.
+//
+// The LZSS decoder runs beside two references on the same streams: its previous form (one byte at a
+// time, the window dropped after 4096 bytes) and the classic ring-buffer decoder, on compressible
+// text, random bytes and the show's own pack (every resource of build/narvu.dat unpacked and laid end
+// to end; skipped when there is no pack). Compare them in one run, with repetitions:
+//   bench_storage --benchmark_filter=lzssDecode --benchmark_repetitions=5 --benchmark_report_aggregates_only
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +19,11 @@
 #include "pack_writer.h"
 #include "storage/storage.h"
 
-namespace {
-
 using Bytes = std::vector<uint8_t>;
-constexpr size_t kSize = 1 << 20;
+static constexpr size_t kSize = 1 << 20;
 
 // Words with the repetition of a scene file's names and numbers: compressible, but not trivially.
-Bytes compressible() {
+static Bytes compressible() {
   static const char* words[] = {"Object", "Camera01", "Light", "Box", "Material #", "0.000",
                                 "1.250", "-3.75", "Texture", "face", "\n", " ", "skybox", "logo.jpg"};
   std::mt19937 random(11);
@@ -36,20 +40,136 @@ Bytes compressible() {
   return out;
 }
 
-Bytes random() {
+static Bytes randomBytes() {
   std::mt19937 generator(13);
   Bytes out(kSize);
   for (uint8_t& b : out) b = uint8_t(generator());
   return out;
 }
 
-const Bytes& input(int which) {
-  static const Bytes text = compressible();
-  static const Bytes noise = random();
-  return which == 0 ? text : noise;
+// Every resource of the show's pack, unpacked, one after the other.
+static Bytes packContents() {
+  std::string path = std::string(NARVU_BENCH_BUILD_DIR) + "/narvu.dat";
+  packReset();
+  if (!packMount(path.c_str(), 0)) return {};
+  Bytes out;
+  for (PackEntry* entry = pack_entries; entry; entry = entry->next) {
+    uint8_t* bytes = packRead(entry->name);
+    if (!bytes) continue;
+    out.insert(out.end(), bytes, bytes + packSize(entry->name));
+    free(bytes);
+  }
+  packReset();
+  return out;
 }
 
-Bytes zlibLevel9(const Bytes& data) {
+static const char* const kInputNames[] = {"compressible", "random", "pack"};
+
+static const Bytes& input(int which) {
+  static const Bytes text = compressible();
+  static const Bytes noise = randomBytes();
+  static const Bytes pack = packContents();
+  return which == 0 ? text : which == 1 ? noise : pack;
+}
+
+// lzssDecode as it was before literal runs were copied eight at a time.
+static uint64_t previousLzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity) {
+  constexpr uint32_t kWindowSize = 4096, kWindowMask = kWindowSize - 1, kWindowStart = 4078;
+  const uint8_t* in = input;
+  const uint8_t* in_end = input + input_length;
+  uint64_t out = 0;
+  uint8_t window[kWindowSize];
+  memset(window, 0x20, kWindowStart);
+  memset(window + kWindowStart, 0, kWindowSize - kWindowStart);
+  uint32_t r = kWindowStart;
+  unsigned flags = 0;
+  for (;;) {
+    flags >>= 1;
+    if (!(flags & 0x100)) {
+      if (in == in_end) break;
+      flags = 0xFF00u | *in++;
+    }
+    if (flags & 1) {
+      if (in == in_end) break;
+      if (out >= capacity) return uint64_t(capacity) + 1;
+      uint8_t c = *in++;
+      output[out++] = c;
+      window[r] = c;
+      r = (r + 1) & kWindowMask;
+      continue;
+    }
+    if (in == in_end) break;
+    uint32_t i = *in++;
+    if (in == in_end) break;
+    uint32_t j = *in++;
+    uint32_t p = i | ((j & 0xF0) << 4);
+    uint32_t n = (j & 0x0F) + 3;
+    if (out + n > capacity) return uint64_t(capacity) + 1;
+    if (out >= kWindowSize) {
+      uint32_t distance = (r - p) & kWindowMask;
+      if (distance == 0) distance = kWindowSize;
+      uint8_t* dst = output + out;
+      const uint8_t* src = dst - distance;
+      if (distance >= n) {
+        memcpy(dst, src, n);
+      } else {
+        for (uint32_t k = 0; k < n; ++k) dst[k] = src[k];
+      }
+      out += n;
+      r = (r + n) & kWindowMask;
+      continue;
+    }
+    for (uint32_t k = 0; k < n; ++k) {
+      uint8_t c = window[(p + k) & kWindowMask];
+      output[out++] = c;
+      window[r] = c;
+      r = (r + 1) & kWindowMask;
+    }
+  }
+  return out;
+}
+
+// The classic decoder: every byte, literal or copied, goes through the ring window; reading and
+// writing are bounded the way getc and putc on memory would be.
+static uint64_t classicLzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity) {
+  constexpr uint32_t kN = 4096, kF = 18, kThreshold = 2;
+  uint8_t text[kN];
+  memset(text, ' ', kN - kF);
+  memset(text + kN - kF, 0, kF);
+  uint32_t r = kN - kF, flags = 0, at = 0;
+  uint64_t out = 0;
+  for (;;) {
+    if (((flags >>= 1) & 256) == 0) {
+      if (at == input_length) break;
+      flags = input[at++] | 0xFF00u;
+    }
+    if (flags & 1) {
+      if (at == input_length) break;
+      uint8_t c = input[at++];
+      if (out == capacity) return uint64_t(capacity) + 1;
+      output[out++] = c;
+      text[r++] = c;
+      r &= kN - 1;
+    } else {
+      if (at == input_length) break;
+      uint32_t i = input[at++];
+      if (at == input_length) break;
+      uint32_t j = input[at++];
+      i |= (j & 0xF0) << 4;
+      j = (j & 0x0F) + kThreshold;
+      for (uint32_t k = 0; k <= j; ++k) {
+        uint8_t c = text[(i + k) & (kN - 1)];
+        if (out == capacity) return uint64_t(capacity) + 1;
+        output[out++] = c;
+        text[r++] = c;
+        r &= kN - 1;
+      }
+    }
+  }
+  return out;
+}
+
+static Bytes zlibLevel9(const Bytes& data) {
   uLongf size = compressBound(data.size());
   Bytes out(size);
   compress2(out.data(), &size, data.data(), data.size(), 9);
@@ -57,21 +177,38 @@ Bytes zlibLevel9(const Bytes& data) {
   return out;
 }
 
-void lzssDecodeSpeed(benchmark::State& state) {
+// Arguments: the input (0 compressible, 1 random, 2 the pack), the decoder (0 lzssDecode, 1 its
+// previous form, 2 classic). Every decoder must give the input back.
+static void lzssDecodeSpeed(benchmark::State& state) {
+  using Decoder = uint64_t (*)(const uint8_t*, uint32_t, uint8_t*, uint32_t);
+  static const Decoder kDecoders[] = {lzssDecode, previousLzssDecode, classicLzssDecode};
+  static const char* const kDecoderNames[] = {"lzssDecode", "previous", "classic"};
   const Bytes& data = input(int(state.range(0)));
-  Bytes stream = lzssEncode(data.data(), data.size());
+  if (data.empty()) {
+    state.SkipWithError("no pack (build the show first)");
+    return;
+  }
+  Decoder decode = kDecoders[state.range(1)];
+  static std::vector<Bytes> streams(3);
+  Bytes& stream = streams[size_t(state.range(0))];
+  if (stream.empty()) stream = lzssEncode(data.data(), data.size());
   Bytes out(data.size());
+  if (decode(stream.data(), uint32_t(stream.size()), out.data(), uint32_t(out.size())) != data.size() ||
+      out != data) {
+    state.SkipWithError("decoded bytes differ from the input");
+    return;
+  }
   for (auto _ : state) {
-    uint64_t n = lzssDecode(stream.data(), uint32_t(stream.size()), out.data(), uint32_t(out.size()));
+    uint64_t n = decode(stream.data(), uint32_t(stream.size()), out.data(), uint32_t(out.size()));
     benchmark::DoNotOptimize(n);
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
-  state.SetLabel(state.range(0) == 0 ? "compressible" : "random");
+  state.SetLabel(std::string(kInputNames[state.range(0)]) + " " + kDecoderNames[state.range(1)]);
 }
-BENCHMARK(lzssDecodeSpeed)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(lzssDecodeSpeed)->ArgsProduct({{0, 1, 2}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 // Includes copying the stored block each time, since packDecode takes it over (a few percent).
-void packDecodeZlib(benchmark::State& state) {
+static void packDecodeZlib(benchmark::State& state) {
   const Bytes& data = input(0);
   Bytes stream = zlibLevel9(data);
   uint32_t checksum = packHash(data.data(), uint32_t(data.size()));
@@ -87,7 +224,7 @@ void packDecodeZlib(benchmark::State& state) {
 BENCHMARK(packDecodeZlib)->Unit(benchmark::kMillisecond);
 
 // A 1 MB entry read from a pack file: open, seek, read, decode, checksum.
-void packRead1MB(benchmark::State& state) {
+static void packRead1MB(benchmark::State& state) {
   static const char* names[] = {"stored", "zlib", "lzss"};
   PackMethod methods[] = {PackMethod::stored, PackMethod::zlib, PackMethod::lzss};
   std::string path = std::string(P_tmpdir) + "/narvu-bench-storage.dat";
@@ -112,26 +249,24 @@ void packRead1MB(benchmark::State& state) {
 BENCHMARK(packRead1MB)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // Encoders: MB/s of input, and the stored size as a share of the input ("ratio").
-void lzssEncodeSpeed(benchmark::State& state) {
+static void lzssEncodeSpeed(benchmark::State& state) {
   const Bytes& data = input(int(state.range(0)));
   size_t size = 0;
   for (auto _ : state) size = lzssEncode(data.data(), data.size()).size();
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
   state.counters["ratio"] = double(size) / double(data.size());
-  state.SetLabel(state.range(0) == 0 ? "compressible" : "random");
+  state.SetLabel(kInputNames[state.range(0)]);
 }
 BENCHMARK(lzssEncodeSpeed)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-void zlibLevel9Speed(benchmark::State& state) {
+static void zlibLevel9Speed(benchmark::State& state) {
   const Bytes& data = input(int(state.range(0)));
   size_t size = 0;
   for (auto _ : state) size = zlibLevel9(data).size();
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(data.size()));
   state.counters["ratio"] = double(size) / double(data.size());
-  state.SetLabel(state.range(0) == 0 ? "compressible" : "random");
+  state.SetLabel(kInputNames[state.range(0)]);
 }
 BENCHMARK(zlibLevel9Speed)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-}  // namespace
 
 BENCHMARK_MAIN();

@@ -88,6 +88,21 @@ uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output
     if (!(flags & 0x100)) {
       if (in == in_end) break;
       flags = 0xFF00u | *in++;
+      // A group of eight literals (as stored data that does not compress is all made of) that is
+      // whole in the input and fits the output is copied in one go: the same bytes as one at a time,
+      // without a flag, end and capacity test per byte. The window is kept only while references
+      // may still read it.
+      if (flags == 0xFFFFu && in_end - in >= 8 && capacity - out >= 8) {
+        memcpy(output + out, in, 8);
+        if (out < kWindowSize) {
+          for (int k = 0; k < 8; ++k) window[(r + k) & kWindowMask] = in[k];
+        }
+        out += 8;
+        r = (r + 8) & kWindowMask;
+        in += 8;
+        flags = 0;
+        continue;
+      }
     }
     if (flags & 1) {
       if (in == in_end) break;

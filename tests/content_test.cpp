@@ -145,7 +145,8 @@ TEST_F(Content, MaterialsUseEveryDrawingModeAndBothBlends) {
     Scene* scene = loadScene(scene_name, 50);
     ASSERT_NE(nullptr, scene) << scene_load_error;
     for (int o = 0; o < scene->object_count; ++o) {
-      if (scene->objects[o].vertex_count > 25000) big_object = true;
+      // One mesh large enough that its indices use the top of the 16-bit range.
+      if (scene->objects[o].vertex_count > 16384) big_object = true;
       for (int g = 0; g < scene->objects[o].face_group_count; ++g) {
         const SceneMaterial* m = scene->objects[o].face_groups[g].material;
         if (!m) continue;
@@ -160,6 +161,43 @@ TEST_F(Content, MaterialsUseEveryDrawingModeAndBothBlends) {
   EXPECT_TRUE(additive);
   EXPECT_TRUE(two_sided);
   EXPECT_TRUE(big_object);
+}
+
+// Opaque objects are drawn in file order, so the ground of each scene (the largest opaque object)
+// comes last among them: the depth test then spares it the pixels nearer objects cover.
+TEST_F(Content, TheLargestOpaqueObjectIsDrawnLastAmongTheOpaqueOnes) {
+  for (const char* scene_name : {"mv.vyl", "credanim.vyl"}) {
+    SCOPED_TRACE(scene_name);
+    Scene* scene = loadScene(scene_name, 50);
+    ASSERT_NE(nullptr, scene) << scene_load_error;
+    int last_opaque = -1, largest = -1;
+    float largest_extent = 0;
+    for (int o = 0; o < scene->object_count; ++o) {
+      const SceneObject& object = scene->objects[o];
+      bool opaque = false;
+      for (int g = 0; g < object.face_group_count; ++g) {
+        const SceneMaterial* m = object.face_groups[g].material;
+        if (m && m->opacity >= 1.0f) opaque = true;
+      }
+      if (!opaque || object.vertex_count == 0) continue;
+      last_opaque = o;
+      float low[2] = {object.vertices[0].x, object.vertices[0].y}, high[2] = {low[0], low[1]};
+      for (int v = 0; v < object.vertex_count; ++v) {
+        low[0] = std::min(low[0], object.vertices[v].x);
+        low[1] = std::min(low[1], object.vertices[v].y);
+        high[0] = std::max(high[0], object.vertices[v].x);
+        high[1] = std::max(high[1], object.vertices[v].y);
+      }
+      float extent = (high[0] - low[0]) * (high[1] - low[1]);
+      if (extent > largest_extent) {
+        largest_extent = extent;
+        largest = o;
+      }
+    }
+    ASSERT_GE(largest, 0);
+    EXPECT_EQ(last_opaque, largest) << scene->objects[largest].name << " is drawn before "
+                                    << scene->objects[last_opaque].name;
+  }
 }
 
 // The fades blend over the picture only once a translucent group has set the stage-0 alpha, so both

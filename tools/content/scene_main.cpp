@@ -43,12 +43,15 @@ float terrainHeight(float x, float y) {
   return h;
 }
 
+// 141 cells a side, 4.5 units each: about a pixel a triangle where the flight skims the valley
+// floor at 640 x 480, and ridges that still read as smooth against the sky at 1920 x 1080. A finer
+// grid mostly adds triangles far smaller than a pixel in the distance.
 ContentObject makeTerrain() {
   ContentObject o{kTerrain, "valley", {0, 0, 0}, {0, 0, 0, 1}, {}, {}};
   beginGroup(&o, kTerrainMaterial);
   const float half = 320;
   addSurface(
-      &o, 199, 199,
+      &o, 141, 141,
       [&](float u, float v) {
         float x = -half + 2 * half * u, y = -half + 2 * half * v;
         return Vec3{x, y, terrainHeight(x, y)};
@@ -119,11 +122,15 @@ ContentObject makeTowers() {
   return o;
 }
 
+// Seen from no nearer than about 80 units, the tube (7.2 units across) is some 100 pixels wide at
+// 1920 x 1080: 20 sides keep its outline round within a pixel. Along the 250-unit curve 192 segments
+// make quads about as long as they are wide, and the bends stay smooth to a fraction of a pixel.
+// 640 x 40 made triangles of a third of a pixel at 640 x 480.
 ContentObject makeKnot() {
   ContentObject o{kKnot, "knot", kMonument, {0, 0, 0, 1}, {}, {}};
   beginGroup(&o, kKnotMaterial);
   addTube(
-      &o, 640, 40, 3.6f,
+      &o, 192, 20, 3.6f,
       [](float t) {
         float phi = t * 2 * kPi;
         float r = 17 + 7 * std::cos(3 * phi);
@@ -278,18 +285,22 @@ ContentScene buildMainScene() {
   s.ambient[1] = 0.2f;
   s.ambient[2] = 0.28f;
 
-  s.objects.push_back(makeTerrain());
-  s.objects.push_back(makePlaza());
-  s.objects.push_back(makeTowers());
+  // The show draws opaque objects in file order, so the near, small ones come first and the ground
+  // last: the depth test then rejects the valley's pixels behind the monument, the towers and the
+  // plaza before they are shaded, instead of shading them and painting over them. The translucent
+  // ones are drawn after all opaque ones whatever their place.
   s.objects.push_back(makeKnot());
   s.objects.push_back(makeRing(kRingA, 40, 1.4f));
   s.objects.push_back(makeRing(kRingB, 47, 1.1f));
   s.objects.push_back(makeRing(kRingC, 55, 0.9f));
   s.objects.push_back(makeCrystals());
+  s.objects.push_back(makeObelisks());
+  s.objects.push_back(makeTowers());
+  s.objects.push_back(makePlaza());
+  s.objects.push_back(makeTerrain());
   s.objects.push_back(makeMotes());
   s.objects.push_back(makeBeams());
   s.objects.push_back(makeVeil());
-  s.objects.push_back(makeObelisks());
 
   ContentCamera camera{kCamera, "flight", 56, 1.0f, 1400, {0, 0, 0}, {0, 0, 0, 1}};
   s.cameras.push_back(camera);
