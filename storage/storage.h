@@ -25,8 +25,10 @@ uint32_t packHash(const void* bytes, uint32_t length);
 uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity);
 // Takes over `stored` (malloc'd; may be null when `stored_size` is 0) and frees it on every path.
 // Returns a malloc'd buffer of exactly `unpacked_size` bytes (at least one byte is allocated), or null
-// after a "VARK ERROR" trace. An unpacked size that cannot be allocated, or that an LZSS stream of
-// `stored_size` bytes cannot reach, fails as "Decompression failed" without being allocated.
+// after a "VARK ERROR" trace. An unpacked size that the stored bytes cannot reach by their method fails
+// as "Decompression failed" before anything is allocated: a stored block holds no more than its
+// `stored_size` bytes, a zlib stream no more than 1032 * stored_size + 258, an LZSS stream no more
+// than 9 * stored_size. So does a size that cannot be allocated.
 uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_size, int32_t method_word,
                     uint32_t checksum);
 // Nonzero: packDecode tests the checksum. Nothing in the show changes it.

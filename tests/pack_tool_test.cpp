@@ -170,4 +170,20 @@ TEST(PackTool, VerifyNamesTheEntriesThatFailAndExtractStaysInItsFolder) {
   EXPECT_EQ(readFile(inside + "/A.TXT"), text(1000));
 }
 
+// A few bytes must not make the tool allocate, zero and hash gigabytes, nor call the entry good.
+TEST(PackTool, ASizeTheStoredBytesCannotReachIsRefusedInLittleMemory) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/bomb.dat", packDeclaringTooMuch("a", 0xFFFFFFF0u));
+  ChildResult verified = tool({"verify", "bomb.dat"}, folder);
+  EXPECT_EQ(verified.exit_code, 1) << verified.output;
+  EXPECT_NE(verified.output.find("FAILED A: Decompression failed"), std::string::npos) << verified.output;
+  EXPECT_LT(verified.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
+
+  ChildResult extracted = tool({"extract", "bomb.dat", "-C", "."}, folder);
+  EXPECT_EQ(extracted.exit_code, 1) << extracted.output;
+  EXPECT_NE(extracted.output.find("cannot read entry 'A' (Decompression failed)"), std::string::npos)
+      << extracted.output;
+  EXPECT_LT(extracted.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pack_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -28,6 +29,26 @@ TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
   EXPECT_FALSE(std::filesystem::exists(folder + "/frames"));
+}
+
+// Sizes that the stored bytes cannot reach: a directory whose header declares 4 GiB, and a module entry
+// of 8 stored bytes that declares 2 GiB. The show refuses both before allocating them.
+TEST(ShowStartUp, PacksDeclaringGigabytesAreRefusedInLittleMemory) {
+  std::string folder = scratchFolder();
+  std::vector<unsigned char> directory_bomb =
+      makePack({{"music.xm", std::vector<uint8_t>(1000, 7)}}, PackMethod::zlib);
+  for (int i = 0; i < 4; ++i) directory_bomb[16 + i] = 0xFF;  // the directory's unpacked size
+  writeFile(folder + "/narvu.dat", directory_bomb);
+  ChildResult run = runChild({kBareShow, "nosound", "--capture", folder + "/frames"}, folder);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
+  EXPECT_LT(run.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
+
+  writeFile(folder + "/narvu.dat", packDeclaringTooMuch("music.xm", 0x7FFFFFF0u));
+  run = runChild({kBareShow, "--capture", folder + "/frames"}, folder, {"SDL_AUDIODRIVER=dummy"});
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_NE(run.output.find("DEMO - FMOD LOAD error: File not found"), std::string::npos) << run.output;
+  EXPECT_LT(run.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
 }
 
 TEST(ShowStartUp, WithoutADisplayAndWithoutCaptureTheShowNamesTheWayOut) {
