@@ -271,16 +271,21 @@ int packSize(const char* name) {
 
 uint8_t* packRead(const char* name) {
   PackEntry* entry = packFind(name);
+  pack_failure = PackFailure::missing;
   if (!entry) return nullptr;
+  pack_failure = PackFailure::unreadable;
   FILE* file = fopen(entry->pack->file_name, "rb");
   if (!file) return nullptr;
   uint64_t file_size = 0;
   uint64_t position = uint64_t(entry->pack->base_offset) + entry->data_offset;
   uint8_t* stored = nullptr;
-  bool ok = fileSize(file, &file_size) && position <= file_size &&
-            entry->stored_size <= file_size - position &&
-            (stored = static_cast<uint8_t*>(malloc(entry->stored_size ? entry->stored_size : 1))) &&
-            readAt(file, file_size, position, stored, entry->stored_size);
+  bool inside = fileSize(file, &file_size) && position <= file_size &&
+                entry->stored_size <= file_size - position;
+  if (inside) {
+    stored = static_cast<uint8_t*>(malloc(entry->stored_size ? entry->stored_size : 1));
+    if (!stored) pack_failure = PackFailure::out_of_memory;
+  }
+  bool ok = stored && readAt(file, file_size, position, stored, entry->stored_size);
   fclose(file);
   if (!ok) {
     free(stored);

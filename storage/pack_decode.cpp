@@ -13,6 +13,7 @@
 #include "storage/storage.h"
 
 int pack_checksums_enabled = 1;
+PackFailure pack_failure = PackFailure::none;
 
 namespace {
 
@@ -43,7 +44,10 @@ uint64_t reachableSize(int method, uint32_t stored_size) {
 // success; they remain a step of their own so that the order of the decoding stays visible.
 bool processBlock(uint8_t* /*bytes*/, uint32_t /*length*/, int /*code*/) { return true; }
 
-void fail(const char* why) { debugMessage(why, "VARK ERROR"); }
+void fail(const char* why, PackFailure failure = PackFailure::damaged) {
+  pack_failure = failure;
+  debugMessage(why, "VARK ERROR");
+}
 
 bool unpackBlock(const uint8_t* stored, uint32_t stored_size, uint8_t* output, uint32_t unpacked_size,
                  int method) {
@@ -165,6 +169,11 @@ uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_siz
   bool reachable = (stored != nullptr || stored_size == 0) && method >= 0 && method <= 3 &&
                    uint64_t(unpacked_size) <= reachableSize(method, stored_size);
   uint8_t* unpacked = reachable ? static_cast<uint8_t*>(malloc(unpacked_size ? unpacked_size : 1)) : nullptr;
+  if (reachable && !unpacked) {
+    fail("Decompression failed", PackFailure::out_of_memory);
+    free(stored);
+    return nullptr;
+  }
   if (!unpacked || !unpackBlock(stored, stored_size, unpacked, unpacked_size, method)) {
     fail("Decompression failed");
     free(unpacked);
@@ -187,5 +196,18 @@ uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_siz
   }
 
   free(stored);
+  pack_failure = PackFailure::none;
   return unpacked;
+}
+
+const char* packFailureText(PackFailure failure) {
+  switch (failure) {
+    case PackFailure::none: return "read";
+    case PackFailure::missing: return "missing";
+    case PackFailure::unreadable: return "unreadable (the pack file cannot be read there)";
+    case PackFailure::damaged: return "damaged (checksum or decoding failed)";
+    case PackFailure::too_large: return "too large (2 GiB or more)";
+    case PackFailure::out_of_memory: return "too large for the memory available";
+  }
+  return "unreadable";
 }

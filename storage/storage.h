@@ -34,6 +34,20 @@ uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_siz
 // Nonzero: packDecode tests the checksum. Nothing in the show changes it.
 extern int pack_checksums_enabled;
 
+// Why the last packDecode, packRead or ramfopen gave nothing (none after one that gave something), so
+// that a message can tell a damaged resource from a missing one.
+enum class PackFailure {
+  none,
+  missing,        // no entry of that name
+  unreadable,     // the pack file cannot be opened, or the stored bytes lie outside it
+  damaged,        // decoding or the checksum failed, or the declared size cannot be reached
+  too_large,      // 2 GiB or more: no memory file can hold it
+  out_of_memory,  // a size the stored bytes can reach, but more than can be allocated
+};
+extern PackFailure pack_failure;
+// A few words for a message, e.g. "damaged (checksum or decoding failed)".
+const char* packFailureText(PackFailure failure);
+
 // ---- The pack file and its index --------------------------------------------------------------------
 struct PackMount {
   PackMount* next;
@@ -68,7 +82,7 @@ int packExists(const char* name);
 // Unpacked size, 0 when absent; a size beyond 0x7FFFFFFF (which no memory file can hold) gives that.
 int packSize(const char* name);
 // malloc'd, exactly the unpacked size; null when absent, when the stored bytes lie outside the pack
-// file or when they fail to decode. Opens the pack file anew for every read.
+// file or when they fail to decode (pack_failure says which). Opens the pack file anew for every read.
 uint8_t* packRead(const char* name);
 // Empties the index (tests and tools that mount several packs in one process).
 void packReset();
@@ -82,7 +96,7 @@ struct RamFile {
 };
 
 // None (after a trace) when the name is absent; none when the resource fails to decode or is 2 GiB or
-// larger. The arguments of the others follow fread, fseek, ftell and fclose; a null stream is allowed.
+// larger. pack_failure says which. The arguments of the others follow fread, fseek, ftell and fclose; a null stream is allowed.
 RamFile* ramfopen(const char* name);
 int ramfread(void* destination, int element_size, int count, RamFile* stream);
 int ramfseek(RamFile* stream, int32_t offset, int origin);

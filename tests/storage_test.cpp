@@ -510,6 +510,7 @@ TEST_F(Storage, ReadsOutsideTheFileGiveNone) {
     pack.file.insert(pack.file.end(), data.begin(), data.end());
     ASSERT_EQ(packMount(write("p.dat", pack.file).c_str(), 0), 1);
     EXPECT_EQ(packRead("r"), nullptr) << c.data_offset << " " << c.stored;
+    EXPECT_EQ(pack_failure, PackFailure::unreadable);
   }
   // A resource whose file has gone away.
   std::string path = write("gone.dat", makePack({{"r", data}}, PackMethod::stored));
@@ -527,6 +528,7 @@ TEST_F(Storage, ReadsOutsideTheFileGiveNone) {
   traces.clear();
   EXPECT_EQ(packRead("r"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Checksum failed"});
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
 }
 
 TEST_F(Storage, EveryMethodRoundTripsThroughAPack) {
@@ -615,12 +617,24 @@ TEST_F(Storage, MemoryFilesOfEmptyAbsentAndBrokenResources) {
   EXPECT_EQ(ramfread(&b, 1, 1, f), 0);
   ramfclose(f);
 
+  EXPECT_EQ(pack_failure, PackFailure::none);
+
+  // Missing and damaged are told apart, for the messages of those who asked.
   traces.clear();
   EXPECT_EQ(ramfopen("absent.jpg"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"ramfopen - not a file: absent.jpg"});
+  EXPECT_EQ(pack_failure, PackFailure::missing);
   traces.clear();
   EXPECT_EQ(ramfopen("bad"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Checksum failed"});
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
+  EXPECT_STREQ(packFailureText(pack_failure), "damaged (checksum or decoding failed)");
+  packReset();
+  ASSERT_EQ(packMount(write("huge.dat", packDeclaringTooMuch("huge", 0xFFFFFFF0u)).c_str(), 0), 1);
+  EXPECT_EQ(ramfopen("huge"), nullptr);
+  EXPECT_EQ(pack_failure, PackFailure::too_large);
+  EXPECT_EQ(packRead("huge"), nullptr);
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
 
   EXPECT_EQ(ramfread(&b, 1, 1, nullptr), 0);
   EXPECT_EQ(ramfseek(nullptr, 0, 0), 1);
