@@ -63,16 +63,26 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return ok;
 }
 
-bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+// Written in pieces straight from `bytes`: an entry of gigabytes needs no second copy on its way out.
+bool writeBytes(const std::string& path, const uint8_t* bytes, size_t size, std::string* why) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) {
     *why = "cannot create '" + path + "': " + strerror(errno);
     return false;
   }
-  bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const size_t kPiece = size_t(1) << 20;
+  bool ok = true;
+  for (size_t done = 0; ok && done < size; done += kPiece) {
+    size_t piece = size - done < kPiece ? size - done : kPiece;
+    ok = fwrite(bytes + done, 1, piece, file) == piece;
+  }
   ok = fclose(file) == 0 && ok;
   if (!ok) *why = "cannot write '" + path + "': " + strerror(errno);
   return ok;
+}
+
+bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+  return writeBytes(path, bytes.data(), bytes.size(), why);
 }
 
 std::string upper(std::string text) {
@@ -85,6 +95,14 @@ std::string upper(std::string text) {
 std::string last_failure;
 void catchFailure(const char* text, const char* caption) {
   if (strcmp(caption, "VARK ERROR") == 0) last_failure = text;
+}
+
+// Why packRead just failed on `entry`: the decoder's words, or what the storage layer recorded.
+std::string readFailure(const PackEntry* entry) {
+  if (pack_failure == PackFailure::out_of_memory)
+    return "not enough memory for its " + std::to_string(entry->unpacked_size) + " bytes";
+  if (pack_failure == PackFailure::unreadable || last_failure.empty()) return "stored bytes lie outside the file";
+  return last_failure;
 }
 
 bool mount(const std::string& path, std::string* why) {
@@ -223,13 +241,12 @@ int extractCommand(const std::vector<std::string>& args) {
     last_failure.clear();
     uint8_t* bytes = packRead(entry->name);
     if (!bytes) {
-      status = error("cannot read entry '" + std::string(entry->name) + "'" +
-                     (last_failure.empty() ? " (it lies outside the file)" : " (" + last_failure + ")"));
+      status = error("cannot read entry '" + std::string(entry->name) + "' (" + readFailure(entry) + ")");
       continue;
     }
-    std::vector<uint8_t> data(bytes, bytes + entry->unpacked_size);
+    bool written = writeBytes(folder + "/" + entry->name, bytes, entry->unpacked_size, &why);
     free(bytes);
-    if (!writeWholeFile(folder + "/" + entry->name, data, &why)) status = error(why);
+    if (!written) status = error(why);
   }
   return status;
 }
@@ -247,7 +264,7 @@ int verifyCommand(const std::vector<std::string>& args) {
       continue;
     }
     ++failures;
-    printf("FAILED %s: %s\n", e->name, last_failure.empty() ? "stored bytes lie outside the file" : last_failure.c_str());
+    printf("FAILED %s: %s\n", e->name, readFailure(e).c_str());
   }
   if (failures) {
     fprintf(stderr, "narvu-pack: %d of %d entries of '%s' failed\n", failures, count, args[0].c_str());
