@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "storage/storage.h"
@@ -32,6 +33,14 @@ bool readAt(FILE* file, uint64_t file_size, uint64_t position, void* destination
   if (count == 0) return true;
   if (fseek(file, long(position), SEEK_SET) != 0) return false;
   return fread(destination, 1, size_t(count), file) == size_t(count);
+}
+
+// Only a regular file can be a pack. Opening a named pipe waits for a writer that may never come, and
+// a device may never end, so anything else is refused before it is opened.
+FILE* openPackFile(const char* file_name) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file_name, error)) return nullptr;
+  return fopen(file_name, "rb");
 }
 
 // False when the file cannot be measured (a pipe, a folder) or is beyond what fseek can address.
@@ -206,7 +215,7 @@ void registerEntry(PackEntry* entry) {
 }  // namespace
 
 int packMount(const char* file_name, uint32_t offset) {
-  FILE* file = fopen(file_name, "rb");
+  FILE* file = openPackFile(file_name);
   if (!file) return 0;
   uint64_t file_size = 0;
   uint32_t base = 0;
@@ -274,7 +283,7 @@ uint8_t* packRead(const char* name) {
   pack_failure = PackFailure::missing;
   if (!entry) return nullptr;
   pack_failure = PackFailure::unreadable;
-  FILE* file = fopen(entry->pack->file_name, "rb");
+  FILE* file = openPackFile(entry->pack->file_name);
   if (!file) return nullptr;
   uint64_t file_size = 0;
   uint64_t position = uint64_t(entry->pack->base_offset) + entry->data_offset;

@@ -74,6 +74,7 @@ extern PackMount* pack_mounts;
 extern PackEntry* pack_entries;
 
 // 1 when the pack was found (begin tag at `offset`, else through the trailer) and its directory read.
+// Only a regular file is opened: a named pipe or a device is no pack and fails at once.
 // A directory whose table, records or names lie outside the decoded directory fails the mount. A
 // failed mount leaves the index as it was.
 int packMount(const char* file_name, uint32_t offset);

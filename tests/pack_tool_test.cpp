@@ -142,6 +142,15 @@ TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {
     EXPECT_EQ(r.exit_code, 1) << c.message;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
   }
+  // A named pipe or a device is no pack: refused at once, not waited on.
+  ASSERT_EQ(mkfifo((folder + "/pipe.dat").c_str(), 0644), 0);
+  for (const char* path : {"pipe.dat", "/dev/zero"}) {
+    for (const char* command : {"list", "verify"}) {
+      ChildResult r = runChild({kTool, command, path}, folder, {}, 10);
+      EXPECT_EQ(r.exit_code, 1) << command << " " << path << ": " << r.output;
+      EXPECT_NE(r.output.find("is not a regular file"), std::string::npos) << r.output;
+    }
+  }
   ChildResult help = tool({"--help"}, folder);
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.output.find("append EXE PACK OUT"), std::string::npos);

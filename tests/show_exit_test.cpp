@@ -1,5 +1,7 @@
 // The show as a user starts it: exit codes and messages of the start-up failures, the options of this
 // port, and a captured run checked frame by frame.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <png.h>
@@ -29,6 +31,15 @@ TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
   EXPECT_FALSE(std::filesystem::exists(folder + "/frames"));
+}
+
+// A named pipe where the pack should be is no pack: the show does not wait for a writer.
+TEST(ShowStartUp, ANamedPipeAsThePackIsRefusedAtOnce) {
+  std::string folder = scratchFolder();
+  ASSERT_EQ(mkfifo((folder + "/narvu.dat").c_str(), 0644), 0);
+  ChildResult run = runChild({kBareShow, "nosound", "--capture", folder + "/frames"}, folder, {}, 20);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_NE(run.output.find("Unable to mount data file storage!"), std::string::npos) << run.output;
 }
 
 // Sizes that the stored bytes cannot reach: a directory whose header declares 4 GiB, and a module entry

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,12 @@ std::string readFailure(const PackEntry* entry) {
 }
 
 bool mount(const std::string& path, std::string* why) {
+  // Opening a named pipe would wait for a writer; the storage layer refuses it anyway.
+  std::error_code status_error;
+  if (std::filesystem::exists(path, status_error) && !std::filesystem::is_regular_file(path, status_error)) {
+    *why = "'" + path + "' is not a regular file";
+    return false;
+  }
   FILE* file = fopen(path.c_str(), "rb");
   if (!file) {
     *why = "cannot read '" + path + "': " + strerror(errno);
