@@ -5,9 +5,23 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 #include "scene/scene.h"
+
+// ---- Command line (options.cpp) --------------------------------------------------------------------
+struct CommandLineOptions {
+  PlatformSettings settings;  // the defaults, changed by the options given
+  bool help = false;          // --help or -h: nothing after it was looked at
+  bool music_only = false;
+  // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
+  std::string command_line;
+};
+// Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
+// without the program's name) for a value that is missing or out of range. Prints nothing.
+bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error);
+extern const char kCommandLineUsage[];  // the --help text
 
 // ---- Entry point ------------------------------------------------------------------------------------
 // `command_line` is the argument string without the program name. The result is the exit code.

@@ -1,0 +1,91 @@
+// The command line: what each option sets, what goes on to the show as its argument string, and the
+// values that are refused with a message.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "shell/shell.h"
+
+namespace {
+
+struct Parsed {
+  bool ok;
+  CommandLineOptions options;
+  std::string error;
+};
+
+Parsed parse(std::vector<std::string> words) {
+  words.insert(words.begin(), "narvu");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  Parsed parsed;
+  parsed.ok = parseCommandLine(int(argv.size()), argv.data(), &parsed.options, &parsed.error);
+  return parsed;
+}
+
+TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
+  Parsed p = parse({"nosound", "--capture", "/tmp/nosound", "--fps", "25", "--size", "1280x960", "--msaa", "4",
+                    "--aniso", "8", "--crf", "18", "--from", "30", "--to", "33.5", "--windowed", "choosedrv",
+                    "extra"});
+  ASSERT_TRUE(p.ok) << p.error;
+  const PlatformSettings& s = p.options.settings;
+  EXPECT_EQ(s.capture_path, "/tmp/nosound");
+  EXPECT_EQ(s.fps, 25);
+  EXPECT_EQ(s.render_width, 1280);
+  EXPECT_EQ(s.render_height, 960);
+  EXPECT_EQ(s.msaa_samples, 4);
+  EXPECT_EQ(s.anisotropy, 8);
+  EXPECT_EQ(s.video_crf, 18);
+  EXPECT_EQ(s.capture_from_seconds, 30);
+  EXPECT_EQ(s.capture_to_seconds, 33.5);
+  EXPECT_TRUE(s.windowed);
+  EXPECT_FALSE(p.options.music_only);
+  // Option values are not words of the show: "/tmp/nosound" must not turn the sound off by itself.
+  EXPECT_EQ(p.options.command_line, "nosound --capture --fps --size --msaa --aniso --crf --from --to --windowed "
+                                    "choosedrv extra");
+
+  Parsed defaults = parse({});
+  ASSERT_TRUE(defaults.ok);
+  EXPECT_EQ(defaults.options.settings.fps, 60);
+  EXPECT_EQ(defaults.options.settings.render_width, 640);
+  EXPECT_EQ(defaults.options.settings.capture_to_seconds, -1);
+  EXPECT_EQ(defaults.options.command_line, "");
+  EXPECT_TRUE(parse({"--music-only"}).options.music_only);
+}
+
+TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
+  struct Case {
+    std::vector<std::string> words;
+    const char* error;
+  } cases[] = {
+      {{"--capture"}, "--capture needs a value (see --help)"},
+      {{"--fps", ""}, "--fps needs a value (see --help)"},
+      {{"--size", "--windowed"}, "--size needs a value (see --help)"},
+      {{"--fps", "0"}, "--fps takes at least 1 frame a second"},
+      {{"--fps", "25fps"}, "--fps takes a whole number, not '25fps'"},
+      {{"--msaa", "-4"}, "--msaa takes a whole number, not '-4'"},
+      {{"--crf", "100001"}, "--crf takes a whole number, not '100001'"},
+      {{"--aniso", "99999999999999999999"}, "--aniso takes a whole number, not '99999999999999999999'"},
+      {{"--from", "-1"}, "--from takes a number of seconds, not '-1'"},
+      {{"--to", "nan"}, "--to takes a number of seconds, not 'nan'"},
+      {{"--size", "big"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not 'big'"},
+      {{"--size", "15x480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '15x480'"},
+      {{"--size", "640x480x2"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x480x2'"},
+  };
+  for (const Case& c : cases) {
+    Parsed p = parse(c.words);
+    EXPECT_FALSE(p.ok) << c.error;
+    EXPECT_EQ(p.error, c.error);
+  }
+}
+
+TEST(CommandLine, HelpEndsTheParsing) {
+  Parsed p = parse({"--fps", "30", "--help", "--fps", "zero"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.options.help);
+  EXPECT_TRUE(parse({"-h"}).options.help);
+  EXPECT_NE(std::string(kCommandLineUsage).find("--capture DIR"), std::string::npos);
+}
+
+}  // namespace
