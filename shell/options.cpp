@@ -4,8 +4,8 @@
 // The show itself only ever looked for "nosound" and "choosedrv" anywhere in its argument string and
 // ignored everything else, so every word but the options' values also goes into the command line that
 // WinMain receives.
+#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -33,9 +33,10 @@ const char kCommandLineUsage[] =
 
 // ---- Numbers ------------------------------------------------------------------------------------------
 
-// A whole decimal number from `minimum` to `maximum`, the whole text and nothing else.
+// A whole decimal number from `minimum` to `maximum`, the whole text and nothing else (no blanks, no
+// plus sign). Out of range is refused, never wrapped.
 static bool wholeNumber(const char* text, long minimum, long maximum, long* value) {
-  if (!text || !*text) return false;
+  if (!text || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) return false;
   char* end = nullptr;
   errno = 0;
   long number = std::strtol(text, &end, 10);
@@ -88,15 +89,16 @@ static bool applyWindowed(const char*, CommandLineOptions* options, std::string*
 }
 
 static bool applySize(const char* value, CommandLineOptions* options, std::string* error) {
-  int width = 0, height = 0;
-  char tail = 0;
-  if (std::sscanf(value, "%dx%d%c", &width, &height, &tail) != 2 || width < 16 || height < 16 ||
-      width > 16384 || height > 16384) {
-    *error = std::string("--size takes WIDTHxHEIGHT, for example 1920x1080, not '") + value + "'";
+  std::string text = value;
+  size_t cross = text.find('x');
+  long width = 0, height = 0;
+  if (cross == std::string::npos || !wholeNumber(text.substr(0, cross).c_str(), 16, 16384, &width) ||
+      !wholeNumber(text.substr(cross + 1).c_str(), 16, 16384, &height)) {
+    *error = "--size takes WIDTHxHEIGHT, for example 1920x1080, not '" + text + "'";
     return false;
   }
-  options->settings.render_width = width;
-  options->settings.render_height = height;
+  options->settings.render_width = int(width);
+  options->settings.render_height = int(height);
   return true;
 }
 

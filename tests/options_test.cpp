@@ -72,6 +72,10 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--size", "big"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not 'big'"},
       {{"--size", "15x480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '15x480'"},
       {{"--size", "640x480x2"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x480x2'"},
+      // 2^32 + 80 wraps to 80 in an int read.
+      {{"--size", "4294967376x48"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '4294967376x48'"},
+      {{"--size", "640x4294967776"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x4294967776'"},
+      {{"--size", "640x 480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x 480'"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.words);
