@@ -6,6 +6,7 @@
 // WinMain receives.
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -56,6 +57,8 @@ static bool countOption(const char* name, const char* text, int* value, std::str
   return true;
 }
 
+// A moment of the timeline: seconds from 0 to the show's length. Anything beyond could only capture
+// nothing, and a huge value would overflow the frame arithmetic of the capture.
 static bool secondsOption(const char* name, const char* text, double* value, std::string* error) {
   char* end = nullptr;
   double number = std::strtod(text, &end);
@@ -63,7 +66,27 @@ static bool secondsOption(const char* name, const char* text, double* value, std
     *error = std::string(name) + " takes a number of seconds, not '" + text + "'";
     return false;
   }
+  if (!(number <= kShowLengthMs / 1000.0)) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%g", kShowLengthMs / 1000.0);
+    *error = std::string(name) + " takes seconds from 0 to " + length + " (the length of the show), not '" + text +
+             "'";
+    return false;
+  }
   *value = number;
+  return true;
+}
+
+// Checks that need every option: an interval that holds at least one moment.
+static bool checkTogether(const CommandLineOptions& options, std::string* error) {
+  const PlatformSettings& s = options.settings;
+  if (s.capture_to_seconds >= 0 && s.capture_from_seconds >= s.capture_to_seconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "--from %g is not before --to %g: the interval holds nothing",
+                  s.capture_from_seconds, s.capture_to_seconds);
+    *error = text;
+    return false;
+  }
   return true;
 }
 
@@ -170,5 +193,5 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::strin
     if (!rule->apply(value, out, error)) return false;
     if (out->help) return true;  // the rest of the line does not matter then
   }
-  return true;
+  return checkTogether(*out, error);
 }

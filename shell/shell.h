@@ -51,6 +51,8 @@ extern void (*overlay_hook)();    // called last in every frame by drawSceneFram
 extern bool sound_disabled;
 extern FMUSIC_MODULE* song;
 
+// The timeline's length: the show ends here, after which only the tail is drawn.
+constexpr DWORD kShowLengthMs = 107500;
 // Clears the timeline and starts it at `now` (start-up step 11).
 void startTimeline(DWORD now);
 // One pass's timeline decisions at tick count `now` (end logo, time limit, scene end fades, scene

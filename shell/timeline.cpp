@@ -21,7 +21,6 @@ FMUSIC_MODULE* song = nullptr;
 
 static const DWORD kFrameMs = 40;
 static const DWORD kEndLogoMs = 104000;
-static const DWORD kShowLengthMs = 107500;
 static const int32_t kSceneEndFadeFrames = 75;
 static const int32_t kResumeFrame = 450;
 

@@ -52,6 +52,9 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
   EXPECT_EQ(defaults.options.settings.capture_to_seconds, -1);
   EXPECT_EQ(defaults.options.command_line, "");
   EXPECT_TRUE(parse({"--music-only"}).options.music_only);
+  // The ends of the show are inside it.
+  EXPECT_TRUE(parse({"--from", "0", "--to", "107.5"}).ok);
+  EXPECT_TRUE(parse({"--from", "107.4"}).ok);
 }
 
 TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
@@ -76,6 +79,12 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--size", "4294967376x48"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '4294967376x48'"},
       {{"--size", "640x4294967776"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x4294967776'"},
       {{"--size", "640x 480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x 480'"},
+      // An interval must lie in the 107.5 s of the show and hold something.
+      {{"--from", "1e300"}, "--from takes seconds from 0 to 107.5 (the length of the show), not '1e300'"},
+      {{"--from", "inf"}, "--from takes seconds from 0 to 107.5 (the length of the show), not 'inf'"},
+      {{"--to", "107.6"}, "--to takes seconds from 0 to 107.5 (the length of the show), not '107.6'"},
+      {{"--from", "30", "--to", "30"}, "--from 30 is not before --to 30: the interval holds nothing"},
+      {{"--to", "20", "--from", "30.5"}, "--from 30.5 is not before --to 20: the interval holds nothing"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.words);

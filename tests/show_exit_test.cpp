@@ -81,6 +81,9 @@ TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
   ChildResult bad_size = runChild({kBareShow, "--size", "big"}, folder);
   EXPECT_EQ(bad_size.exit_code, 1);
   EXPECT_NE(bad_size.output.find("--size"), std::string::npos) << bad_size.output;
+  ChildResult far = runChild({kBareShow, "--capture", folder + "/frames", "--from", "1e300"}, folder);
+  EXPECT_EQ(far.exit_code, 1);
+  EXPECT_NE(far.output.find("narvu: --from takes seconds from 0 to 107.5"), std::string::npos) << far.output;
 }
 
 TEST(ShowOptions, VideoCaptureWithoutFfmpegFailsAtOnce) {
