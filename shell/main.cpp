@@ -13,8 +13,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "narvu: %s\n", error.c_str());
     return 1;
   }
+  for (const std::string& warning : options.warnings) std::fprintf(stderr, "narvu: %s\n", warning.c_str());
   if (options.help) {
     std::fputs(kCommandLineUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("narvu %s\n", NARVU_VERSION);
     return 0;
   }
   platform_settings = options.settings;

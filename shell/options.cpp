@@ -30,6 +30,7 @@ const char kCommandLineUsage[] =
     "  --aniso N            N-times anisotropic texture filtering\n"
     "  --music-only         print the module's facts and play only the music\n"
     "  --help               this text\n"
+    "  --version            the version of narvu\n"
     "Exit codes: 0 after the show or Esc/F12/closing the window, 1 after a start-up failure.\n";
 
 // ---- Numbers ------------------------------------------------------------------------------------------
@@ -155,6 +156,11 @@ static bool applyHelp(const char*, CommandLineOptions* options, std::string*) {
   return true;
 }
 
+static bool applyVersion(const char*, CommandLineOptions* options, std::string*) {
+  options->version = true;
+  return true;
+}
+
 struct OptionRule {
   const char* name;
   bool takes_value;
@@ -169,7 +175,13 @@ static const OptionRule kOptionRules[] = {
     {"--msaa", true, applyMsaa},          {"--aniso", true, applyAniso},
     {"--crf", true, applyCrf},            {"--from", true, applyFrom},
     {"--to", true, applyTo},              {"--music-only", false, applyMusicOnly},
+    {"--version", false, applyVersion},
 };
+
+// A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.
+static bool showWord(const char* word) {
+  return std::strstr(word, "nosound") != nullptr || std::strstr(word, "choosedrv") != nullptr;
+}
 
 bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error) {
   for (int i = 1; i < argc; ++i) {
@@ -179,7 +191,12 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::strin
     const OptionRule* rule = nullptr;
     for (const OptionRule& candidate : kOptionRules)
       if (std::strcmp(word, candidate.name) == 0) rule = &candidate;
-    if (!rule) continue;  // the show ignores words it does not know
+    if (!rule) {
+      // The show ignores words it does not know; one that looks like an option is most likely mistyped.
+      if (std::strncmp(word, "--", 2) == 0 && !showWord(word))
+        out->warnings.push_back(std::string("unknown option '") + word + "' ignored; see --help");
+      continue;
+    }
     const char* value = nullptr;
     if (rule->takes_value) {
       // A missing value, or the next option in its place, is a mistake rather than a value.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "scene/scene.h"
@@ -14,9 +15,11 @@
 struct CommandLineOptions {
   PlatformSettings settings;  // the defaults, changed by the options given
   bool help = false;          // --help or -h: nothing after it was looked at
+  bool version = false;
   bool music_only = false;
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
+  std::vector<std::string> warnings;  // one line each, without the program's name
 };
 // Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
 // without the program's name) for a value that is missing or out of range. Prints nothing.

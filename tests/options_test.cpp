@@ -93,11 +93,26 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
   }
 }
 
-TEST(CommandLine, HelpEndsTheParsing) {
+// The show always ignored words it did not know, and still does; but a word that looks like an option
+// of this port and is none is most likely a typing mistake, and the user hears about it.
+TEST(CommandLine, UnknownOptionWordsAreIgnoredWithAWarning) {
+  Parsed p = parse({"--capure", "frames", "-x", "frobnicate", "--nosound", "--choosedrv", "--windowed", "--"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.warnings, (std::vector<std::string>{"unknown option '--capure' ignored; see --help",
+                                                          "unknown option '--' ignored; see --help"}));
+  EXPECT_EQ(p.options.command_line, "--capure frames -x frobnicate --nosound --choosedrv --windowed --");
+  EXPECT_TRUE(p.options.settings.capture_path.empty());
+  EXPECT_TRUE(parse({"--windowed"}).options.warnings.empty());
+}
+
+TEST(CommandLine, HelpEndsTheParsingAndVersionIsAnOption) {
   Parsed p = parse({"--fps", "30", "--help", "--fps", "zero"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_TRUE(p.options.help);
   EXPECT_TRUE(parse({"-h"}).options.help);
+  Parsed version = parse({"--version"});
+  EXPECT_TRUE(version.options.version);
+  EXPECT_FALSE(version.options.help);
   EXPECT_NE(std::string(kCommandLineUsage).find("--capture DIR"), std::string::npos);
 }
 

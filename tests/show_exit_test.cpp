@@ -86,6 +86,15 @@ TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
   EXPECT_NE(far.output.find("narvu: --from takes seconds from 0 to 107.5"), std::string::npos) << far.output;
 }
 
+TEST(ShowOptions, VersionAndAWarningForAMistypedOption) {
+  std::string folder = scratchFolder();
+  ChildResult run = runChild({kBareShow, "--capure", "frames", "--version"}, folder);
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_NE(run.output.find("narvu: unknown option '--capure' ignored; see --help\n"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find(std::string("narvu ") + NARVU_VERSION + "\n"), std::string::npos) << run.output;
+}
+
 TEST(ShowOptions, VideoCaptureWithoutFfmpegFailsAtOnce) {
   std::string folder = scratchFolder();
   ChildResult run = runChild({kShow, "--capture", folder + "/show.mp4"}, folder, {"PATH=/nonexistent"});
