@@ -176,6 +176,15 @@ void injectCloseBox(HWND window) { post(window, WM_CLOSE, 0, 0); }
 
 void setMessageBoxResponder(MessageBoxResponder responder) { message_box_responder = responder; }
 
+// A box without a display: "caption: text", or "caption text" when the caption ends in its own colon
+// ("Picture not found:").
+static void printBox(const char* caption, const char* text) {
+  size_t length = std::strlen(caption);
+  bool has_colon = length > 0 && caption[length - 1] == ':';
+  std::fprintf(stderr, "%s%s %s\n", caption, has_colon ? "" : ":", text);
+  std::fflush(stderr);
+}
+
 int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   text = text ? text : "";
   caption = caption ? caption : "";
@@ -185,8 +194,7 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   // headless run never blocks.
   bool can_show = startVideo() && !platform_settings.headless;
   if (!can_show) {
-    std::fprintf(stderr, "%s: %s\n", caption, text);
-    std::fflush(stderr);
+    printBox(caption, text);
     return yes_no ? IDYES : IDOK;
   }
   SDL_MessageBoxButtonData yes_no_buttons[] = {
@@ -204,7 +212,7 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   box.buttons = yes_no ? yes_no_buttons : ok_button;
   int pressed = 0;
   if (SDL_ShowMessageBox(&box, &pressed) != 0 || pressed < 0) {
-    std::fprintf(stderr, "%s: %s\n", caption, text);
+    printBox(caption, text);
     return yes_no ? (pressed < 0 ? IDNO : IDYES) : IDOK;
   }
   return pressed;
