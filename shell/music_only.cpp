@@ -16,7 +16,8 @@ int runMusicOnly() {
   FSOUND_File_SetCallbacks(musicOpen, musicClose, musicRead, musicSeek, musicTell);
   FMUSIC_MODULE* module = FMUSIC_LoadSong("music.xm");
   if (!module) {
-    std::fprintf(stderr, "narvu: cannot load music.xm: %s\n", fmodErrorText(FSOUND_GetError()));
+    const char* damaged = musicOpenFailure();
+    std::fprintf(stderr, "narvu: cannot load music.xm: %s\n", damaged ? damaged : fmodErrorText(FSOUND_GetError()));
     FSOUND_Close();
     return 1;
   }

@@ -93,6 +93,9 @@ int musicRead(void* buffer, int size, FSOUND_FILEHANDLE handle);
 int musicSeek(FSOUND_FILEHANDLE handle, int position, signed char mode);
 int musicTell(FSOUND_FILEHANDLE handle);
 const char* fmodErrorText(int code);
+// Why the last musicOpen gave no file when the module is there but cannot be read (damaged, too
+// large), as packFailureText words it; null when it opened or is simply missing.
+const char* musicOpenFailure();
 // Start-up step 4: FSOUND_Init, callbacks, FMUSIC_LoadSong into `song` (the version warning of step 2
 // comes before the pack is mounted, in WinMain). Returns 0, or 1 after the error box (the caller exits
 // with 1).

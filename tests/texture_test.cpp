@@ -310,6 +310,21 @@ TEST_F(TextureTest, MissingPictureShowsTheBoxOncePerRequest) {
   EXPECT_EQ(message_boxes[1], std::make_pair(std::string("Picture not found:"), std::string("absent.jpg")));
 }
 
+// The show's box stays as it was; standard error says that the picture is there but damaged.
+TEST_F(TextureTest, ADamagedPictureSaysSoBesideTheBox) {
+  std::vector<uint8_t> pack =
+      makePack({{"rock.jpg", encodeJpeg(testPattern(8, 8).data(), 8, 8, 90)}}, PackMethod::stored);
+  pack[28 + 20] ^= 0x40;  // inside the first stored block, which follows the 28-byte header
+  std::string path = scratchFolder() + "/damaged.dat";
+  writeFile(path, pack);
+  ASSERT_EQ(packMount(path.c_str(), 0), 1);
+  std::string said;
+  EXPECT_EQ(decode("rock.jpg", &said).pixels, nullptr);
+  EXPECT_EQ(said, "narvu: rock.jpg is damaged (checksum or decoding failed)\n");
+  ASSERT_EQ(message_boxes.size(), 1u);
+  EXPECT_EQ(message_boxes[0], std::make_pair(std::string("Picture not found:"), std::string("rock.jpg")));
+}
+
 TEST_F(TextureTest, EveryLevelIsTheWholePictureLinearlyResampled) {
   std::vector<uint8_t> pattern = testPattern(100, 50);
   mount({{"odd.jpg", encodeJpeg(pattern.data(), 100, 50, 95)}, {"small.jpg", encodeJpeg(pattern.data(), 4, 2, 95)}});

@@ -146,6 +146,8 @@ void loadJpegPicture(const char* name, Picture* picture) {
   picture->pixels = nullptr;
   RamFile* stream = ramfopen(name);
   if (!stream) {
+    // The box is the show's, whatever the reason; a reason other than absence goes beside it.
+    if (pack_failure != PackFailure::missing) std::fprintf(stderr, "narvu: %s is %s\n", name, packFailureText(pack_failure));
     MessageBoxA(nullptr, name, "Picture not found:", MB_OK);
     return;
   }
