@@ -6,7 +6,7 @@
 
 int runMusicOnly() {
   if (!mountPack(nullptr)) {
-    std::fprintf(stderr, "narvu: no pack found, neither in the executable nor as narvu.dat\n");
+    std::fprintf(stderr, "narvu: no pack found (%s)\n", packPlacesText(packPlaces(nullptr)).c_str());
     return 1;
   }
   if (!FSOUND_Init(44100, 32, 0)) {

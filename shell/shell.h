@@ -30,8 +30,18 @@ extern const char kCommandLineUsage[];  // the --help text
 // `command_line` is the argument string without the program name. The result is the exit code.
 int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
 void loadScenes();
-// Mounts the pack appended to the executable, else "narvu.dat" in the working folder.
+// Where the pack is looked for, in this order: appended to the executable, "narvu.dat" in the working
+// folder, "narvu.dat" beside the executable (left empty when that is the working folder).
+struct PackPlaces {
+  std::string executable;
+  std::string working_folder_pack;
+  std::string beside_executable_pack;
+};
+PackPlaces packPlaces(HINSTANCE instance);
+// Mounts the first of the places that holds a pack.
 bool mountPack(HINSTANCE instance);
+// "looked for one appended to ..., then for ... and ...", for the message after a failed mountPack.
+std::string packPlacesText(const PackPlaces& places);
 // The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
 // every key press ends here, WM_DESTROY and WM_QUIT release the rendering objects and return true with
 // the message's wParam in *exit_code; anything else goes to DefWindowProcA.

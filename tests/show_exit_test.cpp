@@ -19,6 +19,15 @@ namespace {
 const std::string kBareShow = std::string(NARVU_BUILD_DIR) + "/narvu-bare";
 const std::string kShow = std::string(NARVU_BUILD_DIR) + "/narvu";
 
+// The bare show copied into a folder of its own: nothing lies beside it, so the only pack it can find
+// is the working folder's narvu.dat.
+std::string showAlone(const std::string& folder) {
+  std::filesystem::create_directories(folder + "/bin");
+  std::string copy = folder + "/bin/narvu-bare";
+  std::filesystem::copy_file(kBareShow, copy, std::filesystem::copy_options::overwrite_existing);
+  return copy;
+}
+
 int occurrences(const std::string& text, const std::string& part) {
   int count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -27,17 +36,37 @@ int occurrences(const std::string& text, const std::string& part) {
 
 TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
   std::string folder = scratchFolder();
-  ChildResult run = runChild({kBareShow, "--capture", folder + "/frames", "--fps", "25"}, folder);
+  std::string show = showAlone(folder);
+  ChildResult run = runChild({show, "--capture", folder + "/frames", "--fps", "25"}, folder);
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
   EXPECT_FALSE(std::filesystem::exists(folder + "/frames"));
+  // Beside the box, every place that was looked at, in order.
+  EXPECT_NE(run.output.find("narvu: no pack found (looked for one appended to " + show + ", then for " + folder +
+                            "/narvu.dat and " + folder + "/bin/narvu.dat)\n"),
+            std::string::npos)
+      << run.output;
+}
+
+// The pack beside the executable is found from any working folder.
+TEST(ShowStartUp, ThePackBesideTheExecutableIsFoundFromAnyFolder) {
+  std::string folder = scratchFolder();
+  std::string show = showAlone(folder);
+  std::filesystem::create_directories(folder + "/elsewhere");
+  writeFile(folder + "/bin/narvu.dat", makePack({{"readme.txt", {'h', 'i'}}}, PackMethod::stored));
+  ChildResult run = runChild({show, "nosound", "--capture", "frames"}, folder + "/elsewhere");
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  // Mounted: start-up goes on to the scenes, which this pack does not hold.
+  EXPECT_EQ(run.output.find("Unable to mount"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Cannot load the scene mv.vyl: the scene resource is missing"), std::string::npos)
+      << run.output;
 }
 
 // A named pipe where the pack should be is no pack: the show does not wait for a writer.
 TEST(ShowStartUp, ANamedPipeAsThePackIsRefusedAtOnce) {
   std::string folder = scratchFolder();
   ASSERT_EQ(mkfifo((folder + "/narvu.dat").c_str(), 0644), 0);
-  ChildResult run = runChild({kBareShow, "nosound", "--capture", folder + "/frames"}, folder, {}, 20);
+  ChildResult run = runChild({showAlone(folder), "nosound", "--capture", folder + "/frames"}, folder, {}, 20);
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_NE(run.output.find("Unable to mount data file storage!"), std::string::npos) << run.output;
 }
@@ -50,13 +79,14 @@ TEST(ShowStartUp, PacksDeclaringGigabytesAreRefusedInLittleMemory) {
       makePack({{"music.xm", std::vector<uint8_t>(1000, 7)}}, PackMethod::zlib);
   for (int i = 0; i < 4; ++i) directory_bomb[16 + i] = 0xFF;  // the directory's unpacked size
   writeFile(folder + "/narvu.dat", directory_bomb);
-  ChildResult run = runChild({kBareShow, "nosound", "--capture", folder + "/frames"}, folder);
+  std::string show = showAlone(folder);
+  ChildResult run = runChild({show, "nosound", "--capture", folder + "/frames"}, folder);
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
   EXPECT_LT(run.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
 
   writeFile(folder + "/narvu.dat", packDeclaringTooMuch("music.xm", 0x7FFFFFF0u));
-  run = runChild({kBareShow, "--capture", folder + "/frames"}, folder, {"SDL_AUDIODRIVER=dummy"});
+  run = runChild({show, "--capture", folder + "/frames"}, folder, {"SDL_AUDIODRIVER=dummy"});
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_NE(run.output.find("DEMO - FMOD LOAD error: File not found"), std::string::npos) << run.output;
   EXPECT_LT(run.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
