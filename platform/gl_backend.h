@@ -38,3 +38,9 @@ std::string captureAudioPath();
 // Ends a capture: closes the video stream and muxes in the music. Registered with atexit by the first
 // captured frame; the music must be written before it runs.
 void finishCapture();
+
+// Standard error sent nowhere while SDL opens a device, so that the diagnostics of the libraries it
+// loads (ALSA, Wayland) do not bury the show's own message (library_noise.cpp). quietStandardError
+// returns what restoreStandardError needs (-1: nothing was changed).
+int quietStandardError();
+void restoreStandardError(int saved);

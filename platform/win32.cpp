@@ -39,7 +39,10 @@ static bool video_started = false;
 static bool startVideo() {
   if (video_started) return true;
   if (platform_settings.headless) setenv("SDL_VIDEODRIVER", "offscreen", 0);
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  int saved = quietStandardError();
+  int failed = SDL_InitSubSystem(SDL_INIT_VIDEO);
+  restoreStandardError(saved);
+  if (failed != 0) return false;
   const char* driver = SDL_GetCurrentVideoDriver();
   if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0))
     platform_settings.headless = true;

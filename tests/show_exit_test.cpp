@@ -92,6 +92,23 @@ TEST(ShowStartUp, PacksDeclaringGigabytesAreRefusedInLittleMemory) {
   EXPECT_LT(run.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
 }
 
+// Without a display server and without a sound card the libraries behind SDL (Wayland, ALSA) print
+// their own diagnostics while a device is looked for; the user sees the show's message and its reason.
+TEST(ShowStartUp, NoSoundCardGivesTheShowsMessageWithoutLibraryNoise) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/narvu.dat", makePack({{"readme.txt", {'h', 'i'}}}, PackMethod::stored));
+  ChildResult run = runChild({showAlone(folder)}, folder,
+                             {"SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=",
+                              "SDL_AUDIODRIVER=alsa", "ALSA_CARD=99"});
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_EQ(run.output.find("ALSA lib"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("XDG_RUNTIME_DIR"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("narvu: no sound output ("), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("); play the show with nosound\nDEMO - FMOD error: Error initializing output device.\n"),
+            std::string::npos)
+      << run.output;
+}
+
 TEST(ShowStartUp, WithoutADisplayAndWithoutCaptureTheShowNamesTheWayOut) {
   std::string folder = scratchFolder();
   ChildResult run = runChild({kBareShow}, folder, {"SDL_VIDEODRIVER=x11", "DISPLAY=", "WAYLAND_DISPLAY="});
