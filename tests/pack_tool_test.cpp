@@ -78,9 +78,8 @@ TEST(PackTool, EveryMethodRoundTripsThroughCreateVerifyAndExtract) {
     EXPECT_EQ(readFile(out + "/MUSIC.XM"), text(1 << 20));
     EXPECT_EQ(readFile(out + "/EMPTY"), Bytes{});
   }
-  // Only the named entries come out, by any case.
-  std::string some = folder + "/some";
-  mkdir(some.c_str(), 0755);
+  // Only the named entries come out, by any case; a folder that is not there yet is made.
+  std::string some = folder + "/some/deeper";
   ASSERT_EQ(tool({"extract", "p.dat", "noise.BIN", "-C", some}, folder).exit_code, 0);
   EXPECT_EQ(readFile(some + "/NOISE.BIN"), noise(20000));
   struct stat info;
@@ -133,7 +132,7 @@ TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {
       {{"list", "junk"}, "'junk' is not a pack file"},
       {{"verify", "missing.dat"}, "cannot read 'missing.dat'"},
       {{"extract", "p.dat", "absent", "-C", "."}, "no entry 'absent'"},
-      {{"extract", "p.dat", "-C", "no-such-folder"}, "is not a folder"},
+      {{"extract", "p.dat", "-C", "a.txt"}, "cannot make the folder 'a.txt'"},
       {{"append", "junk", "p.dat"}, "append takes EXE PACK OUT"},
       {{"append", "junk", "junk", "out"}, "is not a pack file"},
   };

@@ -27,7 +27,8 @@ const char kUsage[] =
     "  list PACK\n"
     "      One line per entry: name, stored size, unpacked size, method, checksum; then totals.\n"
     "  extract PACK [NAME...] [-C DIR]\n"
-    "      Writes the named entries (all when none is named) into DIR (default: here).\n"
+    "      Writes the named entries (all when none is named) into DIR (default: here; made when\n"
+    "      missing).\n"
     "  verify PACK\n"
     "      Decodes every entry and tests its checksum; exit code 1 and the failing names on failure.\n"
     "  append EXE PACK OUT\n"
@@ -227,9 +228,11 @@ int extractCommand(const std::vector<std::string>& args) {
     }
   }
   if (pack.empty()) return usageError("extract needs a pack file");
-  struct stat info;
-  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-    return error("'" + folder + "' is not a folder");
+  // Like tar -C, but a folder that is not there yet is made.
+  std::error_code made;
+  std::filesystem::create_directories(folder, made);
+  if (made || !std::filesystem::is_directory(folder, made))
+    return error("cannot make the folder '" + folder + "'" + (made ? ": " + made.message() : ""));
   std::string why;
   if (!mount(pack, &why)) return error(why);
   if (names.empty())
