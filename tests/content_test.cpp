@@ -77,6 +77,17 @@ TEST(ContentTool, DumpMakesItsFolder) {
   EXPECT_FALSE(readFile(folder + "/new/deeper/music.xm").empty());
 }
 
+// A build with nothing changed has nothing to do for the show: the appended executable is not made
+// again (it was, on every build, while a show started from it might be playing). Asked of the build
+// tool as a dry run, so nothing is built here.
+TEST(ContentTool, AnUpToDateBuildDoesNotAppendThePackAgain) {
+  std::string folder = scratchFolder();
+  ChildResult r = runChild({"/bin/sh", "-c", "cmake --build " + std::string(NARVU_BUILD_DIR) + " --target narvu -- -n"},
+                           folder, {}, 120);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(r.output.find("narvu-pack append"), std::string::npos) << r.output;
+}
+
 int texGenMode(const SceneMaterial* m) {
   bool base = m->textures[1] != nullptr, detail = m->textures[2] != nullptr, environment = m->textures[3] != nullptr;
   if (detail) return base ? 5 : 4;

@@ -1,8 +1,12 @@
 // narvu-pack as its users run it: packs made by it read back the same through every command, an
 // appended pack mounts from the executable, and bad arguments or files end with exit code 1.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -108,6 +112,35 @@ TEST(PackTool, AnAppendedPackMountsFromTheExecutable) {
   EXPECT_EQ(Bytes(bytes, bytes + 5000), text(5000));
   free(bytes);
   packReset();
+}
+
+// Appending over a show that is playing replaces the file instead of writing into it, which the
+// system refuses for a running executable ("Text file busy").
+TEST(PackTool, AppendReplacesAnExecutableThatIsRunning) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/music.xm", text(5000));
+  ASSERT_EQ(tool({"create", "content.dat", "music.xm"}, folder).exit_code, 0);
+  std::string running = folder + "/show";
+  ASSERT_EQ(tool({"append", kTool, "content.dat", running}, folder).exit_code, 0);
+  // The show as it runs: the tool itself, waiting on a named pipe that nobody writes.
+  ASSERT_EQ(mkfifo((folder + "/never.dat").c_str(), 0644), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl(running.c_str(), running.c_str(), "create", "out.dat", (folder + "/never.dat").c_str(), nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  usleep(200 * 1000);
+  ChildResult again = tool({"append", kTool, "content.dat", running}, folder);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_EQ(again.exit_code, 0) << again.output;
+  struct stat info;
+  ASSERT_EQ(stat(running.c_str(), &info), 0);
+  EXPECT_TRUE(info.st_mode & S_IXUSR);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) left.push_back(entry.path().filename());
+  EXPECT_EQ(left.size(), 5u);  // music.xm, content.dat, show, never.dat, child-output.txt: no temporary
 }
 
 TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {

@@ -33,7 +33,7 @@ const char kUsage[] =
     "      Decodes every entry and tests its checksum; exit code 1 and the failing names on failure.\n"
     "  append EXE PACK OUT\n"
     "      Writes a copy of EXE with PACK appended (keeping EXE's permissions); the show then\n"
-    "      mounts the pack from its own file.\n"
+    "      mounts the pack from its own file. OUT is replaced, not overwritten, so it may be playing.\n"
     "\n"
     "PACK may also be an executable with a pack appended. Names are matched without regard to\n"
     "letter case and listed upper-cased, as the show sees them.\n"
@@ -300,9 +300,23 @@ int appendCommand(const std::vector<std::string>& args) {
   struct stat info;
   if (stat(exe.c_str(), &info) != 0) return error("cannot read '" + exe + "': " + strerror(errno));
   image.insert(image.end(), packed.begin(), packed.end());
-  if (!writeWholeFile(out, image, &why)) return error(why);
-  if (chmod(out.c_str(), info.st_mode & 07777) != 0)
-    return error("cannot set the permissions of '" + out + "': " + strerror(errno));
+  // Written beside OUT and renamed over it: OUT may be a show that is playing, which the system does
+  // not let anyone write into, and a reader never sees a half-written file.
+  std::string partial = out + ".partial";
+  if (!writeWholeFile(partial, image, &why)) {
+    std::remove(partial.c_str());
+    return error(why);
+  }
+  if (chmod(partial.c_str(), info.st_mode & 07777) != 0) {
+    why = "cannot set the permissions of '" + partial + "': " + strerror(errno);
+    std::remove(partial.c_str());
+    return error(why);
+  }
+  if (std::rename(partial.c_str(), out.c_str()) != 0) {
+    why = "cannot replace '" + out + "': " + strerror(errno);
+    std::remove(partial.c_str());
+    return error(why);
+  }
   if (!mount(out, &why)) return error("'" + out + "' was written but does not mount: " + why);
   return 0;
 }
