@@ -1,4 +1,4 @@
-// The command line of this port: one table of options, each with the function that checks and applies
+// The command line: one table of options, each with the function that checks and applies
 // its value, and the number parsing that all of them share. Nothing here prints or exits; main() does.
 //
 // The show itself only ever looked for "nosound" and "choosedrv" anywhere in its argument string and

@@ -94,7 +94,7 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
 }
 
 // The show always ignored words it did not know, and still does; but a word that looks like an option
-// of this port and is none is most likely a typing mistake, and the user hears about it.
+// and is none is most likely a typing mistake, and the user hears about it.
 TEST(CommandLine, UnknownOptionWordsAreIgnoredWithAWarning) {
   Parsed p = parse({"--capure", "frames", "-x", "frobnicate", "--nosound", "--choosedrv", "--windowed", "--"});
   ASSERT_TRUE(p.ok) << p.error;
