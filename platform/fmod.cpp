@@ -226,17 +226,23 @@ signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags)
   mix_rate = rate;
   capturing = !platform_settings.sound_capture_path.empty();
   if (!capturing) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return failed(FMOD_ERR_INIT);
-    SDL_AudioSpec wanted = {};
-    wanted.freq = rate;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = 2;
-    wanted.samples = 2048;  // 46 ms at 44100 Hz
-    wanted.callback = audioCallback;
-    SDL_AudioSpec obtained = {};
-    audio_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    int saved = quietStandardError();
+    bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    if (started) {
+      SDL_AudioSpec wanted = {};
+      wanted.freq = rate;
+      wanted.format = AUDIO_S16SYS;
+      wanted.channels = 2;
+      wanted.samples = 2048;  // 46 ms at 44100 Hz
+      wanted.callback = audioCallback;
+      SDL_AudioSpec obtained = {};
+      audio_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    }
+    restoreStandardError(saved);
     if (audio_device == 0) {
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      // The error code's text is all the show says; the reason SDL gives goes beside it.
+      std::fprintf(stderr, "narvu: no sound output (%s); play the show with nosound\n", SDL_GetError());
+      if (started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
       return failed(FMOD_ERR_INIT);
     }
     SDL_PauseAudioDevice(audio_device, 0);

@@ -75,6 +75,13 @@ extern const char* const kGlVertexShaderSource;
 extern const char* const kGlFragmentShaderSource;
 extern const char* const kGlDeviceBlockSource;
 
+// ---- Library diagnostics (library_noise.cpp) -------------------------------------------------------
+// Standard error sent nowhere while SDL opens a device, so that the diagnostics of the libraries it
+// loads (ALSA, Wayland) do not bury the show's own message. quietStandardError returns what
+// restoreStandardError needs (-1: nothing was changed).
+int quietStandardError();
+void restoreStandardError(int saved);
+
 // ---- Capture (capture.cpp) -------------------------------------------------------------------------
 // Called by the context's UpdateFrame with every presented frame when capturing: rows top to bottom,
 // 3 bytes a pixel (R, G, B). False after a failure; captureError says why.

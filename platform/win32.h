@@ -111,7 +111,8 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // WM_CLOSE destroys the window, which calls its window procedure with WM_DESTROY before returning.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // With a display: an SDL message box. Without one (headless, capture): "caption: text" on standard
-// error and the default (first) button. Tests may script the answer with setMessageBoxResponder.
+// error (no second colon after a caption that ends in one) and the default (first) button. Tests may
+// script the answer with setMessageBoxResponder.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 HCURSOR SetCursor(HCURSOR cursor);
 HICON LoadIconA(HINSTANCE instance, const char* name);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "render/render.h"
@@ -52,12 +53,34 @@ static LRESULT windowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM 
   return DefWindowProcA(window, message, wparam, lparam);
 }
 
+PackPlaces packPlaces(HINSTANCE instance) {
+  PackPlaces places;
+  char path[1024] = {};
+  GetModuleFileNameA(instance, path, sizeof path);
+  places.executable = path;
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::current_path(error);
+  places.working_folder_pack = (folder / "narvu.dat").string();
+  if (!places.executable.empty()) {
+    std::string beside = (std::filesystem::path(places.executable).parent_path() / "narvu.dat").string();
+    if (beside != places.working_folder_pack) places.beside_executable_pack = beside;
+  }
+  return places;
+}
+
 bool mountPack(HINSTANCE instance) {
-  char* path = static_cast<char*>(std::calloc(1024, 1));
-  GetModuleFileNameA(instance, path, 1024);
-  bool mounted = packMount(path, 0) || packMount("narvu.dat", 0);
-  std::free(path);
-  return mounted;
+  PackPlaces places = packPlaces(instance);
+  // The order the show always had, then the folder of the executable, so that a show started from
+  // another folder finds the pack that was built beside it.
+  return (!places.executable.empty() && packMount(places.executable.c_str(), 0)) ||
+         packMount("narvu.dat", 0) ||
+         (!places.beside_executable_pack.empty() && packMount(places.beside_executable_pack.c_str(), 0));
+}
+
+std::string packPlacesText(const PackPlaces& places) {
+  std::string text = "looked for one appended to " + places.executable + ", then for " + places.working_folder_pack;
+  if (!places.beside_executable_pack.empty()) text += " and " + places.beside_executable_pack;
+  return text;
 }
 
 static bool registerWindowClass(HINSTANCE instance) {
@@ -105,6 +128,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   if (!sound_disabled && FSOUND_GetVersion() != kExpectedSoundVersion)
     MessageBoxA(nullptr, "You are using wrong version of FMOD.DLL!", "Warning!", MB_OK);
   if (!mountPack(instance)) {
+    std::fprintf(stderr, "narvu: no pack found (%s)\n", packPlacesText(packPlaces(instance)).c_str());
     MessageBoxA(nullptr, "Unable to mount data file storage!", "Demo Problem Report", MB_OK);
     return 1;
   }

@@ -6,7 +6,7 @@
 
 int runMusicOnly() {
   if (!mountPack(nullptr)) {
-    std::fprintf(stderr, "narvu: no pack found, neither in the executable nor as narvu.dat\n");
+    std::fprintf(stderr, "narvu: no pack found (%s)\n", packPlacesText(packPlaces(nullptr)).c_str());
     return 1;
   }
   if (!FSOUND_Init(44100, 32, 0)) {
@@ -16,7 +16,8 @@ int runMusicOnly() {
   FSOUND_File_SetCallbacks(musicOpen, musicClose, musicRead, musicSeek, musicTell);
   FMUSIC_MODULE* module = FMUSIC_LoadSong("music.xm");
   if (!module) {
-    std::fprintf(stderr, "narvu: cannot load music.xm: %s\n", fmodErrorText(FSOUND_GetError()));
+    const char* damaged = musicOpenFailure();
+    std::fprintf(stderr, "narvu: cannot load music.xm: %s\n", damaged ? damaged : fmodErrorText(FSOUND_GetError()));
     FSOUND_Close();
     return 1;
   }

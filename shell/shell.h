@@ -5,18 +5,45 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "render/render.h"
 #include "scene/scene.h"
 #include "shell/rendering_objects.h"
 
+// ---- Command line (options.cpp) --------------------------------------------------------------------
+struct CommandLineOptions {
+  PlatformSettings settings;  // the defaults, changed by the options given
+  bool help = false;          // --help or -h: nothing after it was looked at
+  bool version = false;
+  bool music_only = false;
+  // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
+  std::string command_line;
+  std::vector<std::string> warnings;  // one line each, without the program's name
+};
+// Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
+// without the program's name) for a value that is missing or out of range. Prints nothing.
+bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error);
+extern const char kCommandLineUsage[];  // the --help text
+
 // ---- Entry point ------------------------------------------------------------------------------------
 // `command_line` is the argument string without the program name. The result is the exit code.
 int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
 void loadScenes();
-// Mounts the pack appended to the executable, else "narvu.dat" in the working folder.
+// Where the pack is looked for, in this order: appended to the executable, "narvu.dat" in the working
+// folder, "narvu.dat" beside the executable (left empty when that is the working folder).
+struct PackPlaces {
+  std::string executable;
+  std::string working_folder_pack;
+  std::string beside_executable_pack;
+};
+PackPlaces packPlaces(HINSTANCE instance);
+// Mounts the first of the places that holds a pack.
 bool mountPack(HINSTANCE instance);
+// "looked for one appended to ..., then for ... and ...", for the message after a failed mountPack.
+std::string packPlacesText(const PackPlaces& places);
 // The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
 // every key press ends here, WM_DESTROY and WM_QUIT release the rendering objects and return true with
 // the message's wParam in *exit_code; anything else goes to DefWindowProcA.
@@ -42,6 +69,8 @@ extern int32_t fade_half_length;  // units of 40 ms
 extern bool sound_disabled;
 extern FMUSIC_MODULE* song;
 
+// The timeline's length: the show ends here, after which only the tail is drawn.
+constexpr DWORD kShowLengthMs = 107500;
 // Clears the timeline and starts it at `now` (start-up step 11).
 void startTimeline(DWORD now);
 // One pass's timeline decisions at tick count `now` (end logo, time limit, scene end fades, scene
@@ -83,6 +112,9 @@ int musicRead(void* buffer, int size, FSOUND_FILEHANDLE handle);
 int musicSeek(FSOUND_FILEHANDLE handle, int position, signed char mode);
 int musicTell(FSOUND_FILEHANDLE handle);
 const char* fmodErrorText(int code);
+// Why the last musicOpen gave no file when the module is there but cannot be read (damaged, too
+// large), as packFailureText words it; null when it opened or is simply missing.
+const char* musicOpenFailure();
 // Start-up step 4: FSOUND_Init, callbacks, FMUSIC_LoadSong into `song` (the version warning of step 2
 // comes before the pack is mounted, in WinMain). Returns 0, or 1 after the error box (the caller exits
 // with 1).

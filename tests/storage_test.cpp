@@ -269,12 +269,39 @@ TEST_F(Storage, StoredBlocksAreCopiedUpToTheUnpackedSize) {
   Bytes head(data.begin(), data.begin() + 100);
   ASSERT_TRUE(decode(data, 100, 0, hashOf(head), &out));
   EXPECT_EQ(out, head);
-  // A short stored block leaves zeros, which the checksum then covers.
-  Bytes padded = head;
-  padded.resize(150, 0);
-  ASSERT_TRUE(decode(head, 150, 0, hashOf(padded), &out));
-  EXPECT_EQ(out, padded);
   EXPECT_TRUE(traces.empty());
+}
+
+// A declared size is only believed as far as the stored bytes can reach by their method; beyond that
+// the block is refused before a buffer of that size exists. Zeros hash to 0, so a checksum of 0 would
+// otherwise pass whatever was declared.
+TEST_F(Storage, SizesTheStoredBytesCannotReachAreRefused) {
+  Bytes head = text(100);
+  Bytes nothing = zlibStream({});
+  Bytes out;
+  struct Case {
+    const char* why;
+    Bytes stored;
+    uint32_t size;
+    int32_t word;
+  } cases[] = {
+      {"stored block shorter than its size", head, 101, 0},
+      {"stored block of nothing", {}, 1, 0},
+      {"zlib stream past 1032 to 1", nothing, uint32_t(1032 * nothing.size() + 259), 1},
+      {"zlib stream of 4 GiB", nothing, 0xFFFFFFF0u, 2},
+      {"LZSS stream past 9 to 1", Bytes{0x00, 0x00, 0x0F}, 28, 3},
+  };
+  for (const Case& c : cases) {
+    traces.clear();
+    EXPECT_FALSE(decode(c.stored, c.size, c.word, 0, &out)) << c.why;
+    EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Decompression failed"}) << c.why;
+  }
+  // The densest zlib streams there are still decode.
+  Bytes zeros(8 << 20, 0);
+  Bytes packed = zlibStream(zeros);
+  EXPECT_GT(zeros.size(), 1000 * packed.size());
+  ASSERT_TRUE(decode(packed, uint32_t(zeros.size()), 1, 0, &out));
+  EXPECT_EQ(out, zeros);
 }
 
 TEST_F(Storage, ZlibBlocksDecodeWhateverTheProcessingCodes) {
@@ -553,6 +580,7 @@ TEST_F(Storage, ReadsOutsideTheFileGiveNone) {
     pack.file.insert(pack.file.end(), data.begin(), data.end());
     ASSERT_EQ(packMount(write("p.dat", pack.file).c_str(), 0), 1);
     EXPECT_EQ(packRead("r"), nullptr) << c.data_offset << " " << c.stored;
+    EXPECT_EQ(pack_failure, PackFailure::unreadable);
   }
   // A resource whose file has gone away.
   std::string path = write("gone.dat", makePack({{"r", data}}, PackMethod::stored));
@@ -570,6 +598,7 @@ TEST_F(Storage, ReadsOutsideTheFileGiveNone) {
   traces.clear();
   EXPECT_EQ(packRead("r"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Checksum failed"});
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
 }
 
 TEST_F(Storage, EveryMethodRoundTripsThroughAPack) {
@@ -658,12 +687,24 @@ TEST_F(Storage, MemoryFilesOfEmptyAbsentAndBrokenResources) {
   EXPECT_EQ(ramfread(&b, 1, 1, f), 0);
   ramfclose(f);
 
+  EXPECT_EQ(pack_failure, PackFailure::none);
+
+  // Missing and damaged are told apart, for the messages of those who asked.
   traces.clear();
   EXPECT_EQ(ramfopen("absent.jpg"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"ramfopen - not a file: absent.jpg"});
+  EXPECT_EQ(pack_failure, PackFailure::missing);
   traces.clear();
   EXPECT_EQ(ramfopen("bad"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Checksum failed"});
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
+  EXPECT_STREQ(packFailureText(pack_failure), "damaged (checksum or decoding failed)");
+  packReset();
+  ASSERT_EQ(packMount(write("huge.dat", packDeclaringTooMuch("huge", 0xFFFFFFF0u)).c_str(), 0), 1);
+  EXPECT_EQ(ramfopen("huge"), nullptr);
+  EXPECT_EQ(pack_failure, PackFailure::too_large);
+  EXPECT_EQ(packRead("huge"), nullptr);
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
 
   EXPECT_EQ(ramfread(&b, 1, 1, nullptr), 0);
   EXPECT_EQ(ramfseek(nullptr, 0, 0), 1);
