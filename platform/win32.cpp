@@ -118,9 +118,10 @@ static WPARAM virtualKey(SDL_Keycode key) {
     case SDLK_RETURN: return 0x0D;
     case SDLK_BACKSPACE: return 0x08;
     case SDLK_TAB: return 0x09;
-    case SDLK_LEFT: return 0x25;
+    case SDLK_HOME: return VK_HOME;
+    case SDLK_LEFT: return VK_LEFT;
     case SDLK_UP: return 0x26;
-    case SDLK_RIGHT: return 0x27;
+    case SDLK_RIGHT: return VK_RIGHT;
     case SDLK_DOWN: return 0x28;
     case SDLK_LSHIFT: case SDLK_RSHIFT: return 0x10;
     case SDLK_LCTRL: case SDLK_RCTRL: return 0x11;

@@ -79,6 +79,9 @@ constexpr UINT PM_NOREMOVE = 0;
 constexpr UINT PM_REMOVE = 1;
 constexpr WPARAM VK_ESCAPE = 27;
 constexpr WPARAM VK_SPACE = 32;
+constexpr WPARAM VK_HOME = 0x24;
+constexpr WPARAM VK_LEFT = 0x25;
+constexpr WPARAM VK_RIGHT = 0x27;
 constexpr WPARAM VK_F12 = 123;
 
 constexpr UINT MB_OK = 0x0;

@@ -15,7 +15,6 @@
 #include "texture/texture.h"
 
 static const char kTitle[] = "VOMMIKAS TELJAKKO - vUUr 2001";
-static const DWORD kTailMs = 1700;
 static const float kExpectedSoundVersion = 3.33f;
 
 // Start-up ends the show with exit code 1 after its message box; nothing else needs tearing down.
@@ -113,7 +112,10 @@ bool takeWindowMessage(HWND window, int* exit_code) {
     return true;
   }
   if (message.message == WM_KEYDOWN) {
-    if (message.wParam == VK_ESCAPE || message.wParam == VK_F12) PostMessageA(window, WM_CLOSE, 0, 0);
+    if (message.wParam == VK_ESCAPE || message.wParam == VK_F12)
+      PostMessageA(window, WM_CLOSE, 0, 0);
+    else if (viewer_keys_enabled)
+      takeViewerKey(message.wParam);
     return false;  // every key press ends here
   }
   DefWindowProcA(window, message.message, message.wParam, message.lParam);
@@ -138,6 +140,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   HWND window = openWindow(instance, show_command);
   if (selectDevice(choose_device, window) != 0) return 1;
   loadScenes();
+  song_start_ms = GetTickCount();
   if (!sound_disabled) FMUSIC_PlaySong(song);
 
   fade_half_length = 250;
@@ -146,22 +149,8 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   startTimeline(GetTickCount());
 
   int exit_code = 0;
-  do {
-    int frame = timelineFrame(GetTickCount());
-    SetCursor(nullptr);
-    drawSceneFrame(current_scene, frame);
-    context->UpdateFrame(0);
-    if (const char* failure = captureError()) {
-      std::fprintf(stderr, "narvu: capture failed: %s\n", failure);
-      return 1;
-    }
-    if (takeWindowMessage(window, &exit_code)) return exit_code;
-  } while (!exit_requested);
-
-  // The tail: the last presented picture stays while the music plays on; nothing is presented and
-  // no message is taken.
-  DWORD loop_end = GetTickCount();
-  while (GetTickCount() - loop_end < kTailMs) drawSceneFrame(current_scene, tailFrame(GetTickCount()));
+  if (playTimeline(window, &exit_code)) return exit_code;
+  playTail();
   if (!sound_disabled) {
     FMUSIC_FreeSong(song);
     FSOUND_Close();

@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   platform_settings = options.settings;
+  // Ctrl-C and kill end every mode through its own clean-up rather than in the middle of it.
+  catchEndSignals();
   if (options.music_only) return runMusicOnly();
 
   if (!platform_settings.capture_path.empty()) {
@@ -38,5 +40,6 @@ int main(int argc, char** argv) {
                  "off-screen into PNG frames\n");
     return 1;
   }
-  return WinMain(nullptr, nullptr, &options.command_line[0], SW_SHOW);
+  int exit_code = WinMain(nullptr, nullptr, &options.command_line[0], SW_SHOW);
+  return platform_settings.capture_path.empty() ? exit_code : finishCaptureRun(exit_code);
 }

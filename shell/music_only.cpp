@@ -44,8 +44,9 @@ int runMusicOnly() {
     // module's length is allowed before giving up, in case the end is never reported.
     DWORD start = GetTickCount();
     DWORD limit = DWORD(facts.length_seconds * 1000) + 1000;
-    while (!FMUSIC_IsFinished(module) && GetTickCount() - start < limit) Sleep(50);
-    std::printf("done after %.1f s\n", (GetTickCount() - start) / 1000.0);
+    // Ctrl-C or SIGTERM ends it as the end of the music does, with the sound closed properly.
+    while (!FMUSIC_IsFinished(module) && GetTickCount() - start < limit && !endSignal()) Sleep(50);
+    std::printf(endSignal() ? "stopped after %.1f s\n" : "done after %.1f s\n", (GetTickCount() - start) / 1000.0);
   }
   FMUSIC_FreeSong(module);
   FSOUND_Close();

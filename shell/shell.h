@@ -49,6 +49,26 @@ std::string packPlacesText(const PackPlaces& places);
 // the message's wParam in *exit_code; anything else goes to DefWindowProcA.
 bool takeWindowMessage(HWND window, int* exit_code);
 
+// ---- Main loop (main_loop.cpp) -------------------------------------------------------------------------
+// The passes of the timeline until it ends: true when the show ended early (a closed window, a capture
+// that is complete, failed or interrupted), with the process's exit code in *exit_code.
+bool playTimeline(HWND window, int* exit_code);
+// After the timeline: 1700 ms in which the scene is drawn on but nothing is presented and no message
+// is taken (a capture draws nothing there, its clock moves on alone).
+void playTail();
+
+// ---- The viewer's keys, live play only (viewer_keys.cpp) ----------------------------------------------
+// Space pauses and resumes picture and music; Left and Right step 5 s back and forth; Home restarts.
+// Off (every key but Esc and F12 does nothing) unless live play turns it on.
+extern bool viewer_keys_enabled;
+extern DWORD song_start_ms;  // the tick count at which the music was started (start-up step 10)
+void takeViewerKey(WPARAM key);
+// Whether this pass draws a frame: not while the viewer has paused the show (the picture there is is
+// presented again), except once after a seek made during the pause.
+bool viewerWantsFrame();
+// The timeline moved to `moment_ms` after its start, as if played to there, the music with it.
+void seekTimeline(int32_t moment_ms);
+
 // The timeline's length: the main loop ends in the first pass at or after it (the tail follows).
 constexpr DWORD kShowLengthMs = 107500;
 
@@ -69,8 +89,6 @@ extern int32_t fade_half_length;  // units of 40 ms
 extern bool sound_disabled;
 extern FMUSIC_MODULE* song;
 
-// The timeline's length: the show ends here, after which only the tail is drawn.
-constexpr DWORD kShowLengthMs = 107500;
 // Clears the timeline and starts it at `now` (start-up step 11).
 void startTimeline(DWORD now);
 // One pass's timeline decisions at tick count `now` (end logo, time limit, scene end fades, scene
@@ -102,8 +120,12 @@ extern DWORD default_device_index;
 
 // ---- Capture (capture_run.cpp) ---------------------------------------------------------------------
 // Before WinMain, with platform_settings.capture_path set: the virtual clock, no display, the music's
-// file beside the frames, and the music and video finished at the process's exit, however it comes.
+// file beside the frames.
 void prepareCapture();
+// After WinMain returned `exit_code` (or at an exit that bypassed it): the music and the video are
+// finished with what the run has, the summary line printed. The exit code to give: 1 when a file is
+// not complete, else `exit_code` (0, or 128 + the signal that interrupted the capture).
+int finishCaptureRun(int exit_code);
 
 // ---- Music (music.cpp) -------------------------------------------------------------------------------
 FSOUND_FILEHANDLE musicOpen(const char* name);

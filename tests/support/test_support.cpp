@@ -69,7 +69,8 @@ std::vector<unsigned char> packDeclaringTooMuch(const std::string& name, uint32_
 }
 
 ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
-                     const std::vector<std::string>& environment, int timeout_seconds) {
+                     const std::vector<std::string>& environment, int timeout_seconds,
+                     const ChildSignal& signal) {
   std::string output_path = folder + "/child-output.txt";
   pid_t pid = fork();
   if (pid == 0) {
@@ -90,9 +91,14 @@ ChildResult runChild(const std::vector<std::string>& arguments, const std::strin
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
   int status = 0;
   struct rusage usage = {};
+  bool signalled = signal.number == 0;
   while (true) {
     pid_t done = wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
+    if (!signalled && std::filesystem::exists(signal.when_exists)) {
+      kill(pid, signal.number);
+      signalled = true;
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
       wait4(pid, &status, 0, &usage);

@@ -26,10 +26,16 @@ constexpr long kSanitizerMemoryKb = 400 * 1024;
 #else
 constexpr long kSanitizerMemoryKb = 0;
 #endif
+// A signal sent to a running child once `when_exists` (a path) exists; no signal when `number` is 0.
+struct ChildSignal {
+  int number = 0;
+  std::string when_exists;
+};
 // Runs `arguments[0]` with the rest as its arguments in `folder`, with extra environment settings
 // ("NAME=value"), and waits for it at most `timeout_seconds`.
 ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
-                     const std::vector<std::string>& environment = {}, int timeout_seconds = 120);
+                     const std::vector<std::string>& environment = {}, int timeout_seconds = 120,
+                     const ChildSignal& signal = ChildSignal());
 
 // A PNG file as 8-bit RGB rows (empty when it cannot be read).
 struct Image {
