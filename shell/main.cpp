@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   // Ctrl-C and kill end every mode through its own clean-up rather than in the middle of it.
   catchEndSignals();
   if (options.music_only) return runMusicOnly();
+  timedemo_enabled = options.timedemo;
 
   if (!platform_settings.capture_path.empty()) {
     std::string reason;

@@ -58,8 +58,12 @@ static bool capturePass(int* exit_code) {
 static bool livePass(HWND window, int* exit_code) {
   int frame = timelineFrame(GetTickCount());
   SetCursor(nullptr);
-  if (viewerWantsFrame()) drawSceneFrame(current_scene, frame);
+  bool draws = viewerWantsFrame();
+  if (draws) drawSceneFrame(current_scene, frame);
   context->UpdateFrame(0);
+  if (draws && timedemoRunning()) recordTimedemoFrame(current_scene);
+  // Paused, the picture there is is shown again without spinning the processor.
+  if (!draws) Sleep(10);
   if (endSignal()) PostMessageA(window, WM_CLOSE, 0, 0);
   return takeWindowMessage(window, exit_code);
 }
@@ -67,6 +71,7 @@ static bool livePass(HWND window, int* exit_code) {
 bool playTimeline(HWND window, int* exit_code) {
   bool capture = capturing();
   viewer_keys_enabled = !capture;
+  if (timedemo_enabled && !capture) startTimedemo();
   do {
     if (capture ? capturePass(exit_code) : livePass(window, exit_code)) return true;
   } while (!exit_requested);

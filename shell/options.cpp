@@ -29,6 +29,7 @@ const char kCommandLineUsage[] =
     "  --msaa N             N-times multisampling\n"
     "  --aniso N            N-times anisotropic texture filtering\n"
     "  --music-only         print the module's facts and play only the music\n"
+    "  --timedemo           play live, presenting every frame, and print frame times at the end\n"
     "  --help               this text\n"
     "  --version            the version of narvu\n"
     "Exit codes: 0 after the show or Esc/F12/closing the window, 1 after a start-up failure.\n";
@@ -78,9 +79,13 @@ static bool secondsOption(const char* name, const char* text, double* value, std
   return true;
 }
 
-// Checks that need every option: an interval that holds at least one moment.
+// Checks that need every option: an interval that holds at least one moment, a timedemo that plays live.
 static bool checkTogether(const CommandLineOptions& options, std::string* error) {
   const PlatformSettings& s = options.settings;
+  if (options.timedemo && !s.capture_path.empty()) {
+    *error = "--timedemo times live play on the real clock; it does not go with --capture";
+    return false;
+  }
   if (s.capture_to_seconds >= 0 && s.capture_from_seconds >= s.capture_to_seconds) {
     char text[96];
     std::snprintf(text, sizeof text, "--from %g is not before --to %g: the interval holds nothing",
@@ -156,6 +161,11 @@ static bool applyHelp(const char*, CommandLineOptions* options, std::string*) {
   return true;
 }
 
+static bool applyTimedemo(const char*, CommandLineOptions* options, std::string*) {
+  options->timedemo = true;
+  return true;
+}
+
 static bool applyVersion(const char*, CommandLineOptions* options, std::string*) {
   options->version = true;
   return true;
@@ -175,7 +185,7 @@ static const OptionRule kOptionRules[] = {
     {"--msaa", true, applyMsaa},          {"--aniso", true, applyAniso},
     {"--crf", true, applyCrf},            {"--from", true, applyFrom},
     {"--to", true, applyTo},              {"--music-only", false, applyMusicOnly},
-    {"--version", false, applyVersion},
+    {"--version", false, applyVersion},   {"--timedemo", false, applyTimedemo},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

@@ -19,6 +19,7 @@ struct CommandLineOptions {
   bool help = false;          // --help or -h: nothing after it was looked at
   bool version = false;
   bool music_only = false;
+  bool timedemo = false;
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
   std::vector<std::string> warnings;  // one line each, without the program's name
@@ -56,6 +57,18 @@ bool playTimeline(HWND window, int* exit_code);
 // After the timeline: 1700 ms in which the scene is drawn on but nothing is presented and no message
 // is taken (a capture draws nothing there, its clock moves on alone).
 void playTail();
+
+// ---- --timedemo (timedemo.cpp) ------------------------------------------------------------------------
+// Live play timed: every presented frame's time (from the previous presentation) is kept by scene, and
+// at the end (the show's, or an early one) one report goes to standard output: frames presented, mean
+// frames per second, and the frame times' median, 99th percentile, maximum and how many took more
+// than twice the median, for the whole show and per scene.
+extern bool timedemo_enabled;  // set by main from --timedemo; the main loop starts the timing
+void startTimedemo();
+// After each presented frame that drew `scene`.
+void recordTimedemoFrame(const Scene* scene);
+// Whether --timedemo is on: the main loop records frames only then.
+bool timedemoRunning();
 
 // ---- The viewer's keys, live play only (viewer_keys.cpp) ----------------------------------------------
 // Space pauses and resumes picture and music; Left and Right step 5 s back and forth; Home restarts.

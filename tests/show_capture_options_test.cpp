@@ -143,7 +143,7 @@ TEST(CaptureExits, NamesAreFilesNeverOptionsOrProtocols) {
 // SIGINT with frames on disk: those frames and their music are whole, and the code says interrupted.
 TEST(CaptureExits, AnInterruptedCaptureFinishesWhatItHasAndSaysSo) {
   std::string folder = scratchFolder();
-  ChildSignal interrupt = {SIGINT, folder + "/frames/frame_000003.png"};
+  ChildSignal interrupt = {SIGINT, folder + "/frames/frame_000003.png", "", 0};
   ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "10"}, folder, {}, 300, interrupt);
   EXPECT_EQ(run.exit_code, 130) << run.output;
   EXPECT_TRUE(occursIn(run.output, "interrupted by SIGINT")) << run.output;
@@ -159,7 +159,7 @@ TEST(CaptureExits, ATerminatedVideoCaptureIsAPlayableVideoOfItsFrames) {
   if (!programAvailable("ffmpeg") || !programAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
   std::string folder = scratchFolder();
   std::string video = folder + "/cut.mkv";
-  ChildSignal terminate = {SIGTERM, video + ".video.mkv"};
+  ChildSignal terminate = {SIGTERM, video + ".video.mkv", "", 0};
   ChildResult run = runChild({kShow, "--capture", video, "--fps", "10"}, folder, {}, 300, terminate);
   EXPECT_EQ(run.exit_code, 143) << run.output;
   std::string frames = commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "

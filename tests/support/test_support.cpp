@@ -68,6 +68,11 @@ std::vector<unsigned char> packDeclaringTooMuch(const std::string& name, uint32_
   return pack;
 }
 
+static bool outputHas(const std::string& path, const std::string& text) {
+  std::vector<unsigned char> bytes = readFile(path);
+  return std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
+}
+
 ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
                      const std::vector<std::string>& environment, int timeout_seconds,
                      const ChildSignal& signal) {
@@ -88,14 +93,17 @@ ChildResult runChild(const std::vector<std::string>& arguments, const std::strin
     _exit(127);
   }
   ChildResult result{-1, "", 0};
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  auto started = std::chrono::steady_clock::now();
+  auto deadline = started + std::chrono::seconds(timeout_seconds);
   int status = 0;
   struct rusage usage = {};
   bool signalled = signal.number == 0;
   while (true) {
     pid_t done = wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
-    if (!signalled && std::filesystem::exists(signal.when_exists)) {
+    if (!signalled && std::chrono::steady_clock::now() >= started + std::chrono::milliseconds(signal.after_milliseconds) &&
+        (signal.when_exists.empty() || std::filesystem::exists(signal.when_exists)) &&
+        (signal.when_output_has.empty() || outputHas(output_path, signal.when_output_has))) {
       kill(pid, signal.number);
       signalled = true;
     }

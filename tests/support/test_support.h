@@ -26,10 +26,13 @@ constexpr long kSanitizerMemoryKb = 400 * 1024;
 #else
 constexpr long kSanitizerMemoryKb = 0;
 #endif
-// A signal sent to a running child once `when_exists` (a path) exists; no signal when `number` is 0.
+// A signal sent to a running child once `when_exists` (a path) exists, or once its output holds
+// `when_output_has`; no signal when `number` is 0.
 struct ChildSignal {
   int number = 0;
   std::string when_exists;
+  std::string when_output_has;
+  int after_milliseconds = 0;  // and no sooner than this after the start
 };
 // Runs `arguments[0]` with the rest as its arguments in `folder`, with extra environment settings
 // ("NAME=value"), and waits for it at most `timeout_seconds`.
