@@ -2,37 +2,26 @@
 // library through the show's five file callbacks onto memory files, as start-up loads music.xm. A
 // module that loads gives its facts and renders a little of its start offline.
 // fuzz-link: narvu_shell narvu_texture narvu_storage narvu_tools
-#include <unistd.h>
+#include "fuzz_support.h"
+#include "shell/shell.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "pack_writer.h"
-#include "shell/shell.h"
-#include "storage/storage.h"
-
-static std::string packPath() {
-  static std::string path = "/tmp/narvu-module-fuzz-" + std::to_string(getpid()) + ".dat";
-  return path;
-}
-
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:max_allocation_size_mb=256"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool started = [] {
-    // With a capture path set the library opens no audio device; songs are only rendered offline.
-    platform_settings.capture_path = "/tmp/narvu-module-fuzz-capture";
+    // Rendering offline, the library opens no audio device.
+    platform_settings.sound_capture_path = "/tmp/narvu-module-fuzz-capture.wav";
     FSOUND_Init(44100, 32, 0);
     FSOUND_File_SetCallbacks(musicOpen, musicClose, musicRead, musicSeek, musicTell);
     return true;
   }();
   (void)started;
 
-  std::vector<PackItem> items = {{"music.xm", std::vector<uint8_t>(data, data + size)}};
-  if (!writePack(packPath(), items, PackMethod::stored, nullptr)) return 0;
-  packReset();
-  if (!packMount(packPath().c_str(), 0)) return 0;
+  if (!mountFuzzedEntry("music.xm", data, size)) return 0;
   FMUSIC_MODULE* module = FMUSIC_LoadSong("music.xm");
   if (module) {
     SongFacts facts;

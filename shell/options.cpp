@@ -71,8 +71,7 @@ static bool secondsOption(const char* name, const char* text, double* value, std
   if (!(number <= kShowLengthMs / 1000.0)) {
     char length[32];
     std::snprintf(length, sizeof length, "%g", kShowLengthMs / 1000.0);
-    *error = std::string(name) + " takes seconds from 0 to " + length + " (the length of the show), not '" + text +
-             "'";
+    *error = std::string(name) + " takes seconds from 0 to " + length + " (the length of the show), not '" + text + "'";
     return false;
   }
   *value = number;
@@ -151,23 +150,10 @@ static bool applyTo(const char* value, CommandLineOptions* options, std::string*
   return secondsOption("--to", value, &options->settings.capture_to_seconds, error);
 }
 
-static bool applyMusicOnly(const char*, CommandLineOptions* options, std::string*) {
-  options->music_only = true;
-  return true;
-}
-
-static bool applyHelp(const char*, CommandLineOptions* options, std::string*) {
-  options->help = true;
-  return true;
-}
-
-static bool applyTimedemo(const char*, CommandLineOptions* options, std::string*) {
-  options->timedemo = true;
-  return true;
-}
-
-static bool applyVersion(const char*, CommandLineOptions* options, std::string*) {
-  options->version = true;
+// An option without a value that turns one of the command line's switches on.
+template <bool CommandLineOptions::*flag>
+static bool applySwitch(const char*, CommandLineOptions* options, std::string*) {
+  options->*flag = true;
   return true;
 }
 
@@ -179,13 +165,20 @@ struct OptionRule {
 };
 
 static const OptionRule kOptionRules[] = {
-    {"--help", false, applyHelp},         {"-h", false, applyHelp},
-    {"--capture", true, applyCapture},    {"--fps", true, applyFps},
-    {"--windowed", false, applyWindowed}, {"--size", true, applySize},
-    {"--msaa", true, applyMsaa},          {"--aniso", true, applyAniso},
-    {"--crf", true, applyCrf},            {"--from", true, applyFrom},
-    {"--to", true, applyTo},              {"--music-only", false, applyMusicOnly},
-    {"--version", false, applyVersion},   {"--timedemo", false, applyTimedemo},
+    {"--help", false, applySwitch<&CommandLineOptions::help>},
+    {"-h", false, applySwitch<&CommandLineOptions::help>},
+    {"--capture", true, applyCapture},
+    {"--fps", true, applyFps},
+    {"--windowed", false, applyWindowed},
+    {"--size", true, applySize},
+    {"--msaa", true, applyMsaa},
+    {"--aniso", true, applyAniso},
+    {"--crf", true, applyCrf},
+    {"--from", true, applyFrom},
+    {"--to", true, applyTo},
+    {"--music-only", false, applySwitch<&CommandLineOptions::music_only>},
+    {"--version", false, applySwitch<&CommandLineOptions::version>},
+    {"--timedemo", false, applySwitch<&CommandLineOptions::timedemo>},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

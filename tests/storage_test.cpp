@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "lzss_reference.h"
 #include "pack_writer.h"
 #include "storage/storage.h"
 #include "test_support.h"
@@ -176,39 +177,6 @@ TEST(LzssDecode, FarReferencesAfterTheWindowHasWrapped) {
   }
 }
 
-// The decoder one byte at a time through the ring window, with the same results at the edges: a
-// stream that ends inside a group ends the output, and one that would outgrow the capacity gives
-// capacity + 1 before the literal or the whole reference that does not fit.
-uint64_t byteAtATimeLzss(const Bytes& input, uint8_t* output, uint32_t capacity) {
-  uint8_t window[4096];
-  memset(window, 0x20, 4078);
-  memset(window + 4078, 0, 18);
-  uint32_t r = 4078;
-  uint64_t out = 0;
-  size_t at = 0;
-  while (at < input.size()) {
-    uint8_t flags = input[at++];
-    for (int bit = 0; bit < 8; ++bit) {
-      if (flags >> bit & 1) {
-        if (at == input.size()) return out;
-        if (out >= capacity) return uint64_t(capacity) + 1;
-        output[out++] = window[r] = input[at++];
-        r = (r + 1) & 4095;
-        continue;
-      }
-      if (at + 2 > input.size()) return out;
-      uint32_t p = input[at] | (input[at + 1] & 0xF0) << 4, n = (input[at + 1] & 0x0F) + 3u;
-      at += 2;
-      if (out + n > capacity) return uint64_t(capacity) + 1;
-      for (uint32_t k = 0; k < n; ++k) {
-        output[out++] = window[r] = window[(p + k) & 4095];
-        r = (r + 1) & 4095;
-      }
-    }
-  }
-  return out;
-}
-
 // Streams of long literal runs (whole groups of eight, the case the decoder copies eight at a time)
 // broken by references near and far and by mixed groups, cut at every length and decoded into room
 // just below, at and above what they need: the same bytes and count as one byte at a time.
@@ -226,7 +194,7 @@ TEST(LzssDecode, LiteralRunsGiveWhatOneByteAtATimeGives) {
       }
     }
     Bytes full(stream.size() * 9 + 16);
-    uint64_t whole = byteAtATimeLzss(stream, full.data(), uint32_t(full.size()));
+    uint64_t whole = lzssDecodeByteAtATime(stream.data(), uint32_t(stream.size()), full.data(), uint32_t(full.size()));
     std::vector<size_t> cuts;
     for (size_t cut = 0; cut <= std::min<size_t>(stream.size(), 40); ++cut) cuts.push_back(cut);
     for (int k = 0; k < 30; ++k) cuts.push_back(random() % (stream.size() + 1));
@@ -237,7 +205,7 @@ TEST(LzssDecode, LiteralRunsGiveWhatOneByteAtATimeGives) {
       capacities.push_back(uint32_t(random() % (whole + 1)));
       for (uint32_t capacity : capacities) {
         Bytes expected(capacity + 16, 0xEE), got(capacity + 16, 0xEE);
-        uint64_t want = byteAtATimeLzss(part, expected.data(), capacity);
+        uint64_t want = lzssDecodeByteAtATime(part.data(), uint32_t(part.size()), expected.data(), capacity);
         uint64_t have = lzssDecode(part.data(), uint32_t(part.size()), got.data(), capacity);
         ASSERT_EQ(want, have) << "round " << round << ", cut " << cut << ", capacity " << capacity;
         ASSERT_EQ(expected, got) << "round " << round << ", cut " << cut << ", capacity " << capacity;
