@@ -33,23 +33,63 @@ static std::vector<WindowRecord*> windows;
 static MessageBoxResponder message_box_responder = nullptr;
 static bool video_started = false;
 
-// A display is there unless SDL finds no video driver at all. The offscreen and dummy drivers draw
-// nowhere a person could answer a message box, so they count as headless.
+// Why the last startVideo found no display to play on; empty when it found one.
+static std::string video_problem;
+
+static bool namedVideoDriver() {
+  const char* named = SDL_getenv("SDL_VIDEODRIVER");
+  return named && *named;
+}
+
+static bool drawsNowhere(const char* driver) {
+  return driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
+// What the environment names that SDL could not open, in words for the viewer.
+static std::string unansweredDisplays() {
+  std::vector<std::string> named;
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = SDL_getenv(variable);
+    if (value && *value) named.push_back(std::string(variable) + "=" + value);
+  }
+  if (named.empty()) return "neither DISPLAY nor WAYLAND_DISPLAY is set";
+  if (named.size() == 1) return named[0] + " does not answer";
+  return "neither " + named[0] + " nor " + named[1] + " answers";
+}
+
+// SDL falls back to its offscreen driver when no display server answers, and a live show would then
+// play for two minutes into nothing. That fallback is refused; the offscreen and dummy drivers are
+// taken only when asked for by name (SDL_VIDEODRIVER, which a headless run sets itself), and they make
+// the run headless: nobody could see a window or answer a message box there.
 static bool startVideo() {
   if (video_started) return true;
-  if (platform_settings.headless) setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  if (platform_settings.headless && !namedVideoDriver()) setenv("SDL_VIDEODRIVER", "offscreen", 1);
   int saved = quietStandardError();
   int failed = SDL_InitSubSystem(SDL_INIT_VIDEO);
   restoreStandardError(saved);
-  if (failed != 0) return false;
-  const char* driver = SDL_GetCurrentVideoDriver();
-  if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0))
+  if (failed != 0) {
+    // A driver named by the user says why it failed; otherwise it is the display that is missing.
+    video_problem = namedVideoDriver() ? std::string("SDL: ") + SDL_GetError() : unansweredDisplays();
+    return false;
+  }
+  if (drawsNowhere(SDL_GetCurrentVideoDriver())) {
+    if (!namedVideoDriver()) {
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      video_problem = unansweredDisplays();
+      return false;
+    }
     platform_settings.headless = true;
+  }
+  video_problem.clear();
   video_started = true;
   return true;
 }
 
-bool displayAvailable() { return startVideo(); }
+bool displayAvailable(std::string* reason) {
+  if (startVideo()) return true;
+  if (reason) *reason = video_problem;
+  return false;
+}
 
 SDL_Window* sdlWindowOf(HWND window) { return window && !window->destroyed ? window->sdl_window : nullptr; }
 
