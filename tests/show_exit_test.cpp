@@ -156,7 +156,8 @@ TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
   std::string folder = scratchFolder();
   ChildResult help = runChild({kBareShow, "--help"}, folder);
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* option : {"nosound", "choosedrv", "--capture", "--fps", "--windowed", "--size"})
+  for (const char* option :
+       {"nosound", "choosedrv", "--capture", "--fps", "--windowed", "--display", "--vsync", "--size", "Alt+Enter"})
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   ChildResult missing = runChild({kBareShow, "--capture"}, folder);
   EXPECT_EQ(missing.exit_code, 1);
