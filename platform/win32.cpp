@@ -133,7 +133,8 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* caption, DWORD s
   for (const WindowClass& known : window_classes)
     if (class_name && known.name == class_name) found = &known;
   if (!found || !startVideo()) return nullptr;
-  int centred = int(SDL_WINDOWPOS_CENTERED_DISPLAY(chosenDisplay()));
+  // A headless run has one display of its own, whatever --display says.
+  int centred = int(SDL_WINDOWPOS_CENTERED_DISPLAY(platform_settings.headless ? 0 : chosenDisplay()));
   int left = x == CW_USEDEFAULT ? centred : x;
   int top = x == CW_USEDEFAULT ? centred : y;
   Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI |
