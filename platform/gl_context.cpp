@@ -207,22 +207,32 @@ void GlContext::readBack(std::vector<uint8_t>* rgb) {
   bindTarget();
 }
 
+// The picture scaled into the window's drawable, its shape kept between black bars, and swapped. The
+// drawable is measured at every frame, so a resize by the viewer, by the window manager or by Alt+Enter
+// is followed at once; it is the drawable and not the window that counts, which differ on HiDPI screens.
+static void present(SDL_Window* sdl_window, const RenderTarget& target) {
+  GLuint source = presentedFramebuffer(target);
+  int drawable_width = 0, drawable_height = 0;
+  SDL_GL_GetDrawableSize(sdl_window, &drawable_width, &drawable_height);
+  GlViewport shown = gl4by3Viewport(drawable_width, drawable_height);
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+  // The blit needs no viewport; but some of Mesa's drivers measure the window again only when a
+  // viewport is set on its framebuffer, as applications do after a resize.
+  glViewport(0, 0, drawable_width, drawable_height);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
+  const GlViewport& v = target.viewport;
+  glBlitFramebuffer(v.x, v.y, v.x + v.width, v.y + v.height, shown.x, shown.y, shown.x + shown.width,
+                    shown.y + shown.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+  SDL_GL_SwapWindow(sdl_window);
+}
+
 HRESULT GlContext::UpdateFrame(DWORD) {
   if (!makeCurrent()) return E_FAIL;
   SDL_Window* sdl_window = sdlWindowOf(window);
   if (!platform_settings.headless && sdl_window) {
-    GLuint source = presentedFramebuffer(target);
-    int window_width = 0, window_height = 0;
-    SDL_GL_GetDrawableSize(sdl_window, &window_width, &window_height);
-    GlViewport shown = gl4by3Viewport(window_width, window_height);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
-    const GlViewport& v = target.viewport;
-    glBlitFramebuffer(v.x, v.y, v.x + v.width, v.y + v.height, shown.x, shown.y, shown.x + shown.width,
-                      shown.y + shown.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
-    SDL_GL_SwapWindow(sdl_window);
+    present(sdl_window, target);
     bindTarget();
   }
   if (!platform_settings.capture_path.empty()) {
@@ -244,11 +254,7 @@ static HRESULT fail(const char* reason, const char* detail = "") {
   return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
 }
 
-HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** out) {
-  if (!out) return DDERR_INVALIDPARAMS;
-  SDL_Window* sdl_window = sdlWindowOf(request.window);
-  if (!sdl_window) return fail("there is no window to draw in");
-
+static HRESULT createContextOnWindow(const GlContextRequest& request, SDL_Window* sdl_window, ID3DXContext** out) {
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
@@ -293,16 +299,25 @@ HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** out) {
   context->direct3d = new MemoryDirect3D;
   context->bindTarget();
 
-  if (request.fullscreen && !platform_settings.windowed && !platform_settings.headless) {
-    // A desktop-sized borderless window: the display mode is never switched.
-    if (SDL_SetWindowFullscreen(sdl_window, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
-      std::fprintf(stderr, "narvu: staying in a window: %s\n", SDL_GetError());
-  }
-  // Live runs wait for the display; headless runs and captures go as fast as they can.
+  // Live runs wait for the display's refresh unless told not to; headless runs and captures go as fast
+  // as they can.
   bool live = !platform_settings.headless && platform_settings.capture_path.empty();
-  SDL_GL_SetSwapInterval(live ? 1 : 0);
+  SDL_GL_SetSwapInterval(live && platform_settings.vsync ? 1 : 0);
   *out = context;
   return S_OK;
+}
+
+HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** out) {
+  if (!out) return DDERR_INVALIDPARAMS;
+  SDL_Window* sdl_window = sdlWindowOf(request.window);
+  if (!sdl_window) return fail("there is no window to draw in");
+  // Full screen before the GL context: the driver sizes the window's buffers when the context is first
+  // made current and notices a later change only after a frame has gone into buffers of the old size.
+  bool fullscreen = request.fullscreen && !platform_settings.windowed && setWindowFullscreen(request.window, true);
+  HRESULT result = createContextOnWindow(request, sdl_window, out);
+  // A failure's message box must not hide behind a window that covers the screen.
+  if (FAILED(result) && fullscreen) setWindowFullscreen(request.window, false);
+  return result;
 }
 
 bool readGlRenderTarget(ID3DXContext* context, std::vector<uint8_t>* rgb, int* width, int* height) {

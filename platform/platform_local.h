@@ -15,6 +15,10 @@ struct SDL_Window;
 // ---- Window system (win32.cpp) ---------------------------------------------------------------------
 // The SDL window behind a window handle; null for none.
 SDL_Window* sdlWindowOf(HWND window);
+// A borderless window covering the chosen display (platform_settings.display), or back to a framed
+// window of its former size. False, with the reason on standard error, when SDL refuses; nothing
+// happens in a headless run.
+bool setWindowFullscreen(HWND window, bool fullscreen);
 
 // ---- Rendering contexts (d3dx_context.cpp, gl_context.cpp) ------------------------------------------
 // What every context hands out: its Direct3D object and its device, each with a reference that the

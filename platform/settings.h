@@ -13,7 +13,9 @@ struct PlatformSettings {
   bool virtual_clock = false;  // GetTickCount advances by one frame period at every EndScene
   int fps = 60;                // frame rate of the virtual clock
   bool headless = false;       // no display: SDL's offscreen driver, message boxes on standard error
-  bool windowed = false;       // a 640 × 480 window instead of a desktop-sized one
+  bool windowed = false;       // a resizable 640 × 480 window instead of full screen
+  int display = 0;             // the display that full screen covers and the window opens on (0: primary)
+  bool vsync = true;           // live presentation waits for the display's refresh (captures never wait)
   int render_width = 640;      // size of the off-screen render target
   int render_height = 480;
   int msaa_samples = 0;        // multisampling of the render target (0: none)

@@ -14,6 +14,9 @@ typedef int (*MessageBoxResponder)(const char* text, const char* caption, UINT t
 void setMessageBoxResponder(MessageBoxResponder responder);
 // A key press in the window's queue, as SDL would deliver it: WM_KEYDOWN with the key.
 void injectKeyDown(HWND window, WPARAM virtual_key);
+// A key pressed on the keyboard (with Alt held when `alt`), put into SDL's event queue as the window
+// system would: unlike injectKeyDown it passes the event pump, which keeps its own keys (Alt+Enter).
+void pressKeyboardKey(WPARAM virtual_key, bool alt);
 // A press of the window's close box: WM_CLOSE.
 void injectCloseBox(HWND window);
 // Forgets every window and class (tests that run the show more than once in one process).

@@ -7,6 +7,7 @@
 #include <SDL.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,8 @@ struct WindowRecord {
   WNDPROC procedure;
   std::deque<MSG> queue;
   bool destroyed;
+  bool fullscreen;
+  int windowed_width, windowed_height;  // the size it returns to when it leaves full screen
 };
 
 struct WindowClass {
@@ -33,23 +36,76 @@ static std::vector<WindowRecord*> windows;
 static MessageBoxResponder message_box_responder = nullptr;
 static bool video_started = false;
 
-// A display is there unless SDL finds no video driver at all. The offscreen and dummy drivers draw
-// nowhere a person could answer a message box, so they count as headless.
+// Why the last startVideo found no display to play on; empty when it found one.
+static std::string video_problem;
+
+static bool namedVideoDriver() {
+  const char* named = SDL_getenv("SDL_VIDEODRIVER");
+  return named && *named;
+}
+
+static bool drawsNowhere(const char* driver) {
+  return driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
+// What the environment names that SDL could not open, in words for the viewer.
+static std::string unansweredDisplays() {
+  std::vector<std::string> named;
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = SDL_getenv(variable);
+    if (value && *value) named.push_back(std::string(variable) + "=" + value);
+  }
+  if (named.empty()) return "neither DISPLAY nor WAYLAND_DISPLAY is set";
+  if (named.size() == 1) return named[0] + " does not answer";
+  return "neither " + named[0] + " nor " + named[1] + " answers";
+}
+
+// SDL falls back to its offscreen driver when no display server answers, and a live show would then
+// play for two minutes into nothing. That fallback is refused; the offscreen and dummy drivers are
+// taken only when asked for by name (SDL_VIDEODRIVER, which a headless run sets itself), and they make
+// the run headless: nobody could see a window or answer a message box there.
 static bool startVideo() {
   if (video_started) return true;
-  if (platform_settings.headless) setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  if (platform_settings.headless && !namedVideoDriver()) setenv("SDL_VIDEODRIVER", "offscreen", 1);
   int saved = quietStandardError();
   int failed = SDL_InitSubSystem(SDL_INIT_VIDEO);
   restoreStandardError(saved);
-  if (failed != 0) return false;
-  const char* driver = SDL_GetCurrentVideoDriver();
-  if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0))
+  if (failed != 0) {
+    // A driver named by the user says why it failed; otherwise it is the display that is missing.
+    video_problem = namedVideoDriver() ? std::string("SDL: ") + SDL_GetError() : unansweredDisplays();
+    return false;
+  }
+  if (drawsNowhere(SDL_GetCurrentVideoDriver())) {
+    if (!namedVideoDriver()) {
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      video_problem = unansweredDisplays();
+      return false;
+    }
     platform_settings.headless = true;
+  }
+  video_problem.clear();
   video_started = true;
   return true;
 }
 
-bool displayAvailable() { return startVideo(); }
+bool displayAvailable(std::string* reason) {
+  if (startVideo()) return true;
+  if (reason) *reason = video_problem;
+  return false;
+}
+
+// The display asked for with --display, or the primary one when there is no such display.
+static int chosenDisplay() {
+  int displays = SDL_GetNumVideoDisplays();
+  int asked = platform_settings.display;
+  if (asked >= 0 && asked < displays) return asked;
+  static bool warned = false;
+  if (!warned)
+    std::fprintf(stderr, "narvu: there is no display %d (this desktop has %d); playing on display 0\n", asked,
+                 displays);
+  warned = true;
+  return 0;
+}
 
 SDL_Window* sdlWindowOf(HWND window) { return window && !window->destroyed ? window->sdl_window : nullptr; }
 
@@ -70,23 +126,73 @@ ATOM RegisterClassExA(const WNDCLASSEXA* window_class) {
   return ATOM(window_classes.size());
 }
 
+// Every window can be resized: the picture follows the window's size whatever style the show asks for.
 HWND CreateWindowExA(DWORD, const char* class_name, const char* caption, DWORD style, int x, int y, int width,
                      int height, HWND, HMENU, HINSTANCE, void*) {
   const WindowClass* found = nullptr;
   for (const WindowClass& known : window_classes)
     if (class_name && known.name == class_name) found = &known;
   if (!found || !startVideo()) return nullptr;
-  int left = x == CW_USEDEFAULT ? int(SDL_WINDOWPOS_CENTERED) : x;
-  int top = x == CW_USEDEFAULT ? int(SDL_WINDOWPOS_CENTERED) : y;
-  Uint32 flags = SDL_WINDOW_OPENGL | ((style & WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN);
+  // A headless run has one display of its own, whatever --display says.
+  int centred = int(SDL_WINDOWPOS_CENTERED_DISPLAY(platform_settings.headless ? 0 : chosenDisplay()));
+  int left = x == CW_USEDEFAULT ? centred : x;
+  int top = x == CW_USEDEFAULT ? centred : y;
+  Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI |
+                 ((style & WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN);
   SDL_Window* sdl_window = SDL_CreateWindow(caption ? caption : "", left, top, width, height, flags);
   if (!sdl_window) {
     std::fprintf(stderr, "narvu: cannot create the window: %s\n", SDL_GetError());
     return nullptr;
   }
-  WindowRecord* window = new WindowRecord{sdl_window, found->procedure, {}, false};
+  WindowRecord* window = new WindowRecord{sdl_window, found->procedure, {}, false, false, width, height};
   windows.push_back(window);
   return window;
+}
+
+// Full screen is a borderless window that covers the display, on the desktop's own mode. The window is
+// moved and sized to the display's bounds before SDL is asked: SDL's full-screen request is a message
+// to the window manager, and without one nothing answers it, while SDL already takes the window for
+// the display's size and the picture would be scaled for a window that never grew.
+static bool enterFullscreen(WindowRecord* window, int display) {
+  SDL_Window* sdl_window = window->sdl_window;
+  SDL_Rect bounds;
+  if (SDL_GetDisplayBounds(display, &bounds) != 0) return false;
+  SDL_GetWindowSize(sdl_window, &window->windowed_width, &window->windowed_height);
+  SDL_SetWindowBordered(sdl_window, SDL_FALSE);
+  SDL_SetWindowPosition(sdl_window, bounds.x, bounds.y);
+  SDL_SetWindowSize(sdl_window, bounds.w, bounds.h);
+  if (SDL_SetWindowFullscreen(sdl_window, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) return false;
+  window->fullscreen = true;
+  return true;
+}
+
+// Back to a framed window of the size it had, centred on the display it was full screen on.
+static bool leaveFullscreen(WindowRecord* window) {
+  SDL_Window* sdl_window = window->sdl_window;
+  int display = SDL_GetWindowDisplayIndex(sdl_window);
+  if (SDL_SetWindowFullscreen(sdl_window, 0) != 0) return false;
+  window->fullscreen = false;
+  SDL_SetWindowBordered(sdl_window, SDL_TRUE);
+  SDL_SetWindowSize(sdl_window, window->windowed_width, window->windowed_height);
+  int centred = int(SDL_WINDOWPOS_CENTERED_DISPLAY(display < 0 ? 0 : display));
+  SDL_SetWindowPosition(sdl_window, centred, centred);
+  return true;
+}
+
+bool setWindowFullscreen(HWND window, bool fullscreen) {
+  if (!sdlWindowOf(window) || platform_settings.headless) return false;
+  if (window->fullscreen == fullscreen) return true;
+  bool done = fullscreen ? enterFullscreen(window, chosenDisplay()) : leaveFullscreen(window);
+  if (!done) std::fprintf(stderr, "narvu: cannot %s full screen: %s\n", fullscreen ? "go to" : "leave", SDL_GetError());
+  return done;
+}
+
+// Alt+Enter: full screen on the display the window is on now, which the viewer may have moved it to.
+static void toggleFullscreen(WindowRecord* window) {
+  if (!sdlWindowOf(window) || platform_settings.headless) return;
+  bool done = window->fullscreen ? leaveFullscreen(window)
+                                 : enterFullscreen(window, std::max(SDL_GetWindowDisplayIndex(window->sdl_window), 0));
+  if (!done) std::fprintf(stderr, "narvu: cannot switch full screen: %s\n", SDL_GetError());
 }
 
 BOOL ShowWindow(HWND window, int) {
@@ -141,7 +247,12 @@ static void pumpEvents() {
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
     HWND window = windows.empty() ? nullptr : windows.back();
-    if (event.type == SDL_KEYDOWN) {
+    bool alt_enter = event.type == SDL_KEYDOWN && (event.key.keysym.mod & KMOD_ALT) &&
+                     (event.key.keysym.sym == SDLK_RETURN || event.key.keysym.sym == SDLK_KP_ENTER);
+    if (alt_enter) {
+      // The window system's key, not the show's: it never reaches the window's queue.
+      if (!event.key.repeat) toggleFullscreen(window);
+    } else if (event.type == SDL_KEYDOWN) {
       WPARAM key = virtualKey(event.key.keysym.sym);
       if (key) post(window, WM_KEYDOWN, key, event.key.repeat ? 0x40000001 : 1);
     } else if (event.type == SDL_QUIT ||
@@ -174,6 +285,23 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 void injectKeyDown(HWND window, WPARAM virtual_key) { post(window, WM_KEYDOWN, virtual_key, 1); }
+
+void pressKeyboardKey(WPARAM virtual_key, bool alt) {
+  if (!startVideo()) return;
+  // The SDL key behind the virtual key: the printable keys are their characters, the others their
+  // scancodes with SDL's mask.
+  SDL_Keycode key = SDLK_UNKNOWN;
+  for (SDL_Keycode candidate = 1; candidate < 128 && key == SDLK_UNKNOWN; ++candidate)
+    if (virtualKey(candidate) == virtual_key) key = candidate;
+  for (int code = 0; code < SDL_NUM_SCANCODES && key == SDLK_UNKNOWN; ++code)
+    if (virtualKey(SDL_SCANCODE_TO_KEYCODE(code)) == virtual_key) key = SDL_SCANCODE_TO_KEYCODE(code);
+  SDL_Event event = {};
+  event.type = SDL_KEYDOWN;
+  event.key.state = SDL_PRESSED;
+  event.key.keysym.sym = key;
+  event.key.keysym.mod = alt ? KMOD_LALT : KMOD_NONE;
+  SDL_PushEvent(&event);
+}
 
 void injectCloseBox(HWND window) { post(window, WM_CLOSE, 0, 0); }
 
@@ -221,8 +349,13 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   return pressed;
 }
 
+// The show hides the cursor at every pass, as a full-screen show may; in a window the viewer needs it to
+// reach the window's frame and the rest of the desktop, so it is hidden only while full screen.
 HCURSOR SetCursor(HCURSOR cursor) {
-  if (video_started) SDL_ShowCursor(cursor ? SDL_ENABLE : SDL_DISABLE);
+  if (!video_started) return nullptr;
+  HWND window = windows.empty() ? nullptr : windows.back();
+  bool fullscreen = sdlWindowOf(window) && window->fullscreen;
+  SDL_ShowCursor(cursor || !fullscreen ? SDL_ENABLE : SDL_DISABLE);
   return nullptr;
 }
 

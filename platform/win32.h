@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 typedef int32_t BOOL;
 typedef uint8_t BYTE;
@@ -129,8 +130,10 @@ DWORD GetTickCount();
 void Sleep(DWORD milliseconds);
 
 // ---- This port's additions ----------------------------------------------------------------------
-// True when a display can be opened (or the offscreen driver was asked for).
-bool displayAvailable();
+// True when a display server answers, or when SDL_VIDEODRIVER names a driver (the offscreen driver
+// of headless runs and tests included). SDL's own fallback to its offscreen driver is no display:
+// false then, with the reason (one line, lower case) in *reason.
+bool displayAvailable(std::string* reason);
 // From now on SIGINT and SIGTERM no longer end the process at once: the first one is remembered, and
 // whoever runs a loop asks endSignal and ends as it sees fit (platform/signals.cpp).
 void catchEndSignals();

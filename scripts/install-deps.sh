@@ -13,6 +13,8 @@ packages=(
 )
 if [ "${1:-}" = --tests ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+  # The show on a virtual X screen, looked at through screenshots.
+  packages+=(xvfb xauth imagemagick xdotool)
 fi
 # ffmpeg is optional: it is only used to capture video files.
 if [ "${NARVU_WITH_FFMPEG:-0}" = 1 ]; then packages+=(ffmpeg); fi

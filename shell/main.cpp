@@ -35,10 +35,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     prepareCapture();
-  } else if (!displayAvailable()) {
-    std::fprintf(stderr,
-                 "narvu: no display to show the show on; run it with --capture DIR to render it "
-                 "off-screen into PNG frames\n");
+  } else if (std::string reason; !displayAvailable(&reason)) {
+    std::fprintf(stderr, "narvu: no display to play on (%s); use --capture DIR to render off-screen\n", reason.c_str());
     return 1;
   }
   int exit_code = WinMain(nullptr, nullptr, &options.command_line[0], SW_SHOW);

@@ -18,7 +18,10 @@ const char kCommandLineUsage[] =
     "Plays the show: about 108 seconds of real-time 3D with music, then exits.\n"
     "  nosound              play without sound\n"
     "  choosedrv            approve the drawing device in yes/no questions\n"
-    "  --windowed           a 640 x 480 window instead of the full screen\n"
+    "  --windowed           a resizable 640 x 480 window instead of the full screen\n"
+    "                       (Alt+Enter switches between the two while the show plays)\n"
+    "  --display N          the display to play on (default 0, the primary one)\n"
+    "  --vsync on|off       wait for the display's refresh (default on)\n"
     "  --capture DIR        render off-screen with a virtual clock, writing every frame to\n"
     "                       DIR/frame_NNNNNN.png and the music to DIR/audio.wav; no display needed\n"
     "  --capture FILE.mp4   the same into a video file (.mp4, .mkv or .webm; needs ffmpeg)\n"
@@ -116,6 +119,19 @@ static bool applyWindowed(const char*, CommandLineOptions* options, std::string*
   return true;
 }
 
+static bool applyDisplay(const char* value, CommandLineOptions* options, std::string* error) {
+  return countOption("--display", value, &options->settings.display, error);
+}
+
+static bool applyVsync(const char* value, CommandLineOptions* options, std::string* error) {
+  if (std::strcmp(value, "on") != 0 && std::strcmp(value, "off") != 0) {
+    *error = std::string("--vsync takes on or off, not '") + value + "'";
+    return false;
+  }
+  options->settings.vsync = std::strcmp(value, "on") == 0;
+  return true;
+}
+
 static bool applySize(const char* value, CommandLineOptions* options, std::string* error) {
   std::string text = value;
   size_t cross = text.find('x');
@@ -170,6 +186,8 @@ static const OptionRule kOptionRules[] = {
     {"--capture", true, applyCapture},
     {"--fps", true, applyFps},
     {"--windowed", false, applyWindowed},
+    {"--display", true, applyDisplay},
+    {"--vsync", true, applyVsync},
     {"--size", true, applySize},
     {"--msaa", true, applyMsaa},
     {"--aniso", true, applyAniso},

@@ -44,12 +44,19 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
   // Option values are not words of the show: "/tmp/nosound" must not turn the sound off by itself.
   EXPECT_EQ(p.options.command_line, "nosound --capture --fps --size --msaa --aniso --crf --from --to --windowed "
                                     "choosedrv extra");
+  Parsed screen = parse({"--display", "1", "--vsync", "off"});
+  EXPECT_EQ(screen.options.settings.display, 1);
+  EXPECT_FALSE(screen.options.settings.vsync);
 
   Parsed defaults = parse({});
   ASSERT_TRUE(defaults.ok);
   EXPECT_EQ(defaults.options.settings.fps, 60);
   EXPECT_EQ(defaults.options.settings.render_width, 640);
   EXPECT_EQ(defaults.options.settings.capture_to_seconds, -1);
+  EXPECT_EQ(defaults.options.settings.display, 0);
+  EXPECT_TRUE(defaults.options.settings.vsync);
+  EXPECT_FALSE(defaults.options.settings.windowed);
+  EXPECT_TRUE(parse({"--vsync", "off", "--vsync", "on"}).options.settings.vsync);
   EXPECT_EQ(defaults.options.command_line, "");
   EXPECT_TRUE(parse({"--music-only"}).options.music_only);
   // The ends of the show are inside it.
@@ -70,6 +77,10 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--msaa", "-4"}, "--msaa takes a whole number, not '-4'"},
       {{"--crf", "100001"}, "--crf takes a whole number, not '100001'"},
       {{"--aniso", "99999999999999999999"}, "--aniso takes a whole number, not '99999999999999999999'"},
+      {{"--display", "-1"}, "--display takes a whole number, not '-1'"},
+      {{"--display", "second"}, "--display takes a whole number, not 'second'"},
+      {{"--vsync", "yes"}, "--vsync takes on or off, not 'yes'"},
+      {{"--vsync", "--windowed"}, "--vsync needs a value (see --help)"},
       {{"--from", "-1"}, "--from takes a number of seconds, not '-1'"},
       {{"--to", "nan"}, "--to takes a number of seconds, not 'nan'"},
       {{"--size", "big"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not 'big'"},

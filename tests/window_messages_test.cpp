@@ -71,6 +71,19 @@ TEST_F(WindowMessages, OtherKeysHaveNoEffect) {
   EXPECT_FALSE(PeekMessageA(&message, window, 0, 0, PM_REMOVE));
 }
 
+// Alt+Enter switches full screen in the event pump and is no key of the show's; Enter alone and Alt
+// with another key reach the window as they are.
+TEST_F(WindowMessages, AltEnterStaysInTheWindowSystem) {
+  pressKeyboardKey(0x0D, true);
+  pressKeyboardKey(0x0D, false);
+  pressKeyboardKey('X', true);
+  std::vector<WPARAM> keys;
+  MSG message;
+  while (PeekMessageA(&message, window, 0, 0, PM_REMOVE))
+    if (message.message == WM_KEYDOWN) keys.push_back(message.wParam);
+  EXPECT_EQ(keys, (std::vector<WPARAM>{0x0D, 'X'}));
+}
+
 TEST_F(WindowMessages, CloseBoxDestroysTheWindow) {
   int exit_code = -1;
   injectCloseBox(window);

@@ -39,6 +39,16 @@ struct ChildSignal {
 ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
                      const std::vector<std::string>& environment = {}, int timeout_seconds = 120,
                      const ChildSignal& signal = ChildSignal());
+// The same in two steps, for a child that runs while the test looks at it: startChild returns at once
+// (its output goes to `folder`/`output_name`), waitChild waits at most `timeout_seconds` and kills it
+// after that (0: at once). A child waited for has pid -1.
+struct RunningChild {
+  int pid = -1;
+  std::string output_path;
+};
+RunningChild startChild(const std::vector<std::string>& arguments, const std::string& folder,
+                        const std::vector<std::string>& environment, const std::string& output_name);
+ChildResult waitChild(RunningChild* child, double timeout_seconds, const ChildSignal& signal = ChildSignal());
 
 // A PNG file as 8-bit RGB rows (empty when it cannot be read).
 struct Image {
