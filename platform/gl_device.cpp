@@ -164,6 +164,16 @@ size_t GlDevice::stream(StreamBuffer& buffer, const void* data, size_t bytes, si
   return offset;
 }
 
+// A triangle whose three corners are all `vertex`: it covers no pixel, yet the driver readies everything
+// a draw in the current state needs (llvmpipe generates the code of the state's shaders then).
+void GlDevice::drawNoArea(int kind, const uint8_t* vertex) {
+  size_t stride = size_t(vertexStride(kind));
+  uint8_t corners[3 * 40];
+  for (size_t i = 0; i < 3; ++i) std::memcpy(corners + i * stride, vertex, stride);
+  size_t offset = stream(vertex_stream, corners, 3 * stride, stride);
+  glDrawArrays(GL_TRIANGLES, GLint(offset / stride), 3);
+}
+
 HRESULT GlDevice::draw(GLenum mode, int kind, const uint8_t* vertices, DWORD vertex_count, const WORD* indices,
                        DWORD index_count, MemoryVertexBuffer* source, DWORD source_first) {
   if (vertex_count == 0 || (indices && index_count == 0)) return S_OK;
@@ -272,6 +282,11 @@ void clearGlTarget(IDirect3DDevice7* device, DWORD flags) {
 
 void setGlStateShadowing(IDirect3DDevice7* device, bool enabled) {
   if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->shadowing = enabled;
+}
+
+int rebuildGlPrograms(IDirect3DDevice7* device) {
+  GlDevice* gl_device = dynamic_cast<GlDevice*>(device);
+  return gl_device ? gl_device->rebuildPrograms() : 0;
 }
 
 GlDeviceCounters glDeviceCounters(IDirect3DDevice7* device) {

@@ -47,6 +47,7 @@ struct ProgramKey {
 struct Program {
   ProgramKey key;
   GLuint name;
+  DeviceState first_use;  // the device state of the draw that built it
 };
 
 // A buffer written front to back and orphaned when full.
@@ -104,6 +105,7 @@ class GlDevice : public ShadowDevice {
                                  DWORD vertex_count, WORD* indices, DWORD index_count, DWORD flags) override;
 
   void clear(DWORD flags);
+  int rebuildPrograms();
 
   bool shadowing = true;
   GlDeviceCounters counters = {};
@@ -129,6 +131,7 @@ class GlDevice : public ShadowDevice {
   void uploadTexture(TextureSurface* texture);
   void setSampler(int stage, TextureSurface* texture);
   size_t stream(StreamBuffer& buffer, const void* data, size_t bytes, size_t alignment);
+  void drawNoArea(int kind, const uint8_t* vertex);
   void setEnable(GLenum capability, GLint enable, GLint* shadow);
   // Hands GL `wanted` through `set` unless GL has it already (with shadowing on), and remembers it.
   template <typename Value, typename Set>
