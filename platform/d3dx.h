@@ -73,8 +73,8 @@ HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7*
                                   void* source, void* palette, D3DX_SURFACEFORMAT source_format,
                                   DWORD source_pitch, const int source_rect[4], D3DX_FILTERTYPE filter);
 
-// The texture the D3DX calls make: every level kept in memory in its format, uploaded to GL by the GL
-// device when a level changed since the last upload.
+// The texture the D3DX calls make: every level kept in memory in its format. The GL device uploads a
+// level when it is filled through it, and the whole chain when it is drawn after a fill it did not see.
 class TextureSurface : public ReferenceCounted<IDirectDrawSurface7> {
  public:
   D3DX_SURFACEFORMAT format = D3DX_SF_R8G8B8;
@@ -85,7 +85,7 @@ class TextureSurface : public ReferenceCounted<IDirectDrawSurface7> {
   };
   std::vector<Level> levels;
   uint32_t generation = 0;     // counts level fills
-  uint32_t gl_texture = 0;     // the GL device's texture name, 0 until first bound
+  uint32_t gl_texture = 0;     // the GL device's texture name, 0 until first uploaded
   uint32_t gl_generation = 0;  // generation last uploaded
 };
 // Largest texture edge the device accepts.

@@ -1,8 +1,9 @@
 // The context library's texture calls: mipmapped textures kept in memory level by level, in the format
 // the show asked for, filled from 32-bit pictures by resampling the whole picture into each level.
 //
-// The textures belong to no device in particular: the recording device only names them, the GL device
-// uploads a TextureSurface's levels whenever its generation moved since the last upload.
+// The textures belong to no device in particular: the recording device only names them; the GL device
+// uploads a level as soon as it is filled through it, and a TextureSurface's whole chain whenever it is
+// drawn with a generation that moved since the last upload.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -130,7 +131,8 @@ HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7*
   size_t pitch = source_pitch ? size_t(source_pitch) : size_t(right) * 4;
   if (pitch < size_t(right) * 4) return DDERR_INVALIDPARAMS;
 
-  TextureSurface::Level* level = &surface->levels[std::min<size_t>(mip_level, surface->levels.size() - 1)];
+  size_t level_index = std::min<size_t>(mip_level, surface->levels.size() - 1);
+  TextureSurface::Level* level = &surface->levels[level_index];
   const uint8_t* origin = static_cast<const uint8_t*>(source) + size_t(top) * pitch + size_t(left) * 4;
   int source_width = right - left, source_height = bottom - top;
   int level_width = int(level->width), level_height = int(level->height);
@@ -161,5 +163,6 @@ HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7*
     storeLevel(texels.data(), size_t(level_width) * 3, 3, surface->format, level);
   }
   ++surface->generation;
+  uploadFilledGlLevel(device, surface, level_index);
   return S_OK;
 }

@@ -280,6 +280,10 @@ void clearGlTarget(IDirect3DDevice7* device, DWORD flags) {
   if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->clear(flags);
 }
 
+void uploadFilledGlLevel(IDirect3DDevice7* device, TextureSurface* texture, size_t level) {
+  if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->uploadFilledLevel(texture, level);
+}
+
 void setGlStateShadowing(IDirect3DDevice7* device, bool enabled) {
   if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->shadowing = enabled;
 }

@@ -105,6 +105,7 @@ class GlDevice : public ShadowDevice {
                                  DWORD vertex_count, WORD* indices, DWORD index_count, DWORD flags) override;
 
   void clear(DWORD flags);
+  void uploadFilledLevel(TextureSurface* texture, size_t index);
   int rebuildPrograms();
 
   bool shadowing = true;
@@ -129,6 +130,7 @@ class GlDevice : public ShadowDevice {
   bool updateBlockValues();
   void bindStageTexture(int stage, TextureSurface* texture);
   void uploadTexture(TextureSurface* texture);
+  void uploadLevel(TextureSurface* texture, size_t index);
   void setSampler(int stage, TextureSurface* texture);
   size_t stream(StreamBuffer& buffer, const void* data, size_t bytes, size_t alignment);
   void drawNoArea(int kind, const uint8_t* vertex);
