@@ -94,4 +94,10 @@ DWORD maxTextureSize();
 // This port's addition, for seeking: with drawing off a device keeps every state it is given, and its
 // EndScene still moves the clock on, but it draws and clears nothing. On by default.
 void setDeviceDrawing(IDirect3DDevice7* device, bool drawing);
-
+// This port's addition, for start-up: while a device prepares, its draws make ready everything a draw
+// in their state needs and draw nothing. The GL device builds the shader program of the state, uploads
+// the stages' textures if they are not in GL yet, and hands GL the whole state with a triangle that
+// covers no pixel, so the driver generates its own code for the state too (llvmpipe does that at a
+// state's first draw). Clearing does nothing. When the preparation ends the device gets back every
+// state it had when it began, so what is drawn afterwards is what it would have been without it.
+void setDevicePreparing(IDirect3DDevice7* device, bool preparing);

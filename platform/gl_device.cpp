@@ -5,7 +5,8 @@
 // (gl_state.cpp) with the program for its state combination (gl_programs.cpp). Vertices and indices
 // live in application memory (the vertex buffers are system memory, as the show asks for); each draw
 // streams the vertices it uses into one ring buffer per kind of data, mapped without synchronisation
-// and orphaned when full, so llvmpipe never waits for earlier draws.
+// and orphaned when full, so llvmpipe never waits for earlier draws. While the device prepares
+// (setDevicePreparing), a draw applies its state the same way and then draws a triangle of no area.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -182,6 +183,11 @@ HRESULT GlDevice::draw(GLenum mode, int kind, const uint8_t* vertices, DWORD ver
     for (DWORD i = 0; i < index_count; ++i) largest = std::max(largest, indices[i]);
     if (largest >= vertex_count) return DDERR_INVALIDPARAMS;
   }
+  if (preparing) {
+    if (!applyState(kind)) return E_FAIL;
+    drawNoArea(kind, vertices);
+    return S_OK;
+  }
   if (!drawing) return S_OK;
   if (!applyState(kind)) return E_FAIL;
 
@@ -238,7 +244,7 @@ HRESULT GlDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexB
 }
 
 void GlDevice::clear(DWORD flags) {
-  if (!drawing) return;
+  if (!drawing || preparing) return;
   GLbitfield mask = 0;
   if (flags & D3DCLEAR_ZBUFFER) {
     if (gl.depth_mask != 1) {

@@ -615,6 +615,55 @@ TEST_F(GlDevice, LevelsFilledThroughTheContextLibraryAreInGlBeforeTheirFirstDraw
   EXPECT_EQ(glDeviceCounters(device).texture_uploads, uploads) << "a draw uploaded a level";
 }
 
+TEST_F(GlDevice, PreparingReadiesWhatADrawNeedsDrawsNothingAndGivesTheStateBack) {
+  // A state combination no probe uses elsewhere: two spot lights behind a directional one, stage 0
+  // taking alpha from the diffuse colour of a texture not yet in GL.
+  D3DLIGHT7 spot = {};
+  spot.dltType = D3DLIGHT_SPOT;
+  spot.dcvDiffuse = {1, 1, 1, 1};
+  spot.dvPosition = {0, 0, -5};
+  spot.dvDirection = {0, 0, 1};
+  spot.dvAttenuation0 = 1;
+  spot.dvRange = 100;
+  spot.dvTheta = 1;
+  spot.dvPhi = 2;
+  spot.dvFalloff = 1;
+  setMaterial(1, 1, 1);
+  DeviceState before = static_cast<ShadowDevice*>(device)->state;
+  TextureSurface* texture = solidTexture(200, 100, 50);
+  GlDeviceCounters counted = glDeviceCounters(device);
+
+  setDevicePreparing(device, true);
+  device->SetLight(1, &spot);
+  device->SetLight(2, &spot);
+  for (DWORD i = 0; i < 3; ++i) device->LightEnable(i, TRUE);
+  device->SetTexture(0, texture);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  context->Clear(D3DCLEAR_TARGET);  // nothing either
+  drawQuad();
+  GlDeviceCounters prepared = glDeviceCounters(device);
+  EXPECT_EQ(prepared.program_builds - counted.program_builds, 1u);
+  EXPECT_EQ(prepared.texture_uploads - counted.texture_uploads, 1u);
+  EXPECT_EQ(prepared.draws, counted.draws);
+  expectColour(centre(), 0, 0, 0, "a prepared draw shows nothing");
+  setDevicePreparing(device, false);
+  EXPECT_EQ(std::memcmp(&static_cast<ShadowDevice*>(device)->state, &before, sizeof(before)), 0)
+      << "the state before the preparation is back";
+
+  // The same draw for real builds and uploads nothing more, and is seen.
+  device->SetLight(1, &spot);
+  device->SetLight(2, &spot);
+  for (DWORD i = 0; i < 3; ++i) device->LightEnable(i, TRUE);
+  device->SetTexture(0, texture);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  drawQuad();
+  GlDeviceCounters drawn = glDeviceCounters(device);
+  EXPECT_EQ(drawn.program_builds, prepared.program_builds);
+  EXPECT_EQ(drawn.texture_uploads, prepared.texture_uploads);
+  EXPECT_EQ(drawn.draws - prepared.draws, 1u);
+  EXPECT_GT(centre().r, 0);
+}
+
 TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
   IDirect3D7* direct3d = context->GetD3D();
   D3DVERTEXBUFFERDESC description = {sizeof(description), D3DVBCAPS_SYSTEMMEMORY, D3DFVF_LVERTEX, 8};
