@@ -15,6 +15,9 @@
 // `command_line` is the argument string without the program name. The result is the exit code.
 int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
 void loadScenes();
+// After loadScenes: the device prepared for every frame the timeline can draw (prepareSceneDrawing for
+// its scenes in their order, with the overlay of both logos), and given back the state it had.
+void prepareDrawing();
 // Mounts the pack appended to the executable, else "narvu.dat" in the working folder.
 bool mountPack(HINSTANCE instance);
 // The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
@@ -56,6 +59,8 @@ int replayTimeline(DWORD start_ms, DWORD now);
 
 // ---- Fade overlay (fade_overlay.cpp) ---------------------------------------------------------------
 void fadeOverlay();
+// The overlay with `picture` at `level` 0..255, whatever the time.
+void drawOverlay(IDirectDrawSurface7* picture, int level);
 // The overlay's level 0..255 at `now`, or -1 outside the fade.
 int fadeLevel(DWORD now);
 
