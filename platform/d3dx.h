@@ -67,8 +67,11 @@ void failNextContextCreations(int count);
 HRESULT D3DXCreateTexture(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
                           D3DX_SURFACEFORMAT* format, void* palette, IDirectDrawSurface7** texture,
                           DWORD* mip_levels);
-// Resamples the whole source rectangle into the whole level with the filter (linear: stb's resampler).
-// A level past the chain fills the last level. pitch 0 is the default (width × 4 for X8R8G8B8).
+// Fills the whole level from the whole source rectangle with the filter: point takes the texel nearest
+// to each level texel's centre; linear (and any other code) a bilinear sample of the four texels nearest
+// to it, at (x + 0.5) · source width / level width − 0.5 (rows likewise), clamped to the outermost
+// texel centres. A level of the rectangle's own size is a copy. A level past the chain fills the last
+// level. pitch 0 is the default (width × 4 for X8R8G8B8).
 HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7* texture, DWORD mip_level,
                                   void* source, void* palette, D3DX_SURFACEFORMAT source_format,
                                   DWORD source_pitch, const int source_rect[4], D3DX_FILTERTYPE filter);
