@@ -91,6 +91,7 @@ bool GlDevice::create() {
   glGetIntegerv(GL_MAJOR_VERSION, &major);
   glGetIntegerv(GL_MINOR_VERSION, &minor);
   has_rgb565 = major * 10 + minor >= 41 || hasExtension("GL_ARB_ES2_compatibility");
+  has_texture_storage = major * 10 + minor >= 42 || hasExtension("GL_ARB_texture_storage");
   if (major * 10 + minor >= 46 || hasExtension("GL_ARB_texture_filter_anisotropic") ||
       hasExtension("GL_EXT_texture_filter_anisotropic"))
     glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &max_anisotropy);

@@ -129,8 +129,8 @@ class GlDevice : public ShadowDevice {
   bool updateBlockLights(bool all);
   bool updateBlockValues();
   void bindStageTexture(int stage, TextureSurface* texture);
-  void uploadTexture(TextureSurface* texture);
-  void uploadLevel(TextureSurface* texture, size_t index);
+  void uploadTexture(TextureSurface* texture, bool fresh);
+  void uploadLevel(TextureSurface* texture, size_t index, bool define);
   void setSampler(int stage, TextureSurface* texture);
   size_t stream(StreamBuffer& buffer, const void* data, size_t bytes, size_t alignment);
   void drawNoArea(int kind, const uint8_t* vertex);
@@ -151,6 +151,7 @@ class GlDevice : public ShadowDevice {
   StreamBuffer vertex_stream = {}, index_stream = {}, block_stream = {};
   size_t block_alignment = 256;
   bool has_rgb565 = false;
+  bool has_texture_storage = false;
   float max_anisotropy = 0;  // 0: anisotropic filtering not offered
   std::vector<Program> programs;
   size_t last_program = 0;
