@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "headless.h"
+#include "timeline_run.h"
 #include "platform/devices.h"
 #include "platform/test_hooks.h"
 #include "render/render.h"
@@ -216,14 +217,8 @@ class MeasuringDevice : public RecordingDevice {
 
 // Every pass of the timeline, as bench_show draws it.
 static void runTimeline(MeasuringDevice* measuring, std::vector<SceneFigures>* scenes, int every) {
-  fade_half_length = 250;
-  fade_start_ms = int32_t(0u - 10000u);
   overlay_hook = nullptr;
-  current_scene = first_scene;
-  platform_settings.virtual_clock = true;
-  platform_settings.fps = 25;
-  resetVirtualClock(0);
-  startTimeline(0);
+  startTimelineOnVirtualClock(25);
   do {
     int frame = timelineFrame(GetTickCount());
     measuring->startFrame();

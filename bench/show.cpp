@@ -30,6 +30,7 @@
 #include "platform/test_hooks.h"
 #include "headless.h"
 #include "test_support.h"
+#include "timeline_run.h"
 #include "render/render.h"
 #include "shell/shell.h"
 #include "storage/storage.h"
@@ -176,14 +177,8 @@ struct LoopFigures {
 };
 
 static LoopFigures runTimeline(bool present, bool finish, int every) {
-  fade_half_length = 250;
-  fade_start_ms = int32_t(0u - 10000u);
   overlay_hook = fadeOverlay;
-  current_scene = first_scene;
-  platform_settings.virtual_clock = true;
-  platform_settings.fps = 25;
-  resetVirtualClock(0);
-  startTimeline(0);
+  startTimelineOnVirtualClock(25);
   LoopFigures figures = {0, 0, 0, {}};
   std::vector<uint8_t> read_back;
   int width = 0, height = 0;

@@ -8,22 +8,9 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include "platform/test_hooks.h"
-#include "platform/devices.h"
-#include "pack_writer.h"
+#include "fuzz_support.h"
 #include "render/render.h"
 #include "scene/scene.h"
-#include "shell/shell.h"
-#include "storage/storage.h"
-
-static int quietMessageBox(const char*, const char*, UINT) { return IDOK; }
-
-static std::string packPath() {
-  static std::string path = "/tmp/narvu-scene-fuzz-" + std::to_string(getpid()) + ".dat";
-  return path;
-}
 
 static void cullEveryGroup(Scene* scene) {
   static std::vector<RenderVertex> buffer(kVertexRemapSize);
@@ -47,19 +34,8 @@ static void cullEveryGroup(Scene* scene) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static RecordingDevice* recording = [] {
-    RecordingDevice* created = new RecordingDevice;
-    created->recording = false;
-    device = created;
-    setMessageBoxResponder(quietMessageBox);
-    return created;
-  }();
-  (void)recording;
-
-  std::vector<PackItem> items = {{"scene.vyl", std::vector<uint8_t>(data, data + size)}};
-  if (!writePack(packPath(), items, PackMethod::stored, nullptr)) return 0;
-  packReset();
-  if (!packMount(packPath().c_str(), 0)) return 0;
+  useRecordingDevice();
+  if (!mountFuzzedEntry("scene.vyl", data, size)) return 0;
   Scene* scene = loadScene("scene.vyl", 50);
   if (scene) {
     cullEveryGroup(scene);

@@ -3,20 +3,39 @@
 // music, rendered offline by the sound library into platform_settings.sound_capture_path, is muxed in
 // by finishCapture.
 //
-// The context's UpdateFrame hands every presented frame over. Frame i shows moment i / fps of the
-// timeline (the virtual clock moves one frame period per drawn frame and every drawn frame is
-// presented), so the index alone places a frame in time; --from and --to choose the frames that are
-// written, and the sound is cut to the same moments.
+// Frames are numbered from the timeline's start: frame i shows moment i / fps (the virtual clock moves
+// one frame period per drawn frame). --from and --to choose the frames that are written. The run tells
+// capture about every frame: the context's UpdateFrame hands over each presented one, and the run
+// calls captureSkipFrame for each frame before the interval that it does not draw.
 #pragma once
 
 #include <string>
 
 // Whether platform_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
-// False, with the reason, when the capture target cannot be made (a video without ffmpeg).
+// Checked before anything is rendered: the folder can be made and written, or the video's folder
+// written and the ffmpeg program found. False with the reason.
 bool captureTargetUsable(std::string* error);
-// Null while the capture is sound; after a failure, why (frames after it are not written). The shell
+
+// The interval, as frame numbers: the first at or after --from, the last at or before --to (-1 without
+// --to: the frames go on to the run's end).
+long captureFirstFrame();
+long captureLastFrame();
+// Whether the next frame is one to write: false before the interval.
+bool captureWantsFrame();
+// The next frame goes by undrawn: it counts in the numbering, and the progress line says "seeking".
+void captureSkipFrame();
+// True once the interval's last frame has gone by.
+bool captureComplete();
+// Frames gone by, written or skipped: the number of the next one.
+long captureFramesCounted();
+
+// Null while the capture is sound; after a failure, why (frames after it are not written). The run
 // checks it after every presented frame.
 const char* captureError();
-// Ends a capture: closes the video stream and muxes in the music, which must be on disk by then.
-void finishCapture();
+// Ends a capture: closes the video stream and muxes in the music, which must be on disk by then; the
+// temporary files go. False, with the reason, when a file the capture was to write is not complete
+// (also after an earlier failure). Only the first call does anything.
+bool finishCapture(std::string* error);
+// "N frames (S s of show) in W s, X x real time, B MB in PATH".
+std::string captureSummary();

@@ -18,7 +18,9 @@
 #include <SDL.h>
 #include <libopenmpt/libopenmpt.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -195,20 +197,46 @@ static bool writeWav(const std::string& path, const std::vector<int16_t>& sample
   return std::fclose(file) == 0 && written;
 }
 
-void finishSoundCapture() {
+// Sound frames from the song's start to the start of picture frame `picture_frame` (frame i of a capture
+// shows moment i / fps after the song started).
+static uint64_t soundFramesBefore(long picture_frame) {
+  int fps = platform_settings.fps > 0 ? platform_settings.fps : 60;
+  return uint64_t(picture_frame) * uint64_t(renderRate()) / uint64_t(fps);
+}
+
+// Renders and drops `frames` sound frames: the music before a capture's interval, played through so
+// that the interval sounds exactly as in a whole run.
+static void skipSongFrames(FMUSIC_MODULE* module, uint64_t frames) {
+  std::vector<int16_t> scratch(2 * 65536);
+  while (frames > 0) {
+    size_t step = size_t(std::min<uint64_t>(frames, 65536));
+    renderInto(module, scratch.data(), step);
+    frames -= step;
+  }
+}
+
+static bool sound_capture_written = true;
+
+bool finishSoundCapture() {
   FMUSIC_MODULE* module = capture_song;
-  if (!module) return;
+  if (!module) return sound_capture_written;
   capture_song = nullptr;
   const std::string& file = platform_settings.sound_capture_path;
-  if (file.empty()) return;
-  DWORD elapsed_ms = GetTickCount() - capture_start_ms;
-  size_t frames = size_t(uint64_t(elapsed_ms) * uint64_t(renderRate()) / 1000);
+  if (file.empty()) return true;
+  uint64_t first = soundFramesBefore(platform_settings.sound_capture_first_frame);
+  uint64_t end = platform_settings.sound_capture_end_frame >= 0
+                     ? soundFramesBefore(platform_settings.sound_capture_end_frame)
+                     : uint64_t(GetTickCount() - capture_start_ms) * uint64_t(renderRate()) / 1000;
+  skipSongFrames(module, first);
+  size_t frames = size_t(end > first ? end - first : 0);
   std::vector<int16_t> samples(frames * 2);
   renderSongFrames(module, samples.data(), frames);
   std::error_code ignored;
   std::filesystem::path folder = std::filesystem::path(file).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-  if (!writeWav(file, samples, renderRate())) std::fprintf(stderr, "narvu: cannot write %s\n", file.c_str());
+  sound_capture_written = writeWav(file, samples, renderRate());
+  if (!sound_capture_written) std::fprintf(stderr, "narvu: cannot write %s: %s\n", file.c_str(), std::strerror(errno));
+  return sound_capture_written;
 }
 
 float FSOUND_GetVersion() {
@@ -226,17 +254,23 @@ signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags)
   mix_rate = rate;
   capturing = !platform_settings.sound_capture_path.empty();
   if (!capturing) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return failed(FMOD_ERR_INIT);
-    SDL_AudioSpec wanted = {};
-    wanted.freq = rate;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = 2;
-    wanted.samples = 2048;  // 46 ms at 44100 Hz
-    wanted.callback = audioCallback;
-    SDL_AudioSpec obtained = {};
-    audio_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    int saved = quietStandardError();
+    bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    if (started) {
+      SDL_AudioSpec wanted = {};
+      wanted.freq = rate;
+      wanted.format = AUDIO_S16SYS;
+      wanted.channels = 2;
+      wanted.samples = 2048;  // 46 ms at 44100 Hz
+      wanted.callback = audioCallback;
+      SDL_AudioSpec obtained = {};
+      audio_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    }
+    restoreStandardError(saved);
     if (audio_device == 0) {
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      // The error code's text is all the show says; the reason SDL gives goes beside it.
+      std::fprintf(stderr, "narvu: no sound output (%s); play the show with nosound\n", SDL_GetError());
+      if (started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
       return failed(FMOD_ERR_INIT);
     }
     SDL_PauseAudioDevice(audio_device, 0);

@@ -74,7 +74,9 @@ bool setSongPosition(FMUSIC_MODULE* module, int milliseconds);
 // Returns the frames that held music. Only for a song that is not playing through the audio device.
 size_t renderSongFrames(FMUSIC_MODULE* module, int16_t* output, size_t frames);
 // Offline rendering (platform_settings.sound_capture_path set before FSOUND_Init): no audio device is
-// opened; the song started by FMUSIC_PlaySong is rendered offline, from that moment to GetTickCount
-// now, into that WAV file. FMUSIC_StopSong, FMUSIC_FreeSong and FSOUND_Close call it; once per song.
-// Whoever ends the process early calls it too, so the music so far is written.
-void finishSoundCapture();
+// opened, and the song started by FMUSIC_PlaySong is rendered offline into that WAV file: the sound of
+// the capture's picture frames from settings.sound_capture_first_frame to the start of
+// settings.sound_capture_end_frame, or, without an end frame, to GetTickCount now. FMUSIC_StopSong,
+// FMUSIC_FreeSong and FSOUND_Close call it; once per song. Whoever ends a capture early calls it too.
+// False (with a line on standard error) when the file could not be written.
+bool finishSoundCapture();

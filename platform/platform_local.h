@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/devices.h"
 #include "platform/platform.h"
@@ -77,6 +79,30 @@ void uploadFilledGlLevel(IDirect3DDevice7* device, TextureSurface* texture, size
 extern const char* const kGlVertexShaderSource;
 extern const char* const kGlFragmentShaderSource;
 extern const char* const kGlDeviceBlockSource;
+
+// ---- Library diagnostics (library_noise.cpp) -------------------------------------------------------
+// Standard error sent nowhere while SDL opens a device, so that the diagnostics of the libraries it
+// loads (ALSA, Wayland) do not bury the show's own message. quietStandardError returns what
+// restoreStandardError needs (-1: nothing was changed).
+int quietStandardError();
+void restoreStandardError(int saved);
+
+// ---- The ffmpeg program (ffmpeg.cpp) -------------------------------------------------------------------
+struct FfmpegProcess {
+  int pid = -1;
+  int input = -1;        // its standard input, when it reads frames from us; -1 otherwise
+  std::string log_path;  // its standard error, kept until it has finished
+};
+// "file:" and the absolute path: a name ffmpeg takes for nothing but a file.
+std::string ffmpegFileArgument(const std::string& path);
+// Starts ffmpeg with `arguments` (arguments[0] is "ffmpeg"); with `with_input`, its standard input is a
+// pipe we write to. False with the reason when it cannot be started.
+bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, FfmpegProcess* process,
+                 std::string* error);
+// Writes all of `bytes` to its input; false when it no longer takes them (it has ended).
+bool writeToFfmpeg(FfmpegProcess* process, const uint8_t* bytes, size_t count);
+// Closes its input and waits for it: true when it succeeded, else `error` holds what it said.
+bool finishFfmpeg(FfmpegProcess* process, std::string* error);
 
 // ---- Capture (capture.cpp) -------------------------------------------------------------------------
 // Called by the context's UpdateFrame with every presented frame when capturing: rows top to bottom,

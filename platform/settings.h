@@ -26,8 +26,11 @@ struct PlatformSettings {
   double capture_to_seconds = -1;     // frames after it are not written (-1: to the end)
   double capture_length_seconds = 0;  // how long the run presents frames, for the progress line
   // Non-empty: the sound library opens no audio device and renders the music offline into this WAV
-  // file instead (see finishSoundCapture); a video capture muxes it in.
+  // file instead (see finishSoundCapture); a video capture muxes it in. The file holds the sound of the
+  // picture frames from the first to the start of the end frame (-1: to the clock when it is written).
   std::string sound_capture_path;
+  long sound_capture_first_frame = 0;
+  long sound_capture_end_frame = -1;
 };
 extern PlatformSettings platform_settings;
 

@@ -1,6 +1,6 @@
-// SIGINT and SIGTERM, caught: the first one is remembered for the loop that asks (endSignal), so that
-// live play, the music alone and a capture all end through their own clean-up. A second signal of the
-// same kind, while the first is still unanswered, ends the process as the signal would have.
+// SIGINT and SIGTERM, caught: the signal is remembered for the loop that asks (endSignal), so that live
+// play, the music alone and a capture all end through their own clean-up rather than in the middle of
+// it. A capture finishing its files may take a few seconds; SIGKILL still ends anything at once.
 #include <signal.h>
 
 #include "platform/win32.h"
@@ -8,13 +8,7 @@
 static volatile sig_atomic_t end_signal = 0;
 
 static void rememberSignal(int signal_number) {
-  if (end_signal == signal_number) {
-    // Asked twice: whoever should have answered does not; give the signal its ordinary effect.
-    ::signal(signal_number, SIG_DFL);
-    ::raise(signal_number);
-    return;
-  }
-  end_signal = signal_number;
+  if (end_signal == 0) end_signal = signal_number;
 }
 
 void catchEndSignals() {

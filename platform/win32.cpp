@@ -38,7 +38,10 @@ static bool video_started = false;
 static bool startVideo() {
   if (video_started) return true;
   if (platform_settings.headless) setenv("SDL_VIDEODRIVER", "offscreen", 0);
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  int saved = quietStandardError();
+  int failed = SDL_InitSubSystem(SDL_INIT_VIDEO);
+  restoreStandardError(saved);
+  if (failed != 0) return false;
   const char* driver = SDL_GetCurrentVideoDriver();
   if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0))
     platform_settings.headless = true;
@@ -115,9 +118,10 @@ static WPARAM virtualKey(SDL_Keycode key) {
     case SDLK_RETURN: return 0x0D;
     case SDLK_BACKSPACE: return 0x08;
     case SDLK_TAB: return 0x09;
-    case SDLK_LEFT: return 0x25;
+    case SDLK_HOME: return VK_HOME;
+    case SDLK_LEFT: return VK_LEFT;
     case SDLK_UP: return 0x26;
-    case SDLK_RIGHT: return 0x27;
+    case SDLK_RIGHT: return VK_RIGHT;
     case SDLK_DOWN: return 0x28;
     case SDLK_LSHIFT: case SDLK_RSHIFT: return 0x10;
     case SDLK_LCTRL: case SDLK_RCTRL: return 0x11;
@@ -175,6 +179,15 @@ void injectCloseBox(HWND window) { post(window, WM_CLOSE, 0, 0); }
 
 void setMessageBoxResponder(MessageBoxResponder responder) { message_box_responder = responder; }
 
+// A box without a display: "caption: text", or "caption text" when the caption ends in its own colon
+// ("Picture not found:").
+static void printBox(const char* caption, const char* text) {
+  size_t length = std::strlen(caption);
+  bool has_colon = length > 0 && caption[length - 1] == ':';
+  std::fprintf(stderr, "%s%s %s\n", caption, has_colon ? "" : ":", text);
+  std::fflush(stderr);
+}
+
 int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   text = text ? text : "";
   caption = caption ? caption : "";
@@ -184,8 +197,7 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   // headless run never blocks.
   bool can_show = startVideo() && !platform_settings.headless;
   if (!can_show) {
-    std::fprintf(stderr, "%s: %s\n", caption, text);
-    std::fflush(stderr);
+    printBox(caption, text);
     return yes_no ? IDYES : IDOK;
   }
   SDL_MessageBoxButtonData yes_no_buttons[] = {
@@ -203,7 +215,7 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   box.buttons = yes_no ? yes_no_buttons : ok_button;
   int pressed = 0;
   if (SDL_ShowMessageBox(&box, &pressed) != 0 || pressed < 0) {
-    std::fprintf(stderr, "%s: %s\n", caption, text);
+    printBox(caption, text);
     return yes_no ? (pressed < 0 ? IDNO : IDYES) : IDOK;
   }
   return pressed;

@@ -79,6 +79,9 @@ constexpr UINT PM_NOREMOVE = 0;
 constexpr UINT PM_REMOVE = 1;
 constexpr WPARAM VK_ESCAPE = 27;
 constexpr WPARAM VK_SPACE = 32;
+constexpr WPARAM VK_HOME = 0x24;
+constexpr WPARAM VK_LEFT = 0x25;
+constexpr WPARAM VK_RIGHT = 0x27;
 constexpr WPARAM VK_F12 = 123;
 
 constexpr UINT MB_OK = 0x0;
@@ -111,7 +114,8 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // WM_CLOSE destroys the window, which calls its window procedure with WM_DESTROY before returning.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // With a display: an SDL message box. Without one (headless, capture): "caption: text" on standard
-// error and the default (first) button. Tests may script the answer with setMessageBoxResponder.
+// error (no second colon after a caption that ends in one) and the default (first) button. Tests may
+// script the answer with setMessageBoxResponder.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 HCURSOR SetCursor(HCURSOR cursor);
 HICON LoadIconA(HINSTANCE instance, const char* name);

@@ -398,12 +398,23 @@ static bool readScene(SceneFile& file, Scene* scene, int max_faces_per_node) {
   return true;
 }
 
+// A damaged scene is not a missing one: the person reading the message needs to know which.
+static const char* unopenedReason(PackFailure failure) {
+  switch (failure) {
+    case PackFailure::missing: return "the scene resource is missing";
+    case PackFailure::damaged: return "the scene resource is damaged (checksum or decoding failed)";
+    case PackFailure::too_large: return "the scene resource is too large (2 GiB or more)";
+    case PackFailure::out_of_memory: return "the scene resource is too large for the memory available";
+    default: return "the scene resource cannot be read from the pack file";
+  }
+}
+
 Scene* loadScene(const char* name, int max_faces_per_node) {
   scene_load_error = nullptr;
   debugMessage(name, kTraceCaption);
   RamFile* stream = ramfopen(name);
   if (!stream) {
-    scene_load_error = "the scene resource is missing";
+    scene_load_error = unopenedReason(pack_failure);
     return nullptr;
   }
   Scene* scene = static_cast<Scene*>(std::calloc(1, sizeof(Scene)));

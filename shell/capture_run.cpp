@@ -1,15 +1,14 @@
-// A capture run as the shell sets it up: off-screen on the virtual clock, the music rendered offline
-// beside the frames, and both finished however the run ends.
+// A capture run as the shell sets it up and ends it: off-screen on the virtual clock, the music
+// rendered offline beside the frames, and both finished however the run ends, with an exit code a
+// script can trust: 0 only when every file asked for is complete.
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "shell/shell.h"
 
-// The music so far is written first, then the video is finished with it.
-static void finishCaptureRun() {
-  finishSoundCapture();
-  finishCapture();
-}
+// An exit that does not come back through main (the window procedure's) still leaves whole files.
+static void finishAtExit() { finishCaptureRun(0); }
 
 void prepareCapture() {
   platform_settings.virtual_clock = true;
@@ -17,6 +16,23 @@ void prepareCapture() {
   platform_settings.capture_length_seconds = kShowLengthMs / 1000.0;
   const std::string& path = platform_settings.capture_path;
   platform_settings.sound_capture_path = captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
-  // The timeline's end, a capture failure and an early exit all leave through exit().
-  std::atexit(finishCaptureRun);
+  // The music starts with the interval's first frame.
+  platform_settings.sound_capture_first_frame = captureFirstFrame();
+  std::atexit(finishAtExit);
+}
+
+int finishCaptureRun(int exit_code) {
+  static bool done = false;
+  if (done) return exit_code;
+  done = true;
+  // A run that ended before the show did (its last frame, a failure, a signal) has music to the end
+  // of its frames; a whole run's music plays on through the tail, as the show's does.
+  if (exit_code != 0 || captureComplete()) platform_settings.sound_capture_end_frame = captureFramesCounted();
+  bool sound = finishSoundCapture();
+  std::string error;
+  bool frames = finishCapture(&error);
+  if (!frames) std::fprintf(stderr, "narvu: capture failed: %s\n", error.c_str());
+  if (captureFramesCounted() > 0) std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
+  if (!sound || !frames) return 1;
+  return exit_code;
 }

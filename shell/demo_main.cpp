@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "render/render.h"
@@ -14,7 +15,6 @@
 #include "texture/texture.h"
 
 static const char kTitle[] = "VOMMIKAS TELJAKKO - vUUr 2001";
-static const DWORD kTailMs = 1700;
 static const float kExpectedSoundVersion = 3.33f;
 
 // Start-up ends the show with exit code 1 after its message box; nothing else needs tearing down.
@@ -52,12 +52,34 @@ static LRESULT windowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM 
   return DefWindowProcA(window, message, wparam, lparam);
 }
 
+PackPlaces packPlaces(HINSTANCE instance) {
+  PackPlaces places;
+  char path[1024] = {};
+  GetModuleFileNameA(instance, path, sizeof path);
+  places.executable = path;
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::current_path(error);
+  places.working_folder_pack = (folder / "narvu.dat").string();
+  if (!places.executable.empty()) {
+    std::string beside = (std::filesystem::path(places.executable).parent_path() / "narvu.dat").string();
+    if (beside != places.working_folder_pack) places.beside_executable_pack = beside;
+  }
+  return places;
+}
+
 bool mountPack(HINSTANCE instance) {
-  char* path = static_cast<char*>(std::calloc(1024, 1));
-  GetModuleFileNameA(instance, path, 1024);
-  bool mounted = packMount(path, 0) || packMount("narvu.dat", 0);
-  std::free(path);
-  return mounted;
+  PackPlaces places = packPlaces(instance);
+  // The order the show always had, then the folder of the executable, so that a show started from
+  // another folder finds the pack that was built beside it.
+  return (!places.executable.empty() && packMount(places.executable.c_str(), 0)) ||
+         packMount("narvu.dat", 0) ||
+         (!places.beside_executable_pack.empty() && packMount(places.beside_executable_pack.c_str(), 0));
+}
+
+std::string packPlacesText(const PackPlaces& places) {
+  std::string text = "looked for one appended to " + places.executable + ", then for " + places.working_folder_pack;
+  if (!places.beside_executable_pack.empty()) text += " and " + places.beside_executable_pack;
+  return text;
 }
 
 static bool registerWindowClass(HINSTANCE instance) {
@@ -90,7 +112,10 @@ bool takeWindowMessage(HWND window, int* exit_code) {
     return true;
   }
   if (message.message == WM_KEYDOWN) {
-    if (message.wParam == VK_ESCAPE || message.wParam == VK_F12) PostMessageA(window, WM_CLOSE, 0, 0);
+    if (message.wParam == VK_ESCAPE || message.wParam == VK_F12)
+      PostMessageA(window, WM_CLOSE, 0, 0);
+    else if (viewer_keys_enabled)
+      takeViewerKey(message.wParam);
     return false;  // every key press ends here
   }
   DefWindowProcA(window, message.message, message.wParam, message.lParam);
@@ -105,6 +130,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   if (!sound_disabled && FSOUND_GetVersion() != kExpectedSoundVersion)
     MessageBoxA(nullptr, "You are using wrong version of FMOD.DLL!", "Warning!", MB_OK);
   if (!mountPack(instance)) {
+    std::fprintf(stderr, "narvu: no pack found (%s)\n", packPlacesText(packPlaces(instance)).c_str());
     MessageBoxA(nullptr, "Unable to mount data file storage!", "Demo Problem Report", MB_OK);
     return 1;
   }
@@ -115,6 +141,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   if (selectDevice(choose_device, window) != 0) return 1;
   loadScenes();
   prepareDrawing();
+  song_start_ms = GetTickCount();
   if (!sound_disabled) FMUSIC_PlaySong(song);
 
   fade_half_length = 250;
@@ -123,22 +150,8 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   startTimeline(GetTickCount());
 
   int exit_code = 0;
-  do {
-    int frame = timelineFrame(GetTickCount());
-    SetCursor(nullptr);
-    drawSceneFrame(current_scene, frame);
-    context->UpdateFrame(0);
-    if (const char* failure = captureError()) {
-      std::fprintf(stderr, "narvu: capture failed: %s\n", failure);
-      return 1;
-    }
-    if (takeWindowMessage(window, &exit_code)) return exit_code;
-  } while (!exit_requested);
-
-  // The tail: the last presented picture stays while the music plays on; nothing is presented and
-  // no message is taken.
-  DWORD loop_end = GetTickCount();
-  while (GetTickCount() - loop_end < kTailMs) drawSceneFrame(current_scene, tailFrame(GetTickCount()));
+  if (playTimeline(window, &exit_code)) return exit_code;
+  playTail();
   if (!sound_disabled) {
     FMUSIC_FreeSong(song);
     FSOUND_Close();

@@ -3,12 +3,26 @@
 //
 // The callbacks run on the main thread inside FMUSIC_LoadSong. A file handle is the RamFile pointer,
 // carried through the library as a pointer-sized integer; 0 means no file.
+#include <cstdio>
+
 #include "shell/shell.h"
 #include "storage/storage.h"
 
 static RamFile* ramFile(FSOUND_FILEHANDLE handle) { return reinterpret_cast<RamFile*>(handle); }
 
-FSOUND_FILEHANDLE musicOpen(const char* name) { return reinterpret_cast<FSOUND_FILEHANDLE>(ramfopen(name)); }
+// Why the last open failed, for the reason that the library's "File not found" cannot give.
+static PackFailure open_failure = PackFailure::none;
+
+FSOUND_FILEHANDLE musicOpen(const char* name) {
+  RamFile* file = ramfopen(name);
+  open_failure = file ? PackFailure::none : pack_failure;
+  return reinterpret_cast<FSOUND_FILEHANDLE>(file);
+}
+
+const char* musicOpenFailure() {
+  return open_failure == PackFailure::none || open_failure == PackFailure::missing ? nullptr
+                                                                                   : packFailureText(open_failure);
+}
 
 void musicClose(FSOUND_FILEHANDLE handle) {
   if (handle) ramfclose(ramFile(handle));
@@ -67,8 +81,12 @@ int startMusic() {
     return 1;
   }
   FSOUND_File_SetCallbacks(musicOpen, musicClose, musicRead, musicSeek, musicTell);
+  open_failure = PackFailure::none;
   song = FMUSIC_LoadSong("music.xm");
   if (!song) {
+    // The library can only say "File not found" when the open callback gives nothing; the box keeps
+    // its words and the real reason goes to standard error.
+    if (const char* reason = musicOpenFailure()) std::fprintf(stderr, "narvu: music.xm is %s\n", reason);
     MessageBoxA(nullptr, fmodErrorText(FSOUND_GetError()), "DEMO - FMOD LOAD error", MB_ICONERROR);
     return 1;
   }

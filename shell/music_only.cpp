@@ -6,7 +6,7 @@
 
 int runMusicOnly() {
   if (!mountPack(nullptr)) {
-    std::fprintf(stderr, "narvu: no pack found, neither in the executable nor as narvu.dat\n");
+    std::fprintf(stderr, "narvu: no pack found (%s)\n", packPlacesText(packPlaces(nullptr)).c_str());
     return 1;
   }
   if (!FSOUND_Init(44100, 32, 0)) {
@@ -16,7 +16,8 @@ int runMusicOnly() {
   FSOUND_File_SetCallbacks(musicOpen, musicClose, musicRead, musicSeek, musicTell);
   FMUSIC_MODULE* module = FMUSIC_LoadSong("music.xm");
   if (!module) {
-    std::fprintf(stderr, "narvu: cannot load music.xm: %s\n", fmodErrorText(FSOUND_GetError()));
+    const char* damaged = musicOpenFailure();
+    std::fprintf(stderr, "narvu: cannot load music.xm: %s\n", damaged ? damaged : fmodErrorText(FSOUND_GetError()));
     FSOUND_Close();
     return 1;
   }
@@ -43,8 +44,9 @@ int runMusicOnly() {
     // module's length is allowed before giving up, in case the end is never reported.
     DWORD start = GetTickCount();
     DWORD limit = DWORD(facts.length_seconds * 1000) + 1000;
-    while (!FMUSIC_IsFinished(module) && GetTickCount() - start < limit) Sleep(50);
-    std::printf("done after %.1f s\n", (GetTickCount() - start) / 1000.0);
+    // Ctrl-C or SIGTERM ends it as the end of the music does, with the sound closed properly.
+    while (!FMUSIC_IsFinished(module) && GetTickCount() - start < limit && !endSignal()) Sleep(50);
+    std::printf(endSignal() ? "stopped after %.1f s\n" : "done after %.1f s\n", (GetTickCount() - start) / 1000.0);
   }
   FMUSIC_FreeSong(module);
   FSOUND_Close();

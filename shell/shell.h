@@ -5,11 +5,29 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "render/render.h"
 #include "scene/scene.h"
 #include "shell/rendering_objects.h"
+
+// ---- Command line (options.cpp) --------------------------------------------------------------------
+struct CommandLineOptions {
+  PlatformSettings settings;  // the defaults, changed by the options given
+  bool help = false;          // --help or -h: nothing after it was looked at
+  bool version = false;
+  bool music_only = false;
+  bool timedemo = false;
+  // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
+  std::string command_line;
+  std::vector<std::string> warnings;  // one line each, without the program's name
+};
+// Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
+// without the program's name) for a value that is missing or out of range. Prints nothing.
+bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error);
+extern const char kCommandLineUsage[];  // the --help text
 
 // ---- Entry point ------------------------------------------------------------------------------------
 // `command_line` is the argument string without the program name. The result is the exit code.
@@ -18,12 +36,54 @@ void loadScenes();
 // After loadScenes: the device prepared for every frame the timeline can draw (prepareSceneDrawing for
 // its scenes in their order, with the overlay of both logos), and given back the state it had.
 void prepareDrawing();
-// Mounts the pack appended to the executable, else "narvu.dat" in the working folder.
+// Where the pack is looked for, in this order: appended to the executable, "narvu.dat" in the working
+// folder, "narvu.dat" beside the executable (left empty when that is the working folder).
+struct PackPlaces {
+  std::string executable;
+  std::string working_folder_pack;
+  std::string beside_executable_pack;
+};
+PackPlaces packPlaces(HINSTANCE instance);
+// Mounts the first of the places that holds a pack.
 bool mountPack(HINSTANCE instance);
+// "looked for one appended to ..., then for ... and ...", for the message after a failed mountPack.
+std::string packPlacesText(const PackPlaces& places);
 // The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
 // every key press ends here, WM_DESTROY and WM_QUIT release the rendering objects and return true with
 // the message's wParam in *exit_code; anything else goes to DefWindowProcA.
 bool takeWindowMessage(HWND window, int* exit_code);
+
+// ---- Main loop (main_loop.cpp) -------------------------------------------------------------------------
+// The passes of the timeline until it ends: true when the show ended early (a closed window, a capture
+// that is complete, failed or interrupted), with the process's exit code in *exit_code.
+bool playTimeline(HWND window, int* exit_code);
+// After the timeline: 1700 ms in which the scene is drawn on but nothing is presented and no message
+// is taken (a capture draws nothing there, its clock moves on alone).
+void playTail();
+
+// ---- --timedemo (timedemo.cpp) ------------------------------------------------------------------------
+// Live play timed: every presented frame's time (from the previous presentation) is kept by scene, and
+// at the end (the show's, or an early one) one report goes to standard output: frames presented, mean
+// frames per second, and the frame times' median, 99th percentile, maximum and how many took more
+// than twice the median, for the whole show and per scene.
+extern bool timedemo_enabled;  // set by main from --timedemo; the main loop starts the timing
+void startTimedemo();
+// After each presented frame that drew `scene`.
+void recordTimedemoFrame(const Scene* scene);
+// Whether --timedemo is on: the main loop records frames only then.
+bool timedemoRunning();
+
+// ---- The viewer's keys, live play only (viewer_keys.cpp) ----------------------------------------------
+// Space pauses and resumes picture and music; Left and Right step 5 s back and forth; Home restarts.
+// Off (every key but Esc and F12 does nothing) unless live play turns it on.
+extern bool viewer_keys_enabled;
+extern DWORD song_start_ms;  // the tick count at which the music was started (start-up step 10)
+void takeViewerKey(WPARAM key);
+// Whether this pass draws a frame: not while the viewer has paused the show (the picture there is is
+// presented again), except once after a seek made during the pause.
+bool viewerWantsFrame();
+// The timeline moved to `moment_ms` after its start, as if played to there, the music with it.
+void seekTimeline(int32_t moment_ms);
 
 // The timeline's length: the main loop ends in the first pass at or after it (the tail follows).
 constexpr DWORD kShowLengthMs = 107500;
@@ -78,8 +138,12 @@ extern DWORD default_device_index;
 
 // ---- Capture (capture_run.cpp) ---------------------------------------------------------------------
 // Before WinMain, with platform_settings.capture_path set: the virtual clock, no display, the music's
-// file beside the frames, and the music and video finished at the process's exit, however it comes.
+// file beside the frames.
 void prepareCapture();
+// After WinMain returned `exit_code` (or at an exit that bypassed it): the music and the video are
+// finished with what the run has, the summary line printed. The exit code to give: 1 when a file is
+// not complete, else `exit_code` (0, or 128 + the signal that interrupted the capture).
+int finishCaptureRun(int exit_code);
 
 // ---- Music (music.cpp) -------------------------------------------------------------------------------
 FSOUND_FILEHANDLE musicOpen(const char* name);
@@ -88,6 +152,9 @@ int musicRead(void* buffer, int size, FSOUND_FILEHANDLE handle);
 int musicSeek(FSOUND_FILEHANDLE handle, int position, signed char mode);
 int musicTell(FSOUND_FILEHANDLE handle);
 const char* fmodErrorText(int code);
+// Why the last musicOpen gave no file when the module is there but cannot be read (damaged, too
+// large), as packFailureText words it; null when it opened or is simply missing.
+const char* musicOpenFailure();
 // Start-up step 4: FSOUND_Init, callbacks, FMUSIC_LoadSong into `song` (the version warning of step 2
 // comes before the pack is mounted, in WinMain). Returns 0, or 1 after the error box (the caller exits
 // with 1).

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/little_endian.h"
 #include "storage/storage.h"
@@ -26,6 +27,14 @@ static bool readAt(FILE* file, uint64_t file_size, uint64_t position, void* dest
   if (count == 0) return true;
   if (fseek(file, long(position), SEEK_SET) != 0) return false;
   return fread(destination, 1, size_t(count), file) == size_t(count);
+}
+
+// Only a regular file can be a pack. Opening a named pipe waits for a writer that may never come, and
+// a device may never end, so anything else is refused before it is opened.
+static FILE* openPackFile(const char* file_name) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file_name, error)) return nullptr;
+  return fopen(file_name, "rb");
 }
 
 // False when the file cannot be measured (a pipe, a folder) or is beyond what fseek can address.
@@ -197,7 +206,7 @@ static void registerEntry(PackEntry* entry) {
 }
 
 int packMount(const char* file_name, uint32_t offset) {
-  FILE* file = fopen(file_name, "rb");
+  FILE* file = openPackFile(file_name);
   if (!file) return 0;
   uint64_t file_size = 0;
   uint32_t base = 0;
@@ -262,16 +271,21 @@ int packSize(const char* name) {
 
 uint8_t* packRead(const char* name) {
   PackEntry* entry = packFind(name);
+  pack_failure = PackFailure::missing;
   if (!entry) return nullptr;
-  FILE* file = fopen(entry->pack->file_name, "rb");
+  pack_failure = PackFailure::unreadable;
+  FILE* file = openPackFile(entry->pack->file_name);
   if (!file) return nullptr;
   uint64_t file_size = 0;
   uint64_t position = uint64_t(entry->pack->base_offset) + entry->data_offset;
   uint8_t* stored = nullptr;
-  bool ok = fileSize(file, &file_size) && position <= file_size &&
-            entry->stored_size <= file_size - position &&
-            (stored = static_cast<uint8_t*>(malloc(entry->stored_size ? entry->stored_size : 1))) &&
-            readAt(file, file_size, position, stored, entry->stored_size);
+  bool inside = fileSize(file, &file_size) && position <= file_size &&
+                entry->stored_size <= file_size - position;
+  if (inside) {
+    stored = static_cast<uint8_t*>(malloc(entry->stored_size ? entry->stored_size : 1));
+    if (!stored) pack_failure = PackFailure::out_of_memory;
+  }
+  bool ok = stored && readAt(file, file_size, position, stored, entry->stored_size);
   fclose(file);
   if (!ok) {
     free(stored);

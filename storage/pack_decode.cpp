@@ -2,8 +2,9 @@
 // size, its unpacked size, a method word (decimal digits: post-processing code, pre-processing code,
 // packing method) and the packHash of its unpacked bytes.
 //
-// Sizes come straight from the file, so nothing here trusts them: no allocation is sized by a value
-// that a decoder cannot reach, and no decoder writes outside the output it is handed.
+// Sizes come straight from the file, so nothing here trusts them: an unpacked size beyond what the
+// stored bytes can reach by their method is refused before anything of that size is allocated, zeroed
+// or hashed, and no decoder writes outside the output it is handed.
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +13,7 @@
 #include "storage/storage.h"
 
 int pack_checksums_enabled = 1;
+PackFailure pack_failure = PackFailure::none;
 
 static constexpr uint32_t kWindowSize = 4096;
 static constexpr uint32_t kWindowMask = kWindowSize - 1;
@@ -19,22 +21,39 @@ static constexpr uint32_t kWindowStart = 4078;  // 4096 - 18, where the first de
 // The densest LZSS group is one flag byte and eight 2-byte references of 18 bytes: 17 bytes in, 144
 // out. No stream of n bytes gets beyond 9 n.
 static constexpr uint64_t kLzssMaxRatio = 9;
+// Deflate's densest code is a 258-byte match in two bits (one-bit length and distance codes): 1032 bytes
+// out per byte in. The zlib header, block headers and check value only add input; the slack covers a
+// final match that ends inside the last byte.
+static constexpr uint64_t kZlibMaxRatio = 1032;
+static constexpr uint64_t kZlibSlack = 258;
+
+// The most that `stored_size` bytes can unpack to by `method`; 0 for a method that does not exist.
+static uint64_t reachableSize(int method, uint32_t stored_size) {
+  switch (method) {
+    case 0: return stored_size;  // stored bytes are the unpacked bytes
+    case 1:
+    case 2: return kZlibMaxRatio * stored_size + kZlibSlack;
+    case 3: return kLzssMaxRatio * stored_size;
+    default: return 0;
+  }
+}
 
 // The processing steps that the method word can ask for. No code changes the bytes, and each reports
 // success; they remain a step of their own so that the order of the decoding stays visible.
 static bool processBlock(uint8_t* /*bytes*/, uint32_t /*length*/, int /*code*/) { return true; }
 
-static void fail(const char* why) { debugMessage(why, "VARK ERROR"); }
+static void fail(const char* why, PackFailure failure = PackFailure::damaged) {
+  pack_failure = failure;
+  debugMessage(why, "VARK ERROR");
+}
 
 static bool unpackBlock(const uint8_t* stored, uint32_t stored_size, uint8_t* output, uint32_t unpacked_size,
                  int method) {
   switch (method) {
-    case 0: {
-      uint32_t count = stored_size < unpacked_size ? stored_size : unpacked_size;
-      if (count) memcpy(output, stored, count);
-      memset(output + count, 0, unpacked_size - count);
+    case 0:
+      // reachableSize has made sure that the stored bytes cover the unpacked size.
+      if (unpacked_size) memcpy(output, stored, unpacked_size);
       return true;
-    }
     case 1:
     case 2: {
       uLongf written = unpacked_size;
@@ -159,8 +178,13 @@ uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_siz
   }
 
   bool reachable = (stored != nullptr || stored_size == 0) && method >= 0 && method <= 3 &&
-                   (method != 3 || uint64_t(unpacked_size) <= kLzssMaxRatio * stored_size);
+                   uint64_t(unpacked_size) <= reachableSize(method, stored_size);
   uint8_t* unpacked = reachable ? static_cast<uint8_t*>(malloc(unpacked_size ? unpacked_size : 1)) : nullptr;
+  if (reachable && !unpacked) {
+    fail("Decompression failed", PackFailure::out_of_memory);
+    free(stored);
+    return nullptr;
+  }
   if (!unpacked || !unpackBlock(stored, stored_size, unpacked, unpacked_size, method)) {
     fail("Decompression failed");
     free(unpacked);
@@ -183,5 +207,18 @@ uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_siz
   }
 
   free(stored);
+  pack_failure = PackFailure::none;
   return unpacked;
+}
+
+const char* packFailureText(PackFailure failure) {
+  switch (failure) {
+    case PackFailure::none: return "read";
+    case PackFailure::missing: return "missing";
+    case PackFailure::unreadable: return "unreadable (the pack file cannot be read there)";
+    case PackFailure::damaged: return "damaged (checksum or decoding failed)";
+    case PackFailure::too_large: return "too large (2 GiB or more)";
+    case PackFailure::out_of_memory: return "too large for the memory available";
+  }
+  return "unreadable";
 }

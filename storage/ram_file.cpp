@@ -10,13 +10,20 @@ RamFile* ramfopen(const char* name) {
   if (!name) return nullptr;
   PackEntry* entry = packFind(name);
   if (!entry) {
+    pack_failure = PackFailure::missing;
     debugMessage(name, "ramfopen - not a file");
     return nullptr;
   }
   // Positions are 32-bit signed, so a resource of 2 GiB or more cannot be served as a stream.
-  if (entry->unpacked_size > 0x7FFFFFFFu) return nullptr;
+  if (entry->unpacked_size > 0x7FFFFFFFu) {
+    pack_failure = PackFailure::too_large;
+    return nullptr;
+  }
   RamFile* stream = static_cast<RamFile*>(calloc(1, sizeof(RamFile)));
-  if (!stream) return nullptr;
+  if (!stream) {
+    pack_failure = PackFailure::out_of_memory;
+    return nullptr;
+  }
   stream->bytes = packRead(name);
   stream->position = 0;
   stream->size = int32_t(entry->unpacked_size);

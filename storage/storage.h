@@ -25,12 +25,28 @@ uint32_t packHash(const void* bytes, uint32_t length);
 uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output, uint32_t capacity);
 // Takes over `stored` (malloc'd; may be null when `stored_size` is 0) and frees it on every path.
 // Returns a malloc'd buffer of exactly `unpacked_size` bytes (at least one byte is allocated), or null
-// after a "VARK ERROR" trace. An unpacked size that cannot be allocated, or that an LZSS stream of
-// `stored_size` bytes cannot reach, fails as "Decompression failed" without being allocated.
+// after a "VARK ERROR" trace. An unpacked size that the stored bytes cannot reach by their method fails
+// as "Decompression failed" before anything is allocated: a stored block holds no more than its
+// `stored_size` bytes, a zlib stream no more than 1032 * stored_size + 258, an LZSS stream no more
+// than 9 * stored_size. So does a size that cannot be allocated.
 uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_size, int32_t method_word,
                     uint32_t checksum);
 // Nonzero: packDecode tests the checksum. Nothing in the show changes it.
 extern int pack_checksums_enabled;
+
+// Why the last packDecode, packRead or ramfopen gave nothing (none after one that gave something), so
+// that a message can tell a damaged resource from a missing one.
+enum class PackFailure {
+  none,
+  missing,        // no entry of that name
+  unreadable,     // the pack file cannot be opened, or the stored bytes lie outside it
+  damaged,        // decoding or the checksum failed, or the declared size cannot be reached
+  too_large,      // 2 GiB or more: no memory file can hold it
+  out_of_memory,  // a size the stored bytes can reach, but more than can be allocated
+};
+extern PackFailure pack_failure;
+// A few words for a message, e.g. "damaged (checksum or decoding failed)".
+const char* packFailureText(PackFailure failure);
 
 // ---- The pack file and its index --------------------------------------------------------------------
 struct PackMount {
@@ -58,6 +74,7 @@ extern PackMount* pack_mounts;
 extern PackEntry* pack_entries;
 
 // 1 when the pack was found (begin tag at `offset`, else through the trailer) and its directory read.
+// Only a regular file is opened: a named pipe or a device is no pack and fails at once.
 // A directory whose table, records or names lie outside the decoded directory fails the mount. A
 // failed mount leaves the index as it was.
 int packMount(const char* file_name, uint32_t offset);
@@ -66,7 +83,7 @@ int packExists(const char* name);
 // Unpacked size, 0 when absent; a size beyond 0x7FFFFFFF (which no memory file can hold) gives that.
 int packSize(const char* name);
 // malloc'd, exactly the unpacked size; null when absent, when the stored bytes lie outside the pack
-// file or when they fail to decode. Opens the pack file anew for every read.
+// file or when they fail to decode (pack_failure says which). Opens the pack file anew for every read.
 uint8_t* packRead(const char* name);
 // Empties the index (tests and tools that mount several packs in one process).
 void packReset();
@@ -80,7 +97,7 @@ struct RamFile {
 };
 
 // None (after a trace) when the name is absent; none when the resource fails to decode or is 2 GiB or
-// larger. The arguments of the others follow fread, fseek, ftell and fclose; a null stream is allowed.
+// larger. pack_failure says which. The arguments of the others follow fread, fseek, ftell and fclose; a null stream is allowed.
 RamFile* ramfopen(const char* name);
 int ramfread(void* destination, int element_size, int count, RamFile* stream);
 int ramfseek(RamFile* stream, int32_t offset, int origin);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,6 +50,42 @@ const std::string& packPath() {
     }
   }
   return path;
+}
+
+// The generator as a command-line tool: asking it for help, or giving it an option it does not know,
+// writes no pack (a pack named "--help" was the old answer).
+TEST(ContentTool, HelpAndUnknownOptionsPrintTheUsageAndWriteNothing) {
+  std::string folder = scratchFolder();
+  for (const char* word : {"--help", "-h"}) {
+    ChildResult r = runChild({generator(), word}, folder);
+    EXPECT_EQ(r.exit_code, 0) << word;
+    EXPECT_NE(r.output.find("usage: narvu-content OUT.dat"), std::string::npos) << r.output;
+  }
+  ChildResult unknown = runChild({generator(), "--frobnicate"}, folder);
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_NE(unknown.output.find("narvu-content: unknown option '--frobnicate'"), std::string::npos) << unknown.output;
+  std::vector<std::string> written;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename() != "child-output.txt") written.push_back(entry.path().filename().string());
+  EXPECT_TRUE(written.empty()) << written.front();
+}
+
+TEST(ContentTool, DumpMakesItsFolder) {
+  std::string folder = scratchFolder();
+  ChildResult r = runChild({generator(), "--dump", "new/deeper"}, folder, {}, 120);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_FALSE(readFile(folder + "/new/deeper/music.xm").empty());
+}
+
+// A build with nothing changed has nothing to do for the show: the appended executable is not made
+// again (it was, on every build, while a show started from it might be playing). Asked of the build
+// tool as a dry run, so nothing is built here.
+TEST(ContentTool, AnUpToDateBuildDoesNotAppendThePackAgain) {
+  std::string folder = scratchFolder();
+  ChildResult r = runChild({"/bin/sh", "-c", "cmake --build " + std::string(NARVU_BUILD_DIR) + " --target narvu -- -n"},
+                           folder, {}, 120);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(r.output.find("narvu-pack append"), std::string::npos) << r.output;
 }
 
 int texGenMode(const SceneMaterial* m) {

@@ -450,7 +450,22 @@ TEST_F(ShowMusic, StartMusicLoadsTheModuleFromThePack) {
 
 TEST_F(ShowMusic, MissingModuleIsFileNotFound) {
   mountPackWith({{"mv.vyl", {1, 2, 3}}});
+  testing::internal::CaptureStderr();
   EXPECT_EQ(startMusicFailure(), "DEMO - FMOD LOAD error: File not found");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// The box keeps the sound library's own text; standard error says what really happened.
+TEST_F(ShowMusic, ADamagedModuleKeepsTheLibraryTextAndSaysWhyOnStandardError) {
+  std::vector<uint8_t> pack = makePack({{"music.xm", writeOrDie(smallModule())}}, PackMethod::stored);
+  pack[28 + 100] ^= 0x40;  // inside the first stored block, which follows the 28-byte header
+  std::string path = scratchFolder() + "/narvu.dat";
+  writeFile(path, pack);
+  ASSERT_TRUE(packMount(path.c_str(), 0));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(startMusicFailure(), "DEMO - FMOD LOAD error: File not found");
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("narvu: music.xm is damaged (checksum or decoding failed)\n"), std::string::npos) << said;
 }
 
 TEST_F(ShowMusic, BytesThatAreNoModuleAreAnUnknownFormat) {

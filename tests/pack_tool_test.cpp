@@ -1,14 +1,19 @@
 // narvu-pack as its users run it: packs made by it read back the same through every command, an
 // appended pack mounts from the executable, and bad arguments or files end with exit code 1.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "pack_writer.h"
 #include "storage/storage.h"
 #include "test_support.h"
 
@@ -77,9 +82,8 @@ TEST(PackTool, EveryMethodRoundTripsThroughCreateVerifyAndExtract) {
     EXPECT_EQ(readFile(out + "/MUSIC.XM"), text(1 << 20));
     EXPECT_EQ(readFile(out + "/EMPTY"), Bytes{});
   }
-  // Only the named entries come out, by any case.
-  std::string some = folder + "/some";
-  mkdir(some.c_str(), 0755);
+  // Only the named entries come out, by any case; a folder that is not there yet is made.
+  std::string some = folder + "/some/deeper";
   ASSERT_EQ(tool({"extract", "p.dat", "noise.BIN", "-C", some}, folder).exit_code, 0);
   EXPECT_EQ(readFile(some + "/NOISE.BIN"), noise(20000));
   struct stat info;
@@ -110,6 +114,35 @@ TEST(PackTool, AnAppendedPackMountsFromTheExecutable) {
   packReset();
 }
 
+// Appending over a show that is playing replaces the file instead of writing into it, which the
+// system refuses for a running executable ("Text file busy").
+TEST(PackTool, AppendReplacesAnExecutableThatIsRunning) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/music.xm", text(5000));
+  ASSERT_EQ(tool({"create", "content.dat", "music.xm"}, folder).exit_code, 0);
+  std::string running = folder + "/show";
+  ASSERT_EQ(tool({"append", kTool, "content.dat", running}, folder).exit_code, 0);
+  // The show as it runs: the tool itself, waiting on a named pipe that nobody writes.
+  ASSERT_EQ(mkfifo((folder + "/never.dat").c_str(), 0644), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl(running.c_str(), running.c_str(), "create", "out.dat", (folder + "/never.dat").c_str(), nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  usleep(200 * 1000);
+  ChildResult again = tool({"append", kTool, "content.dat", running}, folder);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_EQ(again.exit_code, 0) << again.output;
+  struct stat info;
+  ASSERT_EQ(stat(running.c_str(), &info), 0);
+  EXPECT_TRUE(info.st_mode & S_IXUSR);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) left.push_back(entry.path().filename());
+  EXPECT_EQ(left.size(), 5u);  // music.xm, content.dat, show, never.dat, child-output.txt: no temporary
+}
+
 TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {
   std::string folder = scratchFolder();
   writeFile(folder + "/a.txt", text(100));
@@ -132,7 +165,7 @@ TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {
       {{"list", "junk"}, "'junk' is not a pack file"},
       {{"verify", "missing.dat"}, "cannot read 'missing.dat'"},
       {{"extract", "p.dat", "absent", "-C", "."}, "no entry 'absent'"},
-      {{"extract", "p.dat", "-C", "no-such-folder"}, "is not a folder"},
+      {{"extract", "p.dat", "-C", "a.txt"}, "cannot make the folder 'a.txt'"},
       {{"append", "junk", "p.dat"}, "append takes EXE PACK OUT"},
       {{"append", "junk", "junk", "out"}, "is not a pack file"},
   };
@@ -140,6 +173,15 @@ TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {
     ChildResult r = tool(c.arguments, folder);
     EXPECT_EQ(r.exit_code, 1) << c.message;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+  }
+  // A named pipe or a device is no pack: refused at once, not waited on.
+  ASSERT_EQ(mkfifo((folder + "/pipe.dat").c_str(), 0644), 0);
+  for (const char* path : {"pipe.dat", "/dev/zero"}) {
+    for (const char* command : {"list", "verify"}) {
+      ChildResult r = runChild({kTool, command, path}, folder, {}, 10);
+      EXPECT_EQ(r.exit_code, 1) << command << " " << path << ": " << r.output;
+      EXPECT_NE(r.output.find("is not a regular file"), std::string::npos) << r.output;
+    }
   }
   ChildResult help = tool({"--help"}, folder);
   EXPECT_EQ(help.exit_code, 0);
@@ -168,6 +210,38 @@ TEST(PackTool, VerifyNamesTheEntriesThatFailAndExtractStaysInItsFolder) {
   struct stat info;
   EXPECT_NE(stat((folder + "/ESCAPE").c_str(), &info), 0);
   EXPECT_EQ(readFile(inside + "/A.TXT"), text(1000));
+}
+
+// A few bytes must not make the tool allocate, zero and hash gigabytes, nor call the entry good.
+TEST(PackTool, ASizeTheStoredBytesCannotReachIsRefusedInLittleMemory) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/bomb.dat", packDeclaringTooMuch("a", 0xFFFFFFF0u));
+  ChildResult verified = tool({"verify", "bomb.dat"}, folder);
+  EXPECT_EQ(verified.exit_code, 1) << verified.output;
+  EXPECT_NE(verified.output.find("FAILED A: Decompression failed"), std::string::npos) << verified.output;
+  EXPECT_LT(verified.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
+
+  ChildResult extracted = tool({"extract", "bomb.dat", "-C", "."}, folder);
+  EXPECT_EQ(extracted.exit_code, 1) << extracted.output;
+  EXPECT_NE(extracted.output.find("cannot read entry 'A' (Decompression failed)"), std::string::npos)
+      << extracted.output;
+  EXPECT_LT(extracted.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
+}
+
+// Under an address-space limit that holds one copy of an entry but not two, extract still writes it;
+// an entry beyond the limit is an error with its reason, not a crash.
+TEST(PackTool, ExtractWritesLargeEntriesFromOneCopyAndReportsWhatDoesNotFit) {
+  if (kSanitizerMemoryKb > 0) GTEST_SKIP() << "the sanitizers' shadow memory does not run under ulimit -v";
+  std::string folder = scratchFolder();
+  const size_t kFits = size_t(64) << 20, kTooBig = size_t(160) << 20;
+  writeFile(folder + "/big.dat", makePack({{"fits.bin", Bytes(kFits, 0)}, {"toobig.bin", Bytes(kTooBig, 1)}},
+                                          PackMethod::zlib));
+  ChildResult r = runChild({"/bin/sh", "-c", "ulimit -v 102400 && exec " + kTool + " extract big.dat -C ."}, folder);
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("cannot read entry 'TOOBIG.BIN' (not enough memory for its 167772160 bytes)"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(readFile(folder + "/FITS.BIN"), Bytes(kFits, 0));
 }
 
 }  // namespace

@@ -252,6 +252,21 @@ TEST_F(SceneLoad, EveryTextureRecordRequestsItsPictureInFileOrderBehindTheTraces
 }
 
 // Files the format cannot hold soundly: each is rejected with a reason, none is read out of bounds.
+// A damaged resource is not a missing one, and the reason says which.
+TEST_F(SceneLoad, ADamagedSceneIsNotReportedAsMissing) {
+  SceneDescription sound;
+  sound.objects.push_back(triangleObject(1, 7));
+  std::vector<uint8_t> pack = makePack({{"scene.vyl", writeScene(sound)}}, PackMethod::stored);
+  pack[28 + 5] ^= 0x40;  // inside the first stored block, which follows the 28-byte header
+  std::string path = scratchFolder() + "/damaged.dat";
+  writeFile(path, pack);
+  ASSERT_EQ(1, packMount(path.c_str(), 0));
+  EXPECT_EQ(nullptr, loadScene("scene.vyl", 50));
+  EXPECT_STREQ(scene_load_error, "the scene resource is damaged (checksum or decoding failed)");
+  EXPECT_EQ(nullptr, loadScene("absent.vyl", 50));
+  EXPECT_STREQ(scene_load_error, "the scene resource is missing");
+}
+
 TEST_F(SceneLoad, UnsoundFilesAreRejectedWithAReason) {
   EXPECT_EQ(nullptr, loadScene("absent.vyl", 50));
   EXPECT_NE(nullptr, scene_load_error);

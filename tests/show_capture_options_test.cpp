@@ -1,6 +1,8 @@
 // Capture beyond the original: an interval of the timeline, a larger render size, and video files.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +64,9 @@ TEST(ShowCaptureOptions, IntervalAndLargerSize) {
   small.insert(small.end(), interval.begin(), interval.end());
   ChildResult small_run = runChild(small, folder, {}, 900);
   ASSERT_EQ(small_run.exit_code, 0) << small_run.output;
-  EXPECT_EQ(small_run.output.find("capture: frame"), std::string::npos) << "progress line off a terminal";
+  // Off a terminal progress comes as whole lines, and the run ends with its summary.
+  EXPECT_EQ(small_run.output.find('\r'), std::string::npos) << small_run.output;
+  EXPECT_NE(small_run.output.find("narvu: 4 frames (4.00 s of show)"), std::string::npos) << small_run.output;
   std::vector<std::string> expected = {"frame_000030.png", "frame_000031.png", "frame_000032.png",
                                        "frame_000033.png"};
   EXPECT_EQ(framesIn(folder + "/small"), expected);
@@ -95,6 +99,74 @@ TEST(ShowCaptureOptions, VideoFileHasItsFramesAndItsSound) {
   std::string samples = commandOutput("ffmpeg -v error -i '" + video +
                                       "' -map 0:a -f s16le -ac 2 -ar 44100 - | wc -c");
   EXPECT_NEAR(std::atof(samples.c_str()) / 4.0, 5.0 * 44100, 2048) << samples;
+  EXPECT_FALSE(std::filesystem::exists(video + ".video.mkv"));
+  EXPECT_FALSE(std::filesystem::exists(video + ".audio.wav"));
+}
+
+// ---- Exit codes a script can trust ----------------------------------------------------------------------
+
+bool occursIn(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(CaptureExits, AFolderThatCannotBeMadeFailsBeforeAnythingIsRendered) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/plain-file", {'x'});
+  ChildResult run = runChild({kShow, "--capture", folder + "/plain-file/frames", "nosound"}, folder);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "narvu: cannot write frames into the folder")) << run.output;
+  EXPECT_FALSE(occursIn(run.output, "capture: ")) << "nothing was to be rendered: " << run.output;
+}
+
+TEST(CaptureExits, FfmpegRefusingTheVideoFailsWithItsOwnWordsAndLeavesNothingBehind) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  std::string video = folder + "/odd.mp4";
+  // H.264 in 4:2:0 takes no picture of odd width.
+  ChildResult run = runChild({kShow, "--capture", video, "--size", "17x17", "--to", "1"}, folder, {}, 300);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "narvu: capture failed: ")) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "ffmpeg says:")) << run.output;
+  for (const std::string& left : {video, video + ".audio.wav", video + ".video.mkv"})
+    EXPECT_FALSE(std::filesystem::exists(left)) << left;
+}
+
+TEST(CaptureExits, NamesAreFilesNeverOptionsOrProtocols) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  for (const std::string& name : {std::string("-y.mp4"), std::string("pipe:1.mkv")}) {
+    ChildResult run = runChild({kShow, "--capture", name, "--to", "0.2", "--fps", "10"}, folder, {}, 300);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_GT(std::filesystem::file_size(folder + "/" + name), 1000u) << name;
+    EXPECT_LT(run.output.size(), 1000u) << "no video on standard output: " << name;
+  }
+}
+
+// SIGINT with frames on disk: those frames and their music are whole, and the code says interrupted.
+TEST(CaptureExits, AnInterruptedCaptureFinishesWhatItHasAndSaysSo) {
+  std::string folder = scratchFolder();
+  ChildSignal interrupt = {SIGINT, folder + "/frames/frame_000003.png", "", 0};
+  ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "10"}, folder, {}, 300, interrupt);
+  EXPECT_EQ(run.exit_code, 130) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "interrupted by SIGINT")) << run.output;
+  int frames = int(framesIn(folder + "/frames").size());
+  EXPECT_GE(frames, 4);
+  for (const std::string& name : framesIn(folder + "/frames")) EXPECT_EQ(readPng(folder + "/frames/" + name).width, 640);
+  // The music is that of the frames written, to the sample (4410 sound frames to a picture at 10 fps).
+  uint64_t sound_bytes = std::filesystem::file_size(folder + "/frames/audio.wav") - 44;
+  EXPECT_EQ(sound_bytes, uint64_t(frames) * 4410 * 4) << frames << " frames";
+}
+
+TEST(CaptureExits, ATerminatedVideoCaptureIsAPlayableVideoOfItsFrames) {
+  if (!programAvailable("ffmpeg") || !programAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  std::string video = folder + "/cut.mkv";
+  ChildSignal terminate = {SIGTERM, video + ".video.mkv", "", 0};
+  ChildResult run = runChild({kShow, "--capture", video, "--fps", "10"}, folder, {}, 300, terminate);
+  EXPECT_EQ(run.exit_code, 143) << run.output;
+  std::string frames = commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                     "stream=nb_read_frames -of csv=p=0 '" + video + "'");
+  EXPECT_GE(std::atoi(frames.c_str()), 1) << frames << run.output;
+  std::string samples = commandOutput("ffmpeg -v error -i '" + video + "' -map 0:a -f s16le -ac 2 -ar 44100 - | wc -c");
+  EXPECT_NEAR(std::atof(samples.c_str()) / 4.0, std::atoi(frames.c_str()) * 4410.0, 2048) << samples;
   EXPECT_FALSE(std::filesystem::exists(video + ".video.mkv"));
   EXPECT_FALSE(std::filesystem::exists(video + ".audio.wav"));
 }

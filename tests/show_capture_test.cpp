@@ -2,6 +2,7 @@
 // music covers the timeline and its tail to the sample, and the pictures are pictures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +57,24 @@ TEST(ShowCapture, WholeShowAtTwoFramesASecond) {
   }
   EXPECT_GT(meanDifference(readPng(frameName(folder, 30)), readPng(frameName(folder, 31))), 2.0);
   EXPECT_GT(meanDifference(readPng(frameName(folder, 90)), readPng(frameName(folder, 150))), 10.0);
+
+  // An interval draws nothing before its first frame, yet its frames and its music are exactly those of
+  // the whole run: every fade, scene switch and carried device state as if it had played from the start.
+  ChildResult part = runChild({kShow, "--capture", folder + "/part", "--fps", "2", "--from", "58", "--to", "60"},
+                              folder, {}, 300);
+  ASSERT_EQ(part.exit_code, 0) << part.output;
+  char name[64];
+  for (int index = 116; index <= 120; ++index) {
+    std::snprintf(name, sizeof(name), "/part/frame_%06d.png", index);
+    EXPECT_EQ(readFile(folder + name), readFile(frameName(folder, index))) << index;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder + "/part/frame_000115.png"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/part/frame_000121.png"));
+  std::vector<unsigned char> whole = readFile(folder + "/frames/audio.wav");
+  std::vector<unsigned char> slice = readFile(folder + "/part/audio.wav");
+  ASSERT_EQ(slice.size(), 44u + 5u * 22050u * 4u);
+  size_t start = 44 + size_t(116) * 22050 * 4;
+  EXPECT_TRUE(std::equal(slice.begin() + 44, slice.end(), whole.begin() + long(start)));
 }
 
 }  // namespace

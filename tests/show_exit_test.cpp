@@ -1,5 +1,7 @@
 // The show as a user starts it: exit codes and messages of the start-up failures, the options of this
 // port, and a captured run checked frame by frame.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <png.h>
@@ -9,12 +11,22 @@
 #include <string>
 #include <vector>
 
+#include "pack_writer.h"
 #include "test_support.h"
 
 namespace {
 
 const std::string kBareShow = std::string(NARVU_BUILD_DIR) + "/narvu-bare";
 const std::string kShow = std::string(NARVU_BUILD_DIR) + "/narvu";
+
+// The bare show copied into a folder of its own: nothing lies beside it, so the only pack it can find
+// is the working folder's narvu.dat.
+std::string showAlone(const std::string& folder) {
+  std::filesystem::create_directories(folder + "/bin");
+  std::string copy = folder + "/bin/narvu-bare";
+  std::filesystem::copy_file(kBareShow, copy, std::filesystem::copy_options::overwrite_existing);
+  return copy;
+}
 
 int occurrences(const std::string& text, const std::string& part) {
   int count = 0;
@@ -24,10 +36,77 @@ int occurrences(const std::string& text, const std::string& part) {
 
 TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
   std::string folder = scratchFolder();
-  ChildResult run = runChild({kBareShow, "--capture", folder + "/frames", "--fps", "25"}, folder);
+  std::string show = showAlone(folder);
+  ChildResult run = runChild({show, "--capture", folder + "/frames", "--fps", "25"}, folder);
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
   EXPECT_FALSE(std::filesystem::exists(folder + "/frames"));
+  // Beside the box, every place that was looked at, in order.
+  EXPECT_NE(run.output.find("narvu: no pack found (looked for one appended to " + show + ", then for " + folder +
+                            "/narvu.dat and " + folder + "/bin/narvu.dat)\n"),
+            std::string::npos)
+      << run.output;
+}
+
+// The pack beside the executable is found from any working folder.
+TEST(ShowStartUp, ThePackBesideTheExecutableIsFoundFromAnyFolder) {
+  std::string folder = scratchFolder();
+  std::string show = showAlone(folder);
+  std::filesystem::create_directories(folder + "/elsewhere");
+  writeFile(folder + "/bin/narvu.dat", makePack({{"readme.txt", {'h', 'i'}}}, PackMethod::stored));
+  ChildResult run = runChild({show, "nosound", "--capture", "frames"}, folder + "/elsewhere");
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  // Mounted: start-up goes on to the scenes, which this pack does not hold.
+  EXPECT_EQ(run.output.find("Unable to mount"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Cannot load the scene mv.vyl: the scene resource is missing"), std::string::npos)
+      << run.output;
+}
+
+// A named pipe where the pack should be is no pack: the show does not wait for a writer.
+TEST(ShowStartUp, ANamedPipeAsThePackIsRefusedAtOnce) {
+  std::string folder = scratchFolder();
+  ASSERT_EQ(mkfifo((folder + "/narvu.dat").c_str(), 0644), 0);
+  ChildResult run = runChild({showAlone(folder), "nosound", "--capture", folder + "/frames"}, folder, {}, 20);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_NE(run.output.find("Unable to mount data file storage!"), std::string::npos) << run.output;
+}
+
+// Sizes that the stored bytes cannot reach: a directory whose header declares 4 GiB, and a module entry
+// of 8 stored bytes that declares 2 GiB. The show refuses both before allocating them.
+TEST(ShowStartUp, PacksDeclaringGigabytesAreRefusedInLittleMemory) {
+  std::string folder = scratchFolder();
+  std::vector<unsigned char> directory_bomb =
+      makePack({{"music.xm", std::vector<uint8_t>(1000, 7)}}, PackMethod::zlib);
+  for (int i = 0; i < 4; ++i) directory_bomb[16 + i] = 0xFF;  // the directory's unpacked size
+  writeFile(folder + "/narvu.dat", directory_bomb);
+  std::string show = showAlone(folder);
+  ChildResult run = runChild({show, "nosound", "--capture", folder + "/frames"}, folder);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_EQ(occurrences(run.output, "Demo Problem Report: Unable to mount data file storage!\n"), 1) << run.output;
+  EXPECT_LT(run.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
+
+  writeFile(folder + "/narvu.dat", packDeclaringTooMuch("music.xm", 0x7FFFFFF0u));
+  run = runChild({show, "--capture", folder + "/frames"}, folder, {"SDL_AUDIODRIVER=dummy"});
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_NE(run.output.find("DEMO - FMOD LOAD error: File not found"), std::string::npos) << run.output;
+  EXPECT_LT(run.peak_memory_kb, 50 * 1024 + kSanitizerMemoryKb);
+}
+
+// Without a display server and without a sound card the libraries behind SDL (Wayland, ALSA) print
+// their own diagnostics while a device is looked for; the user sees the show's message and its reason.
+TEST(ShowStartUp, NoSoundCardGivesTheShowsMessageWithoutLibraryNoise) {
+  std::string folder = scratchFolder();
+  writeFile(folder + "/narvu.dat", makePack({{"readme.txt", {'h', 'i'}}}, PackMethod::stored));
+  ChildResult run = runChild({showAlone(folder)}, folder,
+                             {"SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=",
+                              "SDL_AUDIODRIVER=alsa", "ALSA_CARD=99"});
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_EQ(run.output.find("ALSA lib"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("XDG_RUNTIME_DIR"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("narvu: no sound output ("), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("); play the show with nosound\nDEMO - FMOD error: Error initializing output device.\n"),
+            std::string::npos)
+      << run.output;
 }
 
 TEST(ShowStartUp, WithoutADisplayAndWithoutCaptureTheShowNamesTheWayOut) {
@@ -49,6 +128,18 @@ TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
   ChildResult bad_size = runChild({kBareShow, "--size", "big"}, folder);
   EXPECT_EQ(bad_size.exit_code, 1);
   EXPECT_NE(bad_size.output.find("--size"), std::string::npos) << bad_size.output;
+  ChildResult far = runChild({kBareShow, "--capture", folder + "/frames", "--from", "1e300"}, folder);
+  EXPECT_EQ(far.exit_code, 1);
+  EXPECT_NE(far.output.find("narvu: --from takes seconds from 0 to 107.5"), std::string::npos) << far.output;
+}
+
+TEST(ShowOptions, VersionAndAWarningForAMistypedOption) {
+  std::string folder = scratchFolder();
+  ChildResult run = runChild({kBareShow, "--capure", "frames", "--version"}, folder);
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_NE(run.output.find("narvu: unknown option '--capure' ignored; see --help\n"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find(std::string("narvu ") + NARVU_VERSION + "\n"), std::string::npos) << run.output;
 }
 
 TEST(ShowOptions, VideoCaptureWithoutFfmpegFailsAtOnce) {

@@ -11,6 +11,7 @@
 #include "platform/test_hooks.h"
 #include "shell/shell.h"
 #include "storage/storage.h"
+#include "timeline_run.h"
 
 TEST(ShowPreparation, NoFrameOfTheTimelineBuildsAProgramOrUploadsATexture) {
   platform_settings.headless = true;
@@ -31,13 +32,8 @@ TEST(ShowPreparation, NoFrameOfTheTimelineBuildsAProgramOrUploadsATexture) {
       << "the preparation left a state behind";
 
   // As WinMain plays it, on the virtual clock.
-  platform_settings.virtual_clock = true;
-  platform_settings.fps = 25;
-  resetVirtualClock(0);
-  fade_half_length = 250;
-  fade_start_ms = int32_t(0u - 10000u);
   overlay_hook = fadeOverlay;
-  startTimeline(0);
+  startTimelineOnVirtualClock(25);
   int frames = 0;
   bool second_scene_drawn = false;
   do {

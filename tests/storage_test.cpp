@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "lzss_reference.h"
 #include "pack_writer.h"
 #include "storage/storage.h"
 #include "test_support.h"
@@ -176,39 +177,6 @@ TEST(LzssDecode, FarReferencesAfterTheWindowHasWrapped) {
   }
 }
 
-// The decoder one byte at a time through the ring window, with the same results at the edges: a
-// stream that ends inside a group ends the output, and one that would outgrow the capacity gives
-// capacity + 1 before the literal or the whole reference that does not fit.
-uint64_t byteAtATimeLzss(const Bytes& input, uint8_t* output, uint32_t capacity) {
-  uint8_t window[4096];
-  memset(window, 0x20, 4078);
-  memset(window + 4078, 0, 18);
-  uint32_t r = 4078;
-  uint64_t out = 0;
-  size_t at = 0;
-  while (at < input.size()) {
-    uint8_t flags = input[at++];
-    for (int bit = 0; bit < 8; ++bit) {
-      if (flags >> bit & 1) {
-        if (at == input.size()) return out;
-        if (out >= capacity) return uint64_t(capacity) + 1;
-        output[out++] = window[r] = input[at++];
-        r = (r + 1) & 4095;
-        continue;
-      }
-      if (at + 2 > input.size()) return out;
-      uint32_t p = input[at] | (input[at + 1] & 0xF0) << 4, n = (input[at + 1] & 0x0F) + 3u;
-      at += 2;
-      if (out + n > capacity) return uint64_t(capacity) + 1;
-      for (uint32_t k = 0; k < n; ++k) {
-        output[out++] = window[r] = window[(p + k) & 4095];
-        r = (r + 1) & 4095;
-      }
-    }
-  }
-  return out;
-}
-
 // Streams of long literal runs (whole groups of eight, the case the decoder copies eight at a time)
 // broken by references near and far and by mixed groups, cut at every length and decoded into room
 // just below, at and above what they need: the same bytes and count as one byte at a time.
@@ -226,7 +194,7 @@ TEST(LzssDecode, LiteralRunsGiveWhatOneByteAtATimeGives) {
       }
     }
     Bytes full(stream.size() * 9 + 16);
-    uint64_t whole = byteAtATimeLzss(stream, full.data(), uint32_t(full.size()));
+    uint64_t whole = lzssDecodeByteAtATime(stream.data(), uint32_t(stream.size()), full.data(), uint32_t(full.size()));
     std::vector<size_t> cuts;
     for (size_t cut = 0; cut <= std::min<size_t>(stream.size(), 40); ++cut) cuts.push_back(cut);
     for (int k = 0; k < 30; ++k) cuts.push_back(random() % (stream.size() + 1));
@@ -237,7 +205,7 @@ TEST(LzssDecode, LiteralRunsGiveWhatOneByteAtATimeGives) {
       capacities.push_back(uint32_t(random() % (whole + 1)));
       for (uint32_t capacity : capacities) {
         Bytes expected(capacity + 16, 0xEE), got(capacity + 16, 0xEE);
-        uint64_t want = byteAtATimeLzss(part, expected.data(), capacity);
+        uint64_t want = lzssDecodeByteAtATime(part.data(), uint32_t(part.size()), expected.data(), capacity);
         uint64_t have = lzssDecode(part.data(), uint32_t(part.size()), got.data(), capacity);
         ASSERT_EQ(want, have) << "round " << round << ", cut " << cut << ", capacity " << capacity;
         ASSERT_EQ(expected, got) << "round " << round << ", cut " << cut << ", capacity " << capacity;
@@ -269,12 +237,39 @@ TEST_F(Storage, StoredBlocksAreCopiedUpToTheUnpackedSize) {
   Bytes head(data.begin(), data.begin() + 100);
   ASSERT_TRUE(decode(data, 100, 0, hashOf(head), &out));
   EXPECT_EQ(out, head);
-  // A short stored block leaves zeros, which the checksum then covers.
-  Bytes padded = head;
-  padded.resize(150, 0);
-  ASSERT_TRUE(decode(head, 150, 0, hashOf(padded), &out));
-  EXPECT_EQ(out, padded);
   EXPECT_TRUE(traces.empty());
+}
+
+// A declared size is only believed as far as the stored bytes can reach by their method; beyond that
+// the block is refused before a buffer of that size exists. Zeros hash to 0, so a checksum of 0 would
+// otherwise pass whatever was declared.
+TEST_F(Storage, SizesTheStoredBytesCannotReachAreRefused) {
+  Bytes head = text(100);
+  Bytes nothing = zlibStream({});
+  Bytes out;
+  struct Case {
+    const char* why;
+    Bytes stored;
+    uint32_t size;
+    int32_t word;
+  } cases[] = {
+      {"stored block shorter than its size", head, 101, 0},
+      {"stored block of nothing", {}, 1, 0},
+      {"zlib stream past 1032 to 1", nothing, uint32_t(1032 * nothing.size() + 259), 1},
+      {"zlib stream of 4 GiB", nothing, 0xFFFFFFF0u, 2},
+      {"LZSS stream past 9 to 1", Bytes{0x00, 0x00, 0x0F}, 28, 3},
+  };
+  for (const Case& c : cases) {
+    traces.clear();
+    EXPECT_FALSE(decode(c.stored, c.size, c.word, 0, &out)) << c.why;
+    EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Decompression failed"}) << c.why;
+  }
+  // The densest zlib streams there are still decode.
+  Bytes zeros(8 << 20, 0);
+  Bytes packed = zlibStream(zeros);
+  EXPECT_GT(zeros.size(), 1000 * packed.size());
+  ASSERT_TRUE(decode(packed, uint32_t(zeros.size()), 1, 0, &out));
+  EXPECT_EQ(out, zeros);
 }
 
 TEST_F(Storage, ZlibBlocksDecodeWhateverTheProcessingCodes) {
@@ -553,6 +548,7 @@ TEST_F(Storage, ReadsOutsideTheFileGiveNone) {
     pack.file.insert(pack.file.end(), data.begin(), data.end());
     ASSERT_EQ(packMount(write("p.dat", pack.file).c_str(), 0), 1);
     EXPECT_EQ(packRead("r"), nullptr) << c.data_offset << " " << c.stored;
+    EXPECT_EQ(pack_failure, PackFailure::unreadable);
   }
   // A resource whose file has gone away.
   std::string path = write("gone.dat", makePack({{"r", data}}, PackMethod::stored));
@@ -570,6 +566,7 @@ TEST_F(Storage, ReadsOutsideTheFileGiveNone) {
   traces.clear();
   EXPECT_EQ(packRead("r"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Checksum failed"});
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
 }
 
 TEST_F(Storage, EveryMethodRoundTripsThroughAPack) {
@@ -658,12 +655,24 @@ TEST_F(Storage, MemoryFilesOfEmptyAbsentAndBrokenResources) {
   EXPECT_EQ(ramfread(&b, 1, 1, f), 0);
   ramfclose(f);
 
+  EXPECT_EQ(pack_failure, PackFailure::none);
+
+  // Missing and damaged are told apart, for the messages of those who asked.
   traces.clear();
   EXPECT_EQ(ramfopen("absent.jpg"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"ramfopen - not a file: absent.jpg"});
+  EXPECT_EQ(pack_failure, PackFailure::missing);
   traces.clear();
   EXPECT_EQ(ramfopen("bad"), nullptr);
   EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Checksum failed"});
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
+  EXPECT_STREQ(packFailureText(pack_failure), "damaged (checksum or decoding failed)");
+  packReset();
+  ASSERT_EQ(packMount(write("huge.dat", packDeclaringTooMuch("huge", 0xFFFFFFF0u)).c_str(), 0), 1);
+  EXPECT_EQ(ramfopen("huge"), nullptr);
+  EXPECT_EQ(pack_failure, PackFailure::too_large);
+  EXPECT_EQ(packRead("huge"), nullptr);
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
 
   EXPECT_EQ(ramfread(&b, 1, 1, nullptr), 0);
   EXPECT_EQ(ramfseek(nullptr, 0, 0), 1);

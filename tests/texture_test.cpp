@@ -225,10 +225,77 @@ TEST_F(TextureTest, RefusedPicturesGiveNoTextureAndNoBox) {
   }
   EXPECT_TRUE(message_boxes.empty());
 
-  // The limit is the device's: a smaller one refuses what a larger one took.
+  // The limit is the device's: a smaller one refuses what a larger one took whole.
   EXPECT_NE(decode("fine.jpg").pixels, nullptr);
-  setMaxTextureSize(16);
-  EXPECT_EQ(decode("fine.jpg").pixels, nullptr);
+  setMaxTextureSize(3);
+  std::string messages;
+  EXPECT_EQ(decode("fine.jpg", &messages).pixels, nullptr);
+  EXPECT_NE(messages.find("Maximum supported image dimension is 3"), std::string::npos) << messages;
+}
+
+// What the device cannot hold is decoded smaller by libjpeg's DCT scaling, the largest of 1/2, 1/4 and
+// 1/8 that fits, and then fills its levels as any other picture does.
+TEST_F(TextureTest, PicturesLargerThanTheLargestTextureAreDecodedSmaller) {
+  std::vector<uint8_t> pattern = testPattern(300, 100, false);
+  std::vector<uint8_t> progressive_pattern = testPattern(200, 48, false);
+  mount({{"wide.jpg", encodeJpeg(pattern.data(), 300, 100, 95)},
+         {"progressive.jpg", encodeJpeg(progressive_pattern.data(), 200, 48, 95, true)}});
+  struct Case {
+    DWORD limit;
+    const char* name;
+    uint32_t width, height;
+  } cases[] = {
+      {300, "wide.jpg", 300, 100}, {299, "wide.jpg", 150, 50}, {150, "wide.jpg", 150, 50},
+      {149, "wide.jpg", 75, 25},   {40, "wide.jpg", 38, 13},   {99, "progressive.jpg", 50, 12},
+  };
+  for (const Case& c : cases) {
+    setMaxTextureSize(c.limit);
+    Picture picture = decode(c.name);
+    ASSERT_NE(picture.pixels, nullptr) << c.limit;
+    EXPECT_EQ(picture.width * 1000 + picture.height, c.width * 1000 + c.height) << c.limit;
+    // Still the whole picture: red follows x, green follows y, from one edge to the other.
+    const uint8_t* first = picture.pixels;
+    const uint8_t* last = picture.pixels + (size_t(picture.width) * picture.height - 1) * 4;
+    EXPECT_LT(first[2], 24) << c.limit;
+    EXPECT_LT(first[1], 24) << c.limit;
+    EXPECT_GT(last[2], 230) << c.limit;
+    EXPECT_GT(last[1], 230) << c.limit;
+    TextureSurface* surface = dynamic_cast<TextureSurface*>(load(c.name, 1));
+    ASSERT_NE(surface, nullptr) << c.limit;
+    EXPECT_EQ(surface->width * 1000 + surface->height, c.width * 1000 + c.height) << c.limit;
+    EXPECT_EQ(surface->generation, 8u);
+  }
+  setMaxTextureSize(37);
+  std::string messages;
+  EXPECT_EQ(decode("wide.jpg", &messages).pixels, nullptr);
+  EXPECT_NE(messages.find("Maximum supported image dimension is 37"), std::string::npos) << messages;
+  EXPECT_TRUE(message_boxes.empty());
+}
+
+// A photograph of 3120 x 4208 pixels is taller than the largest texture: it comes out at half its size.
+TEST_F(TextureTest, APhotographTallerThanTheLargestTextureComesOutAtHalfSize) {
+  std::vector<uint8_t> pattern = testPattern(3120, 4208, false);
+  mount({{"photo.jpg", encodeJpeg(pattern.data(), 3120, 4208, 80)}});
+  Picture picture = decode("photo.jpg");
+  ASSERT_NE(picture.pixels, nullptr);
+  EXPECT_EQ(picture.width * 10000 + picture.height, 1560u * 10000 + 2104u);
+}
+
+// The coefficients of a multi-scan picture are kept at full size whatever the scale; a header that
+// declares 32000 x 32000 of them (6 GB) in a few hundred bytes is refused, not allocated.
+TEST_F(TextureTest, AMultiScanPictureNeedingGigabytesIsRefused) {
+  std::vector<uint8_t> pattern = testPattern(16, 16);
+  std::vector<uint8_t> huge = encodeJpeg(pattern.data(), 16, 16, 90, true);
+  size_t sof = findMarker(huge, 0xC2);
+  ASSERT_GT(sof, 0u);
+  huge[sof + 5] = 0x7D;  // height 32000
+  huge[sof + 6] = 0x00;
+  huge[sof + 7] = 0x7D;  // width 32000
+  huge[sof + 8] = 0x00;
+  mount({{"huge.jpg", huge}});
+  std::string messages;
+  EXPECT_EQ(decode("huge.jpg", &messages).pixels, nullptr);
+  EXPECT_NE(messages.find("Backing store not supported"), std::string::npos) << messages;
 }
 
 TEST_F(TextureTest, MissingPictureShowsTheBoxOncePerRequest) {
@@ -240,8 +307,22 @@ TEST_F(TextureTest, MissingPictureShowsTheBoxOncePerRequest) {
   EXPECT_EQ(message_boxes[1], std::make_pair(std::string("Picture not found:"), std::string("absent.jpg")));
 }
 
-TEST_F(TextureTest, EveryLevelIsABilinearSampleOfTheWholePicture) {
-  std::vector<uint8_t> pattern = testPattern(100, 50);
+// The show's box stays as it was; standard error says that the picture is there but damaged.
+TEST_F(TextureTest, ADamagedPictureSaysSoBesideTheBox) {
+  std::vector<uint8_t> pack =
+      makePack({{"rock.jpg", encodeJpeg(testPattern(8, 8).data(), 8, 8, 90)}}, PackMethod::stored);
+  pack[28 + 20] ^= 0x40;  // inside the first stored block, which follows the 28-byte header
+  std::string path = scratchFolder() + "/damaged.dat";
+  writeFile(path, pack);
+  ASSERT_EQ(packMount(path.c_str(), 0), 1);
+  std::string said;
+  EXPECT_EQ(decode("rock.jpg", &said).pixels, nullptr);
+  EXPECT_EQ(said, "narvu: rock.jpg is damaged (checksum or decoding failed)\n");
+  ASSERT_EQ(message_boxes.size(), 1u);
+  EXPECT_EQ(message_boxes[0], std::make_pair(std::string("Picture not found:"), std::string("rock.jpg")));
+}
+
+TEST_F(TextureTest, EveryLevelIsABilinearSampleOfTheWholePicture) {  std::vector<uint8_t> pattern = testPattern(100, 50);
   mount({{"odd.jpg", encodeJpeg(pattern.data(), 100, 50, 95)}, {"small.jpg", encodeJpeg(pattern.data(), 4, 2, 95)}});
   Picture picture = decode("odd.jpg");
   ASSERT_NE(picture.pixels, nullptr);

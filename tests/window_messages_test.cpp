@@ -86,4 +86,14 @@ TEST_F(WindowMessages, QuitEndsTheLoopWithItsCode) {
   EXPECT_EQ(exit_code, 7);
 }
 
+// Without a display a box is one line on standard error; a caption that ends in its own colon gets no
+// second one.
+TEST_F(WindowMessages, HeadlessBoxesAreOneLineWithOneColon) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MessageBoxA(nullptr, "Unable to mount data file storage!", "Demo Problem Report", MB_OK), IDOK);
+  EXPECT_EQ(MessageBoxA(nullptr, "rock.jpg", "Picture not found:", MB_OK), IDOK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Demo Problem Report: Unable to mount data file storage!\nPicture not found: rock.jpg\n");
+}
+
 }  // namespace

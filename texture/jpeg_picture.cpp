@@ -92,6 +92,19 @@ static void pictureErrorExit(j_common_ptr cinfo) {
   longjmp(reinterpret_cast<PictureErrorManager*>(cinfo->err)->resume, 1);
 }
 
+// A picture larger than the largest texture is decoded smaller by the DCT itself, at the largest of
+// 1/1, 1/2, 1/4 and 1/8 that fits; false when even 1/8 does not. Only the header has been read, so a
+// refused picture has cost nothing of its size.
+static bool chooseScale(jpeg_decompress_struct* cinfo, DWORD limit) {
+  for (unsigned denominator = 1; denominator <= 8; denominator *= 2) {
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = denominator;
+    jpeg_calc_output_dimensions(cinfo);
+    if (cinfo->output_width <= limit && cinfo->output_height <= limit) return true;
+  }
+  return false;
+}
+
 // The same for every picture; they are the library's own defaults for a colour JPEG, so only other
 // colour spaces (greyscale) come out differently: as RGB.
 static void applyDecompressionSettings(jpeg_decompress_struct* cinfo) {
@@ -133,6 +146,8 @@ void loadJpegPicture(const char* name, Picture* picture) {
   picture->pixels = nullptr;
   RamFile* stream = ramfopen(name);
   if (!stream) {
+    // The box is the show's, whatever the reason; a reason other than absence goes beside it.
+    if (pack_failure != PackFailure::missing) std::fprintf(stderr, "narvu: %s is %s\n", name, packFailureText(pack_failure));
     MessageBoxA(nullptr, name, "Picture not found:", MB_OK);
     return;
   }
@@ -151,12 +166,15 @@ void loadJpegPicture(const char* name, Picture* picture) {
   jpeg_create_decompress(&cinfo);
   jpeg_ramf_src(&cinfo, stream);
   jpeg_read_header(&cinfo, TRUE);
-  // A header may declare up to 65500 × 65500 pixels in a few hundred bytes. No texture can be that
-  // large, so such a picture is refused before the decoder or the picture allocate anything for it.
-  if (cinfo.image_width > maxTextureSize() || cinfo.image_height > maxTextureSize()) {
-    ERREXIT1(&cinfo, JERR_IMAGE_TOO_BIG, maxTextureSize());
-  }
   applyDecompressionSettings(&cinfo);
+  // A header may declare up to 65500 × 65500 pixels in a few hundred bytes. What 1/8 cannot bring
+  // within the largest texture is refused before the decoder or the picture allocate anything for it.
+  DWORD limit = maxTextureSize();
+  if (!chooseScale(&cinfo, limit)) ERREXIT1(&cinfo, JERR_IMAGE_TOO_BIG, limit);
+  // A multi-scan picture keeps the coefficients of the whole picture, unscaled, until its last scan.
+  // They may take as much as a full-colour picture of the largest texture size does (limit² × 3 × 2
+  // bytes, with room to spare); the library refuses a picture that would need more.
+  cinfo.mem->max_memory_to_use = long(uint64_t(limit) * limit * 8);
   jpeg_start_decompress(&cinfo);
 
   // The library's row, and a copy of it that the conversion reads: small reads straight from the

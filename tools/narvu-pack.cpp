@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,13 @@ static const char kUsage[] =
     "  list PACK\n"
     "      One line per entry: name, stored size, unpacked size, method, checksum; then totals.\n"
     "  extract PACK [NAME...] [-C DIR]\n"
-    "      Writes the named entries (all when none is named) into DIR (default: here).\n"
+    "      Writes the named entries (all when none is named) into DIR (default: here; made when\n"
+    "      missing).\n"
     "  verify PACK\n"
     "      Decodes every entry and tests its checksum; exit code 1 and the failing names on failure.\n"
     "  append EXE PACK OUT\n"
     "      Writes a copy of EXE with PACK appended (keeping EXE's permissions); the show then\n"
-    "      mounts the pack from its own file.\n"
+    "      mounts the pack from its own file. OUT is replaced, not overwritten, so it may be playing.\n"
     "\n"
     "PACK may also be an executable with a pack appended. Names are matched without regard to\n"
     "letter case and listed upper-cased, as the show sees them.\n"
@@ -61,16 +63,26 @@ static bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, 
   return ok;
 }
 
-static bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+// Written in pieces straight from `bytes`: an entry of gigabytes needs no second copy on its way out.
+static bool writeBytes(const std::string& path, const uint8_t* bytes, size_t size, std::string* why) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) {
     *why = "cannot create '" + path + "': " + strerror(errno);
     return false;
   }
-  bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const size_t kPiece = size_t(1) << 20;
+  bool ok = true;
+  for (size_t done = 0; ok && done < size; done += kPiece) {
+    size_t piece = size - done < kPiece ? size - done : kPiece;
+    ok = fwrite(bytes + done, 1, piece, file) == piece;
+  }
   ok = fclose(file) == 0 && ok;
   if (!ok) *why = "cannot write '" + path + "': " + strerror(errno);
   return ok;
+}
+
+static bool writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+  return writeBytes(path, bytes.data(), bytes.size(), why);
 }
 
 static std::string upper(std::string text) {
@@ -85,7 +97,21 @@ static void catchFailure(const char* text, const char* caption) {
   if (strcmp(caption, "VARK ERROR") == 0) last_failure = text;
 }
 
+// Why packRead just failed on `entry`: the decoder's words, or what the storage layer recorded.
+static std::string readFailure(const PackEntry* entry) {
+  if (pack_failure == PackFailure::out_of_memory)
+    return "not enough memory for its " + std::to_string(entry->unpacked_size) + " bytes";
+  if (pack_failure == PackFailure::unreadable || last_failure.empty()) return "stored bytes lie outside the file";
+  return last_failure;
+}
+
 static bool mount(const std::string& path, std::string* why) {
+  // Opening a named pipe would wait for a writer; the storage layer refuses it anyway.
+  std::error_code status_error;
+  if (std::filesystem::exists(path, status_error) && !std::filesystem::is_regular_file(path, status_error)) {
+    *why = "'" + path + "' is not a regular file";
+    return false;
+  }
   FILE* file = fopen(path.c_str(), "rb");
   if (!file) {
     *why = "cannot read '" + path + "': " + strerror(errno);
@@ -200,9 +226,11 @@ static int extractCommand(const std::vector<std::string>& args) {
     }
   }
   if (pack.empty()) return usageError("extract needs a pack file");
-  struct stat info;
-  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-    return error("'" + folder + "' is not a folder");
+  // Like tar -C, but a folder that is not there yet is made.
+  std::error_code made;
+  std::filesystem::create_directories(folder, made);
+  if (made || !std::filesystem::is_directory(folder, made))
+    return error("cannot make the folder '" + folder + "'" + (made ? ": " + made.message() : ""));
   std::string why;
   if (!mount(pack, &why)) return error(why);
   if (names.empty())
@@ -221,13 +249,12 @@ static int extractCommand(const std::vector<std::string>& args) {
     last_failure.clear();
     uint8_t* bytes = packRead(entry->name);
     if (!bytes) {
-      status = error("cannot read entry '" + std::string(entry->name) + "'" +
-                     (last_failure.empty() ? " (it lies outside the file)" : " (" + last_failure + ")"));
+      status = error("cannot read entry '" + std::string(entry->name) + "' (" + readFailure(entry) + ")");
       continue;
     }
-    std::vector<uint8_t> data(bytes, bytes + entry->unpacked_size);
+    bool written = writeBytes(folder + "/" + entry->name, bytes, entry->unpacked_size, &why);
     free(bytes);
-    if (!writeWholeFile(folder + "/" + entry->name, data, &why)) status = error(why);
+    if (!written) status = error(why);
   }
   return status;
 }
@@ -245,7 +272,7 @@ static int verifyCommand(const std::vector<std::string>& args) {
       continue;
     }
     ++failures;
-    printf("FAILED %s: %s\n", e->name, last_failure.empty() ? "stored bytes lie outside the file" : last_failure.c_str());
+    printf("FAILED %s: %s\n", e->name, readFailure(e).c_str());
   }
   if (failures) {
     fprintf(stderr, "narvu-pack: %d of %d entries of '%s' failed\n", failures, count, args[0].c_str());
@@ -271,9 +298,23 @@ static int appendCommand(const std::vector<std::string>& args) {
   struct stat info;
   if (stat(exe.c_str(), &info) != 0) return error("cannot read '" + exe + "': " + strerror(errno));
   image.insert(image.end(), packed.begin(), packed.end());
-  if (!writeWholeFile(out, image, &why)) return error(why);
-  if (chmod(out.c_str(), info.st_mode & 07777) != 0)
-    return error("cannot set the permissions of '" + out + "': " + strerror(errno));
+  // Written beside OUT and renamed over it: OUT may be a show that is playing, which the system does
+  // not let anyone write into, and a reader never sees a half-written file.
+  std::string partial = out + ".partial";
+  if (!writeWholeFile(partial, image, &why)) {
+    std::remove(partial.c_str());
+    return error(why);
+  }
+  if (chmod(partial.c_str(), info.st_mode & 07777) != 0) {
+    why = "cannot set the permissions of '" + partial + "': " + strerror(errno);
+    std::remove(partial.c_str());
+    return error(why);
+  }
+  if (std::rename(partial.c_str(), out.c_str()) != 0) {
+    why = "cannot replace '" + out + "': " + strerror(errno);
+    std::remove(partial.c_str());
+    return error(why);
+  }
   if (!mount(out, &why)) return error("'" + out + "' was written but does not mount: " + why);
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+
+#include "storage/storage.h"
 
 std::string scratchFolder() {
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
@@ -36,8 +39,43 @@ std::vector<unsigned char> readFile(const std::string& path) {
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+static void putWord(std::vector<unsigned char>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::vector<unsigned char> packDeclaringTooMuch(const std::string& name, uint32_t declared_size) {
+  const std::vector<unsigned char> empty_zlib = {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
+  std::vector<unsigned char> directory(8 + 24, 0);
+  putWord(directory, 0, 8);   // the records start at 8
+  putWord(directory, 4, 1);   // one record
+  putWord(directory, 8, 0);   // its name is the first of the names
+  putWord(directory, 12, 28); // its stored bytes follow the header
+  putWord(directory, 16, uint32_t(empty_zlib.size()));
+  putWord(directory, 20, declared_size);
+  putWord(directory, 24, 1);  // zlib
+  putWord(directory, 28, 0);
+  directory.insert(directory.end(), name.begin(), name.end());
+  directory.push_back(0);
+  std::vector<unsigned char> pack = {'Z', 'U', 'R', '2', 0, 0, 0, 0};
+  pack.resize(28, 0);
+  putWord(pack, 8, 28 + uint32_t(empty_zlib.size()));
+  putWord(pack, 12, uint32_t(directory.size()));
+  putWord(pack, 16, uint32_t(directory.size()));
+  putWord(pack, 20, 0);
+  putWord(pack, 24, packHash(directory.data(), uint32_t(directory.size())));
+  pack.insert(pack.end(), empty_zlib.begin(), empty_zlib.end());
+  pack.insert(pack.end(), directory.begin(), directory.end());
+  return pack;
+}
+
+static bool outputHas(const std::string& path, const std::string& text) {
+  std::vector<unsigned char> bytes = readFile(path);
+  return std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
+}
+
 ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
-                     const std::vector<std::string>& environment, int timeout_seconds) {
+                     const std::vector<std::string>& environment, int timeout_seconds,
+                     const ChildSignal& signal) {
   std::string output_path = folder + "/child-output.txt";
   pid_t pid = fork();
   if (pid == 0) {
@@ -54,21 +92,31 @@ ChildResult runChild(const std::vector<std::string>& arguments, const std::strin
     execv(argv[0], argv.data());
     _exit(127);
   }
-  ChildResult result{-1, ""};
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  ChildResult result{-1, "", 0};
+  auto started = std::chrono::steady_clock::now();
+  auto deadline = started + std::chrono::seconds(timeout_seconds);
   int status = 0;
+  struct rusage usage = {};
+  bool signalled = signal.number == 0;
   while (true) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
+    pid_t done = wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
+    if (!signalled && std::chrono::steady_clock::now() >= started + std::chrono::milliseconds(signal.after_milliseconds) &&
+        (signal.when_exists.empty() || std::filesystem::exists(signal.when_exists)) &&
+        (signal.when_output_has.empty() || outputHas(output_path, signal.when_output_has))) {
+      kill(pid, signal.number);
+      signalled = true;
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      wait4(pid, &status, 0, &usage);
       result.output = "(killed after timeout)\n";
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  result.peak_memory_kb = long(usage.ru_maxrss);
   std::vector<unsigned char> text = readFile(output_path);
   result.output += std::string(text.begin(), text.end());
   return result;

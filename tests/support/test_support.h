@@ -1,6 +1,7 @@
 // Helpers shared by the tests: scratch folders, files, and running the show as a child process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -8,15 +9,36 @@
 std::string scratchFolder();
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> readFile(const std::string& path);
+// A 70-byte pack: a stored directory of one entry `name`, whose 8 stored bytes are the zlib stream of
+// nothing and whose record declares `declared_size` unpacked bytes and a checksum of 0, the hash of
+// any run of zeros.
+std::vector<unsigned char> packDeclaringTooMuch(const std::string& name, uint32_t declared_size);
 
 struct ChildResult {
   int exit_code;       // -1 when the child did not exit normally
   std::string output;  // standard output and standard error, interleaved
+  long peak_memory_kb;  // the child's largest resident set
+};
+// The sanitizers' shadow memory and quarantine add to every process's resident set; a memory bound
+// checked in a test allows for them in a sanitizer build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kSanitizerMemoryKb = 400 * 1024;
+#else
+constexpr long kSanitizerMemoryKb = 0;
+#endif
+// A signal sent to a running child once `when_exists` (a path) exists, or once its output holds
+// `when_output_has`; no signal when `number` is 0.
+struct ChildSignal {
+  int number = 0;
+  std::string when_exists;
+  std::string when_output_has;
+  int after_milliseconds = 0;  // and no sooner than this after the start
 };
 // Runs `arguments[0]` with the rest as its arguments in `folder`, with extra environment settings
 // ("NAME=value"), and waits for it at most `timeout_seconds`.
 ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
-                     const std::vector<std::string>& environment = {}, int timeout_seconds = 120);
+                     const std::vector<std::string>& environment = {}, int timeout_seconds = 120,
+                     const ChildSignal& signal = ChildSignal());
 
 // A PNG file as 8-bit RGB rows (empty when it cannot be read).
 struct Image {

@@ -1,0 +1,91 @@
+// The main loop and the tail. Each pass reads the tick count, lets the timeline decide the scene, the
+// frame and the fades, draws the frame, presents it and takes at most one window message, until the
+// timeline ends; then the tail draws on for 1700 ms without presenting or taking messages.
+//
+// Live play adds the viewer's keys and ends on SIGINT or SIGTERM as it ends on Esc. A capture runs on
+// the virtual clock: the passes before its first frame are drawn with the device's drawing off (so
+// every state the frames carry over is as in a whole run) and present nothing; the run ends right
+// after its last frame, or with the exit code of a signal after finishing what it has.
+#include <cstdio>
+
+#include "shell/shell.h"
+
+static const DWORD kTailMs = 1700;
+
+static bool capturing() { return !platform_settings.capture_path.empty(); }
+
+// A pass before the capture's first frame: the frame's states without its picture.
+static void skipFrame(int frame) {
+  setDeviceDrawing(device, false);
+  drawSceneFrame(current_scene, frame);
+  setDeviceDrawing(device, true);
+  captureSkipFrame();
+}
+
+// A capture ends early on a failure, once its last frame is written, or on a signal; the process's
+// exit code then says which.
+static bool captureEnds(int* exit_code) {
+  if (const char* failure = captureError()) {
+    std::fprintf(stderr, "narvu: capture failed: %s\n", failure);
+    *exit_code = 1;
+    return true;
+  }
+  if (int signal_number = endSignal()) {
+    std::fprintf(stderr, "\nnarvu: capture interrupted by %s; finishing the frames written so far\n",
+                 signal_number == 2 ? "SIGINT" : signal_number == 15 ? "SIGTERM" : "a signal");
+    *exit_code = 128 + signal_number;
+    return true;
+  }
+  if (captureComplete()) {
+    *exit_code = 0;
+    return true;
+  }
+  return false;
+}
+
+static bool capturePass(int* exit_code) {
+  int frame = timelineFrame(GetTickCount());
+  if (!captureWantsFrame()) {
+    skipFrame(frame);
+  } else {
+    drawSceneFrame(current_scene, frame);
+    context->UpdateFrame(0);
+  }
+  return captureEnds(exit_code);
+}
+
+// A signal ends live play as Esc does: through the window's close.
+static bool livePass(HWND window, int* exit_code) {
+  int frame = timelineFrame(GetTickCount());
+  SetCursor(nullptr);
+  bool draws = viewerWantsFrame();
+  if (draws) drawSceneFrame(current_scene, frame);
+  context->UpdateFrame(0);
+  if (draws && timedemoRunning()) recordTimedemoFrame(current_scene);
+  // Paused, the picture there is is shown again without spinning the processor.
+  if (!draws) Sleep(10);
+  if (endSignal()) PostMessageA(window, WM_CLOSE, 0, 0);
+  return takeWindowMessage(window, exit_code);
+}
+
+bool playTimeline(HWND window, int* exit_code) {
+  bool capture = capturing();
+  viewer_keys_enabled = !capture;
+  if (timedemo_enabled && !capture) startTimedemo();
+  do {
+    if (capture ? capturePass(exit_code) : livePass(window, exit_code)) return true;
+  } while (!exit_requested);
+  return false;
+}
+
+void playTail() {
+  viewer_keys_enabled = false;
+  DWORD loop_end = GetTickCount();
+  // Nothing drawn in the tail is presented: a capture only lets its clock run on, so the music it
+  // renders ends where the show's ends.
+  if (capturing()) {
+    while (GetTickCount() - loop_end < kTailMs) advanceVirtualClock();
+    return;
+  }
+  while (GetTickCount() - loop_end < kTailMs) drawSceneFrame(current_scene, tailFrame(GetTickCount()));
+}

@@ -1,0 +1,217 @@
+// The command line: one table of options, each with the function that checks and applies
+// its value, and the number parsing that all of them share. Nothing here prints or exits; main() does.
+//
+// The show itself only ever looked for "nosound" and "choosedrv" anywhere in its argument string and
+// ignored everything else, so every word but the options' values also goes into the command line that
+// WinMain receives.
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "shell/shell.h"
+
+const char kCommandLineUsage[] =
+    "usage: narvu [nosound] [choosedrv] [options]\n"
+    "Plays the show: about 108 seconds of real-time 3D with music, then exits.\n"
+    "  nosound              play without sound\n"
+    "  choosedrv            approve the drawing device in yes/no questions\n"
+    "  --windowed           a 640 x 480 window instead of the full screen\n"
+    "  --capture DIR        render off-screen with a virtual clock, writing every frame to\n"
+    "                       DIR/frame_NNNNNN.png and the music to DIR/audio.wav; no display needed\n"
+    "  --capture FILE.mp4   the same into a video file (.mp4, .mkv or .webm; needs ffmpeg)\n"
+    "  --fps N              frames per second of a capture (default 60)\n"
+    "  --from S, --to S     capture only the frames from S to S seconds of the timeline\n"
+    "  --crf N              video quality (lower is better)\n"
+    "  --size WxH           render at W x H instead of 640 x 480\n"
+    "  --msaa N             N-times multisampling\n"
+    "  --aniso N            N-times anisotropic texture filtering\n"
+    "  --music-only         print the module's facts and play only the music\n"
+    "  --timedemo           play live, presenting every frame, and print frame times at the end\n"
+    "  --help               this text\n"
+    "  --version            the version of narvu\n"
+    "Exit codes: 0 after the show or Esc/F12/closing the window, 1 after a start-up failure.\n";
+
+// ---- Numbers ------------------------------------------------------------------------------------------
+
+// A whole decimal number from `minimum` to `maximum`, the whole text and nothing else (no blanks, no
+// plus sign). Out of range is refused, never wrapped.
+static bool wholeNumber(const char* text, long minimum, long maximum, long* value) {
+  if (!text || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) return false;
+  char* end = nullptr;
+  errno = 0;
+  long number = std::strtol(text, &end, 10);
+  if (*end != '\0' || errno == ERANGE || number < minimum || number > maximum) return false;
+  *value = number;
+  return true;
+}
+
+// A count option (--fps, --msaa, ...): a whole number from 0 to 100000.
+static bool countOption(const char* name, const char* text, int* value, std::string* error) {
+  long number = 0;
+  if (!wholeNumber(text, 0, 100000, &number)) {
+    *error = std::string(name) + " takes a whole number, not '" + text + "'";
+    return false;
+  }
+  *value = int(number);
+  return true;
+}
+
+// A moment of the timeline: seconds from 0 to the show's length. Anything beyond could only capture
+// nothing, and a huge value would overflow the frame arithmetic of the capture.
+static bool secondsOption(const char* name, const char* text, double* value, std::string* error) {
+  char* end = nullptr;
+  double number = std::strtod(text, &end);
+  if (*end != '\0' || !(number >= 0)) {
+    *error = std::string(name) + " takes a number of seconds, not '" + text + "'";
+    return false;
+  }
+  if (!(number <= kShowLengthMs / 1000.0)) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%g", kShowLengthMs / 1000.0);
+    *error = std::string(name) + " takes seconds from 0 to " + length + " (the length of the show), not '" + text + "'";
+    return false;
+  }
+  *value = number;
+  return true;
+}
+
+// Checks that need every option: an interval that holds at least one moment, a timedemo that plays live.
+static bool checkTogether(const CommandLineOptions& options, std::string* error) {
+  const PlatformSettings& s = options.settings;
+  if (options.timedemo && !s.capture_path.empty()) {
+    *error = "--timedemo times live play on the real clock; it does not go with --capture";
+    return false;
+  }
+  if (s.capture_to_seconds >= 0 && s.capture_from_seconds >= s.capture_to_seconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "--from %g is not before --to %g: the interval holds nothing",
+                  s.capture_from_seconds, s.capture_to_seconds);
+    *error = text;
+    return false;
+  }
+  return true;
+}
+
+// ---- The options --------------------------------------------------------------------------------------
+
+static bool applyCapture(const char* value, CommandLineOptions* options, std::string*) {
+  options->settings.capture_path = value;
+  return true;
+}
+
+static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
+  if (!countOption("--fps", value, &options->settings.fps, error)) return false;
+  if (options->settings.fps == 0) {
+    *error = "--fps takes at least 1 frame a second";
+    return false;
+  }
+  return true;
+}
+
+static bool applyWindowed(const char*, CommandLineOptions* options, std::string*) {
+  options->settings.windowed = true;
+  return true;
+}
+
+static bool applySize(const char* value, CommandLineOptions* options, std::string* error) {
+  std::string text = value;
+  size_t cross = text.find('x');
+  long width = 0, height = 0;
+  if (cross == std::string::npos || !wholeNumber(text.substr(0, cross).c_str(), 16, 16384, &width) ||
+      !wholeNumber(text.substr(cross + 1).c_str(), 16, 16384, &height)) {
+    *error = "--size takes WIDTHxHEIGHT, for example 1920x1080, not '" + text + "'";
+    return false;
+  }
+  options->settings.render_width = int(width);
+  options->settings.render_height = int(height);
+  return true;
+}
+
+static bool applyMsaa(const char* value, CommandLineOptions* options, std::string* error) {
+  return countOption("--msaa", value, &options->settings.msaa_samples, error);
+}
+
+static bool applyAniso(const char* value, CommandLineOptions* options, std::string* error) {
+  return countOption("--aniso", value, &options->settings.anisotropy, error);
+}
+
+static bool applyCrf(const char* value, CommandLineOptions* options, std::string* error) {
+  return countOption("--crf", value, &options->settings.video_crf, error);
+}
+
+static bool applyFrom(const char* value, CommandLineOptions* options, std::string* error) {
+  return secondsOption("--from", value, &options->settings.capture_from_seconds, error);
+}
+
+static bool applyTo(const char* value, CommandLineOptions* options, std::string* error) {
+  return secondsOption("--to", value, &options->settings.capture_to_seconds, error);
+}
+
+// An option without a value that turns one of the command line's switches on.
+template <bool CommandLineOptions::*flag>
+static bool applySwitch(const char*, CommandLineOptions* options, std::string*) {
+  options->*flag = true;
+  return true;
+}
+
+struct OptionRule {
+  const char* name;
+  bool takes_value;
+  // Checks and applies the value (null for an option without one); false with the message in *error.
+  bool (*apply)(const char* value, CommandLineOptions* options, std::string* error);
+};
+
+static const OptionRule kOptionRules[] = {
+    {"--help", false, applySwitch<&CommandLineOptions::help>},
+    {"-h", false, applySwitch<&CommandLineOptions::help>},
+    {"--capture", true, applyCapture},
+    {"--fps", true, applyFps},
+    {"--windowed", false, applyWindowed},
+    {"--size", true, applySize},
+    {"--msaa", true, applyMsaa},
+    {"--aniso", true, applyAniso},
+    {"--crf", true, applyCrf},
+    {"--from", true, applyFrom},
+    {"--to", true, applyTo},
+    {"--music-only", false, applySwitch<&CommandLineOptions::music_only>},
+    {"--version", false, applySwitch<&CommandLineOptions::version>},
+    {"--timedemo", false, applySwitch<&CommandLineOptions::timedemo>},
+};
+
+// A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.
+static bool showWord(const char* word) {
+  return std::strstr(word, "nosound") != nullptr || std::strstr(word, "choosedrv") != nullptr;
+}
+
+bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const char* word = argv[i];
+    if (!out->command_line.empty()) out->command_line += ' ';
+    out->command_line += word;
+    const OptionRule* rule = nullptr;
+    for (const OptionRule& candidate : kOptionRules)
+      if (std::strcmp(word, candidate.name) == 0) rule = &candidate;
+    if (!rule) {
+      // The show ignores words it does not know; one that looks like an option is most likely mistyped.
+      if (std::strncmp(word, "--", 2) == 0 && !showWord(word))
+        out->warnings.push_back(std::string("unknown option '") + word + "' ignored; see --help");
+      continue;
+    }
+    const char* value = nullptr;
+    if (rule->takes_value) {
+      // A missing value, or the next option in its place, is a mistake rather than a value.
+      if (i + 1 >= argc || argv[i + 1][0] == '\0' || std::strncmp(argv[i + 1], "--", 2) == 0) {
+        *error = std::string(word) + " needs a value (see --help)";
+        return false;
+      }
+      // Values stay out of the command line: "--capture /tmp/nosound" must not silence the show.
+      value = argv[++i];
+    }
+    if (!rule->apply(value, out, error)) return false;
+    if (out->help) return true;  // the rest of the line does not matter then
+  }
+  return checkTogether(*out, error);
+}

@@ -1,0 +1,78 @@
+// --timedemo: live play on the real clock, timed frame by frame. A frame's time runs from one
+// presentation to the next, so it holds everything a viewer waits for: the timeline, the drawing,
+// llvmpipe's rasterising and the presentation. The report is printed once, at the show's end or at an
+// early one (Esc, the close box, a signal), which leaves through exit().
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "shell/shell.h"
+
+using Clock = std::chrono::steady_clock;
+
+struct TimedFrame {
+  const Scene* scene;
+  double milliseconds;
+};
+
+bool timedemo_enabled = false;
+static bool running = false;
+static bool reported = false;
+static Clock::time_point last_presented;
+static std::vector<TimedFrame> frames;
+
+bool timedemoRunning() { return running; }
+
+static double percentile(std::vector<double> times, double fraction) {
+  if (times.empty()) return 0;
+  std::sort(times.begin(), times.end());
+  size_t at = size_t(fraction * double(times.size() - 1) + 0.5);
+  return times[std::min(at, times.size() - 1)];
+}
+
+// One line of figures for the frames of `scene` (all frames when null).
+static void printLine(const char* label, const Scene* scene) {
+  std::vector<double> times;
+  double total = 0;
+  for (const TimedFrame& frame : frames)
+    if (!scene || frame.scene == scene) {
+      times.push_back(frame.milliseconds);
+      total += frame.milliseconds;
+    }
+  if (times.empty()) return;
+  double median = percentile(times, 0.5);
+  long slow = long(std::count_if(times.begin(), times.end(), [median](double t) { return t > 2 * median; }));
+  std::printf("  %-14s %5zu frames, %5.1f frames/s; frame time median %.1f ms, 99th percentile %.1f ms, "
+              "longest %.1f ms; %ld over twice the median\n",
+              label, times.size(), total > 0 ? 1000.0 * double(times.size()) / total : 0.0, median,
+              percentile(times, 0.99), *std::max_element(times.begin(), times.end()), slow);
+}
+
+static void printTimedemo() {
+  if (!running || reported) return;
+  reported = true;
+  double total = 0;
+  for (const TimedFrame& frame : frames) total += frame.milliseconds;
+  std::printf("timedemo: %zu frames presented in %.1f s, %.1f frames/s\n", frames.size(), total / 1000.0,
+              total > 0 ? 1000.0 * double(frames.size()) / total : 0.0);
+  printLine("whole show", nullptr);
+  printLine("first scene", first_scene);
+  printLine("second scene", second_scene);
+  std::fflush(stdout);
+}
+
+void startTimedemo() {
+  running = true;
+  frames.reserve(8192);
+  last_presented = Clock::now();
+  std::atexit(printTimedemo);
+}
+
+void recordTimedemoFrame(const Scene* scene) {
+  Clock::time_point now = Clock::now();
+  frames.push_back({scene, std::chrono::duration<double, std::milli>(now - last_presented).count()});
+  last_presented = now;
+}

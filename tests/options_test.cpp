@@ -1,0 +1,119 @@
+// The command line: what each option sets, what goes on to the show as its argument string, and the
+// values that are refused with a message.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "shell/shell.h"
+
+namespace {
+
+struct Parsed {
+  bool ok;
+  CommandLineOptions options;
+  std::string error;
+};
+
+Parsed parse(std::vector<std::string> words) {
+  words.insert(words.begin(), "narvu");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  Parsed parsed;
+  parsed.ok = parseCommandLine(int(argv.size()), argv.data(), &parsed.options, &parsed.error);
+  return parsed;
+}
+
+TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
+  Parsed p = parse({"nosound", "--capture", "/tmp/nosound", "--fps", "25", "--size", "1280x960", "--msaa", "4",
+                    "--aniso", "8", "--crf", "18", "--from", "30", "--to", "33.5", "--windowed", "choosedrv",
+                    "extra"});
+  ASSERT_TRUE(p.ok) << p.error;
+  const PlatformSettings& s = p.options.settings;
+  EXPECT_EQ(s.capture_path, "/tmp/nosound");
+  EXPECT_EQ(s.fps, 25);
+  EXPECT_EQ(s.render_width, 1280);
+  EXPECT_EQ(s.render_height, 960);
+  EXPECT_EQ(s.msaa_samples, 4);
+  EXPECT_EQ(s.anisotropy, 8);
+  EXPECT_EQ(s.video_crf, 18);
+  EXPECT_EQ(s.capture_from_seconds, 30);
+  EXPECT_EQ(s.capture_to_seconds, 33.5);
+  EXPECT_TRUE(s.windowed);
+  EXPECT_FALSE(p.options.music_only);
+  // Option values are not words of the show: "/tmp/nosound" must not turn the sound off by itself.
+  EXPECT_EQ(p.options.command_line, "nosound --capture --fps --size --msaa --aniso --crf --from --to --windowed "
+                                    "choosedrv extra");
+
+  Parsed defaults = parse({});
+  ASSERT_TRUE(defaults.ok);
+  EXPECT_EQ(defaults.options.settings.fps, 60);
+  EXPECT_EQ(defaults.options.settings.render_width, 640);
+  EXPECT_EQ(defaults.options.settings.capture_to_seconds, -1);
+  EXPECT_EQ(defaults.options.command_line, "");
+  EXPECT_TRUE(parse({"--music-only"}).options.music_only);
+  // The ends of the show are inside it.
+  EXPECT_TRUE(parse({"--from", "0", "--to", "107.5"}).ok);
+  EXPECT_TRUE(parse({"--from", "107.4"}).ok);
+}
+
+TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
+  struct Case {
+    std::vector<std::string> words;
+    const char* error;
+  } cases[] = {
+      {{"--capture"}, "--capture needs a value (see --help)"},
+      {{"--fps", ""}, "--fps needs a value (see --help)"},
+      {{"--size", "--windowed"}, "--size needs a value (see --help)"},
+      {{"--fps", "0"}, "--fps takes at least 1 frame a second"},
+      {{"--fps", "25fps"}, "--fps takes a whole number, not '25fps'"},
+      {{"--msaa", "-4"}, "--msaa takes a whole number, not '-4'"},
+      {{"--crf", "100001"}, "--crf takes a whole number, not '100001'"},
+      {{"--aniso", "99999999999999999999"}, "--aniso takes a whole number, not '99999999999999999999'"},
+      {{"--from", "-1"}, "--from takes a number of seconds, not '-1'"},
+      {{"--to", "nan"}, "--to takes a number of seconds, not 'nan'"},
+      {{"--size", "big"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not 'big'"},
+      {{"--size", "15x480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '15x480'"},
+      {{"--size", "640x480x2"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x480x2'"},
+      // 2^32 + 80 wraps to 80 in an int read.
+      {{"--size", "4294967376x48"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '4294967376x48'"},
+      {{"--size", "640x4294967776"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x4294967776'"},
+      {{"--size", "640x 480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x 480'"},
+      // An interval must lie in the 107.5 s of the show and hold something.
+      {{"--from", "1e300"}, "--from takes seconds from 0 to 107.5 (the length of the show), not '1e300'"},
+      {{"--from", "inf"}, "--from takes seconds from 0 to 107.5 (the length of the show), not 'inf'"},
+      {{"--to", "107.6"}, "--to takes seconds from 0 to 107.5 (the length of the show), not '107.6'"},
+      {{"--from", "30", "--to", "30"}, "--from 30 is not before --to 30: the interval holds nothing"},
+      {{"--to", "20", "--from", "30.5"}, "--from 30.5 is not before --to 20: the interval holds nothing"},
+  };
+  for (const Case& c : cases) {
+    Parsed p = parse(c.words);
+    EXPECT_FALSE(p.ok) << c.error;
+    EXPECT_EQ(p.error, c.error);
+  }
+}
+
+// The show always ignored words it did not know, and still does; but a word that looks like an option
+// and is none is most likely a typing mistake, and the user hears about it.
+TEST(CommandLine, UnknownOptionWordsAreIgnoredWithAWarning) {
+  Parsed p = parse({"--capure", "frames", "-x", "frobnicate", "--nosound", "--choosedrv", "--windowed", "--"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.warnings, (std::vector<std::string>{"unknown option '--capure' ignored; see --help",
+                                                          "unknown option '--' ignored; see --help"}));
+  EXPECT_EQ(p.options.command_line, "--capure frames -x frobnicate --nosound --choosedrv --windowed --");
+  EXPECT_TRUE(p.options.settings.capture_path.empty());
+  EXPECT_TRUE(parse({"--windowed"}).options.warnings.empty());
+}
+
+TEST(CommandLine, HelpEndsTheParsingAndVersionIsAnOption) {
+  Parsed p = parse({"--fps", "30", "--help", "--fps", "zero"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.options.help);
+  EXPECT_TRUE(parse({"-h"}).options.help);
+  Parsed version = parse({"--version"});
+  EXPECT_TRUE(version.options.version);
+  EXPECT_FALSE(version.options.help);
+  EXPECT_NE(std::string(kCommandLineUsage).find("--capture DIR"), std::string::npos);
+}
+
+}  // namespace
