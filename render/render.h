@@ -29,8 +29,8 @@ void setLights(Scene* scene);
 // overlay with each picture it can show; null for none), in the states frames carry from earlier
 // frames: the lights this scene enables on top of those enabled before, and stage 0's alpha source
 // before and after the first translucent group (mesh_drawing.cpp). Called for the scenes in the order
-// the timeline plays them, each scene with a translucent group shows one while it plays: the scenes
-// after it are prepared only as drawn after it.
+// the timeline plays them, the device's state carried from one to the next; a scene with a translucent
+// group is taken to show one while it plays, so the scenes after it are prepared as drawn after it.
 void prepareSceneDrawing(Scene* scene, void (*draw_overlay)());
 
 // The six face textures of a scene's backdrop cube (0 where a picture failed to load).
