@@ -1,21 +1,27 @@
-// The show's own figures, on its real content: start-up split into its steps, then the frame loop over
-// the whole timeline on the null device (CPU time per frame) and on the GL device (frames per second,
-// presented off-screen at the render size asked for).
+// The show's own figures, on its real content: start-up split into its steps beside its floor, then the
+// frame loop over the whole timeline on the null device (CPU time per frame) and on the GL device
+// (frames per second, presented off-screen at the render size asked for, and the longest frames).
 //
 //   bench_show [--pack FILE] [--size WxH] [--no-gl] [--every N] [--finish]
 //     N: draw every Nth frame of the timeline
 //     --finish: read every frame back before the next, so the GL driver has rasterised it. Headless
 //     presentation shows nothing, and llvmpipe rasterises lazily: without it the loop may time frames
-//     that were never finished. CPU time counts every thread of the process, the driver's too.
+//     that were never finished, and a frame's own time says little. CPU time counts every thread of
+//     the process, the driver's too.
 //
-// Runs headless (SDL's offscreen driver). The start-up figures follow the show's own order; pictures
-// and octrees inside the scene loads are timed by doing them again, and libjpeg alone decodes the same
-// pictures from memory for comparison.
+// Runs headless (SDL's offscreen driver). The start-up figures follow the show's own order, split by
+// the trace points the loader passes. The floor is the work no start-up can skip, each part measured
+// alone in the same run: libjpeg decoding every picture from memory, reading and inflating every pack
+// entry, a window with its GL context (in a process of its own, which loads the driver as the show's
+// start-up does) and building every shader program the show used (after the timeline, on the show's
+// own device, the driver's code generation included); the last two are the median of three.
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +29,7 @@
 
 #include "platform/test_hooks.h"
 #include "headless.h"
+#include "test_support.h"
 #include "timeline_run.h"
 #include "render/render.h"
 #include "shell/shell.h"
@@ -117,26 +124,86 @@ static double libjpegAloneMilliseconds(const std::vector<std::string>& names) {
   return total;
 }
 
+// Reading and inflating every entry of the pack, each once.
+static double inflatingAloneMilliseconds(int* entries) {
+  double total = 0;
+  *entries = 0;
+  for (PackEntry* entry = pack_entries; entry; entry = entry->next) {
+    Clock::time_point start = Clock::now();
+    uint8_t* bytes = packRead(entry->name);
+    total += millisecondsSince(start);
+    std::free(bytes);
+    ++*entries;
+  }
+  return total;
+}
+
+// `bench_show --context-alone`: a window and its GL context as the show asks for them, in a fresh
+// process; prints the milliseconds.
+static int contextAlone() {
+  Clock::time_point start = Clock::now();
+  D3DXInitialize();
+  HWND window = openHeadlessWindow(640, 480);
+  ID3DXContext* alone = nullptr;
+  if (FAILED(D3DXCreateContextEx(D3DX_HWLEVEL_RASTER, D3DX_CONTEXT_FULLSCREEN, window, nullptr, 24, 0, 32, 0, 2, 640,
+                                 480, D3DX_DEFAULT, &alone)))
+    return 1;
+  std::printf("%.3f\n", millisecondsSince(start));
+  return 0;
+}
+
+// The same in a process of its own; negative when it cannot be had.
+static double contextAloneMilliseconds() {
+  std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                 ("bench_show." + std::to_string(Clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(folder);
+  ChildResult child = runChild({"/proc/self/exe", "--context-alone"}, folder.string());
+  std::filesystem::remove_all(folder);
+  return child.exit_code == 0 ? std::atof(child.output.c_str()) : -1;
+}
+
+template <typename Measure>
+static double medianOfThree(Measure measure) {
+  double times[3] = {measure(), measure(), measure()};
+  std::sort(times, times + 3);
+  return times[1];
+}
+
 // Every pass of the timeline at 25 frames a second, as a real-time run at 25 fps would draw them.
+struct FrameTime {
+  double ms;
+  double cpu_ms;  // every thread's: on a busy machine a stall shows here when wall time hides it
+  DWORD at_ms;    // timeline time of the pass
+  bool second_scene;
+};
+
 struct LoopFigures {
   int frames;
   double wall_ms;
   double cpu_ms;
+  std::vector<FrameTime> times;  // each pass's draw, presentation and (with --finish) read-back
 };
 
 static LoopFigures runTimeline(bool present, bool finish, int every) {
   overlay_hook = fadeOverlay;
   startTimelineOnVirtualClock(25);
-  LoopFigures figures = {0, 0, 0};
+  LoopFigures figures = {0, 0, 0, {}};
   std::vector<uint8_t> read_back;
   int width = 0, height = 0;
+  // The read-back's own first use (the driver readies its copy then) is not the show's.
+  if (present && finish) readGlRenderTarget(context, &read_back, &width, &height);
   Clock::time_point start = Clock::now();
   double cpu_start = cpuMilliseconds();
   do {
-    int frame = timelineFrame(GetTickCount());
+    Clock::time_point frame_start = Clock::now();
+    double frame_cpu_start = cpuMilliseconds();
+    DWORD now = GetTickCount();
+    int frame = timelineFrame(now);
     drawSceneFrame(current_scene, frame);
     if (present) context->UpdateFrame(0);
     if (present && finish) readGlRenderTarget(context, &read_back, &width, &height);
+    figures.times.push_back({millisecondsSince(frame_start), cpuMilliseconds() - frame_cpu_start, now - demo_start_ms,
+                             current_scene == second_scene});
     ++figures.frames;
     for (int skip = 1; skip < every; ++skip) advanceVirtualClock();
   } while (!exit_requested);
@@ -145,10 +212,28 @@ static LoopFigures runTimeline(bool present, bool finish, int every) {
   return figures;
 }
 
+// The median frame and the four longest, by wall time and by CPU time.
+static void printLongestFrames(const LoopFigures& loop) {
+  for (bool cpu : {false, true}) {
+    auto time = [cpu](const FrameTime& frame) { return cpu ? frame.cpu_ms : frame.ms; };
+    std::vector<FrameTime> sorted = loop.times;
+    std::sort(sorted.begin(), sorted.end(), [&](const FrameTime& a, const FrameTime& b) { return time(a) > time(b); });
+    std::printf("  %s: median frame %.1f ms; the longest:", cpu ? "CPU " : "wall", time(sorted[sorted.size() / 2]));
+    for (size_t i = 0; i < sorted.size() && i < 4; ++i)
+      std::printf(" %.1f ms (%.2f s, %s)", time(sorted[i]), sorted[i].at_ms / 1000.0,
+                  sorted[i].second_scene ? "second" : "first");
+    std::printf("\n");
+  }
+}
+
 int main(int argc, char** argv) {
   std::string pack = std::string(NARVU_BENCH_BUILD_DIR) + "/narvu.dat";
   bool with_gl = true, finish = false;
   int every = 1;
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  setenv("SDL_AUDIODRIVER", "dummy", 0);
+  platform_settings.headless = true;
+  if (argc == 2 && !std::strcmp(argv[1], "--context-alone")) return contextAlone();
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--pack") && i + 1 < argc) pack = argv[++i];
     else if (!std::strcmp(argv[i], "--no-gl")) with_gl = false;
@@ -162,9 +247,6 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  setenv("SDL_VIDEODRIVER", "offscreen", 0);
-  setenv("SDL_AUDIODRIVER", "dummy", 0);
-  platform_settings.headless = true;
 
   Clock::time_point program_start = Clock::now();
   Clock::time_point step = Clock::now();
@@ -193,9 +275,18 @@ int main(int argc, char** argv) {
   double load_ms = millisecondsSince(step);
   LoadSplit split = splitLoading(loaded);
   step = Clock::now();
+  GlDeviceCounters before_preparing = glDeviceCounters(device);
+  prepareDrawing();
+  GlDeviceCounters prepared = glDeviceCounters(device);
+  double prepare_ms = millisecondsSince(step);
+  step = Clock::now();
   FMUSIC_PlaySong(song);
+  // As WinMain starts the timeline: the first frame has the opening fade over it.
+  fade_half_length = 250;
+  fade_start_ms = int32_t(GetTickCount() - 10000);
+  overlay_hook = fadeOverlay;
   startTimeline(GetTickCount());
-  drawSceneFrame(current_scene, 0);
+  drawSceneFrame(current_scene, timelineFrame(GetTickCount()));
   context->UpdateFrame(0);
   double first_frame_ms = millisecondsSince(step);
   double to_first_frame_ms = millisecondsSince(program_start);
@@ -204,6 +295,10 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> pictures = startUpPictures(first_scene, second_scene);
   double libjpeg_ms = libjpegAloneMilliseconds(pictures);
+  int entries = 0;
+  double inflating_ms = inflatingAloneMilliseconds(&entries);
+  // The two parts that vary most from one measurement to the next: the median of three.
+  double context_alone_ms = with_gl ? medianOfThree(contextAloneMilliseconds) : 0;
 
   std::printf("start-up (%s device, render target %dx%d)\n", with_gl ? "GL" : "null", platform_settings.render_width,
               platform_settings.render_height);
@@ -214,14 +309,36 @@ int main(int argc, char** argv) {
   std::printf("    pictures (%d decodes into textures) %8.1f ms\n", split.pictures, split.pictures_ms);
   std::printf("    octrees                  %8.1f ms\n", split.octrees_ms);
   std::printf("    scene files              %8.1f ms\n", split.scene_files_ms);
+  std::printf("  drawing prepared (%d shader programs built) %8.1f ms\n",
+              int(prepared.program_builds - before_preparing.program_builds), prepare_ms);
   std::printf("  first frame drawn and presented %8.1f ms\n", first_frame_ms);
   std::printf("  program start to first presented frame %8.1f ms\n", to_first_frame_ms);
-  std::printf("  libjpeg alone, same %zu pictures from memory %8.1f ms\n", pictures.size(), libjpeg_ms);
 
   LoopFigures loop = runTimeline(with_gl, finish, every);
   std::printf("timeline: %d frames, every %d. of the 25 fps timeline (107.5 s of show)\n", loop.frames, every);
   std::printf("  CPU time per frame         %8.3f ms\n", loop.cpu_ms / loop.frames);
   std::printf("  wall time per frame        %8.3f ms  (%.1f frames/s%s)\n", loop.wall_ms / loop.frames,
               loop.frames * 1000.0 / loop.wall_ms, !with_gl ? "" : finish ? ", presented and read back" : ", presented");
+  printLongestFrames(loop);
+
+  // Every program the show used is built by now, whenever it was first needed.
+  int programs = 0;
+  double programs_ms = medianOfThree([&programs] {
+    Clock::time_point start = Clock::now();
+    programs = rebuildGlPrograms(device);
+    return millisecondsSince(start);
+  });
+  double floor_ms = libjpeg_ms + inflating_ms + context_alone_ms + programs_ms;
+  std::printf("floor: the work no start-up can skip, each part alone\n");
+  std::printf("  libjpeg decoding the same %zu pictures from memory %8.1f ms\n", pictures.size(), libjpeg_ms);
+  std::printf("  reading and inflating every pack entry (%d) %8.1f ms\n", entries, inflating_ms);
+  if (with_gl) {
+    std::printf("  a window and its GL context, in a process of their own %8.1f ms\n", context_alone_ms);
+    std::printf("  building the %d shader programs the show used, the driver's code included %8.1f ms\n", programs,
+                programs_ms);
+  }
+  std::printf("  floor                      %8.1f ms\n", floor_ms);
+  std::printf("  program start to first presented frame %8.1f ms = %.2f x the floor\n", to_first_frame_ms,
+              to_first_frame_ms / floor_ms);
   return 0;
 }

@@ -67,14 +67,17 @@ void failNextContextCreations(int count);
 HRESULT D3DXCreateTexture(IDirect3DDevice7* device, DWORD* flags, DWORD* width, DWORD* height,
                           D3DX_SURFACEFORMAT* format, void* palette, IDirectDrawSurface7** texture,
                           DWORD* mip_levels);
-// Resamples the whole source rectangle into the whole level with the filter (linear: stb's resampler).
-// A level past the chain fills the last level. pitch 0 is the default (width × 4 for X8R8G8B8).
+// Fills the whole level from the whole source rectangle with the filter: point takes the texel nearest
+// to each level texel's centre; linear (and any other code) a bilinear sample of the four texels nearest
+// to it, at (x + 0.5) · source width / level width − 0.5 (rows likewise), clamped to the outermost
+// texel centres. A level of the rectangle's own size is a copy. A level past the chain fills the last
+// level. pitch 0 is the default (width × 4 for X8R8G8B8).
 HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7* texture, DWORD mip_level,
                                   void* source, void* palette, D3DX_SURFACEFORMAT source_format,
                                   DWORD source_pitch, const int source_rect[4], D3DX_FILTERTYPE filter);
 
-// The texture the D3DX calls make: every level kept in memory in its format, uploaded to GL by the GL
-// device when a level changed since the last upload.
+// The texture the D3DX calls make: every level kept in memory in its format. The GL device uploads a
+// level when it is filled through it, and the whole chain when it is drawn after a fill it did not see.
 class TextureSurface : public ReferenceCounted<IDirectDrawSurface7> {
  public:
   D3DX_SURFACEFORMAT format = D3DX_SF_R8G8B8;
@@ -85,7 +88,7 @@ class TextureSurface : public ReferenceCounted<IDirectDrawSurface7> {
   };
   std::vector<Level> levels;
   uint32_t generation = 0;     // counts level fills
-  uint32_t gl_texture = 0;     // the GL device's texture name, 0 until first bound
+  uint32_t gl_texture = 0;     // the GL device's texture name, 0 until first uploaded
   uint32_t gl_generation = 0;  // generation last uploaded
 };
 // Largest texture edge the device accepts.
@@ -94,4 +97,10 @@ DWORD maxTextureSize();
 // This port's addition, for seeking: with drawing off a device keeps every state it is given, and its
 // EndScene still moves the clock on, but it draws and clears nothing. On by default.
 void setDeviceDrawing(IDirect3DDevice7* device, bool drawing);
-
+// This port's addition, for start-up: while a device prepares, its draws make ready everything a draw
+// in their state needs and draw nothing. The GL device builds the shader program of the state, uploads
+// the stages' textures if they are not in GL yet, and hands GL the whole state with a triangle that
+// covers no pixel, so the driver generates its own code for the state too (llvmpipe does that at a
+// state's first draw). Clearing does nothing. When the preparation ends the device gets back every
+// state it had when it began, so what is drawn afterwards is what it would have been without it.
+void setDevicePreparing(IDirect3DDevice7* device, bool preparing);

@@ -101,6 +101,10 @@ void setDeviceDrawing(IDirect3DDevice7* device, bool drawing) {
   if (ShadowDevice* shadow = dynamic_cast<ShadowDevice*>(device)) shadow->drawing = drawing;
 }
 
+void setDevicePreparing(IDirect3DDevice7* device, bool preparing) {
+  if (ShadowDevice* shadow = dynamic_cast<ShadowDevice*>(device)) shadow->prepare(preparing);
+}
+
 HRESULT D3DXCreateContextEx(DWORD device, DWORD flags, HWND window, HWND, DWORD colour_bits, DWORD alpha_bits,
                             DWORD depth_bits, DWORD, DWORD back_buffers, DWORD width, DWORD height, DWORD,
                             ID3DXContext** context) {

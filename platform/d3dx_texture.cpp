@@ -1,14 +1,12 @@
 // The context library's texture calls: mipmapped textures kept in memory level by level, in the format
-// the show asked for, filled from 32-bit pictures by resampling the whole picture into each level.
+// the show asked for, filled from 32-bit pictures by sampling the whole picture for each level.
 //
-// The textures belong to no device in particular: the recording device only names them, the GL device
-// uploads a TextureSurface's levels whenever its generation moved since the last upload.
+// The textures belong to no device in particular: the recording device only names them; the GL device
+// uploads a level as soon as it is filled through it, and a TextureSurface's whole chain whenever it is
+// drawn with a generation that moved since the last upload.
 #include <algorithm>
 #include <cstring>
 #include <vector>
-
-#define STB_IMAGE_RESIZE_IMPLEMENTATION
-#include <stb_image_resize.h>
 
 #include "platform/platform_local.h"
 
@@ -85,6 +83,49 @@ static void resamplePoint(const uint8_t* source, int source_width, int source_he
   }
 }
 
+// Where one level texel samples the picture along one axis: the two picture texels nearest to its
+// centre and the weight of the second.
+struct LinearTap {
+  size_t first, second;  // byte offsets into a row (columns) or into the picture (rows)
+  float weight;
+};
+
+// The centre of level texel i lies at (i + 0.5) · picture / level − 0.5 in picture texels (whose centres
+// lie at whole numbers), kept within the outermost centres; the texels on either side share it.
+static std::vector<LinearTap> linearTaps(int picture, int level, size_t texel_step) {
+  std::vector<LinearTap> taps(static_cast<size_t>(level));
+  for (int i = 0; i < level; ++i) {
+    double centre = (i + 0.5) * picture / level - 0.5;
+    centre = std::min(std::max(centre, 0.0), double(picture - 1));
+    int below = int(centre);
+    int above = std::min(below + 1, picture - 1);
+    taps[size_t(i)] = {size_t(below) * texel_step, size_t(above) * texel_step, float(centre - below)};
+  }
+  return taps;
+}
+
+// The linear filter as the context library documents it: every level texel is computed from the four
+// picture texels nearest to its centre, a bilinear sample of the whole picture. That reads four
+// texels per level texel, so a level costs in proportion to its own size, whatever the picture's; it
+// suits reductions to half and less well (the mip chain's next level), as the library says of it.
+// Results are rounded to the nearest value; 4-byte B, G, R, X texels in, 3-byte B, G, R out.
+static void resampleLinear(const uint8_t* source, int source_width, int source_height, size_t source_pitch,
+                           uint8_t* target, int target_width, int target_height) {
+  std::vector<LinearTap> columns = linearTaps(source_width, target_width, 4);
+  std::vector<LinearTap> rows = linearTaps(source_height, target_height, source_pitch);
+  for (const LinearTap& row : rows) {
+    const uint8_t* upper = source + row.first;
+    const uint8_t* lower = source + row.second;
+    for (const LinearTap& column : columns) {
+      for (int c = 0; c < 3; ++c) {
+        float top = upper[column.first + c] + (upper[column.second + c] - upper[column.first + c]) * column.weight;
+        float bottom = lower[column.first + c] + (lower[column.second + c] - lower[column.first + c]) * column.weight;
+        *target++ = uint8_t(top + (bottom - top) * row.weight + 0.5f);
+      }
+    }
+  }
+}
+
 // Texels of `step` bytes starting B, G, R (32-bit B, G, R, X or packed B, G, R) into the level's own
 // format.
 static void storeLevel(const uint8_t* texels, size_t pitch, size_t step, D3DX_SURFACEFORMAT format,
@@ -130,7 +171,8 @@ HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7*
   size_t pitch = source_pitch ? size_t(source_pitch) : size_t(right) * 4;
   if (pitch < size_t(right) * 4) return DDERR_INVALIDPARAMS;
 
-  TextureSurface::Level* level = &surface->levels[std::min<size_t>(mip_level, surface->levels.size() - 1)];
+  size_t level_index = std::min<size_t>(mip_level, surface->levels.size() - 1);
+  TextureSurface::Level* level = &surface->levels[level_index];
   const uint8_t* origin = static_cast<const uint8_t*>(source) + size_t(top) * pitch + size_t(left) * 4;
   int source_width = right - left, source_height = bottom - top;
   int level_width = int(level->width), level_height = int(level->height);
@@ -143,23 +185,11 @@ HRESULT D3DXLoadTextureFromMemory(IDirect3DDevice7* device, IDirectDrawSurface7*
     resamplePoint(origin, source_width, source_height, int(pitch), texels.data(), level_width, level_height);
     storeLevel(texels.data(), size_t(level_width) * 4, 4, surface->format, level);
   } else {
-    // The tent filter: bilinear when enlarging, an area-weighted average when reducing, in the
-    // picture's own (non-linearised) values, as the fixed-function hardware filters them. The unused
-    // fourth byte is dropped first: the resampler's time grows with the channels it filters.
-    std::vector<uint8_t> packed(size_t(source_width) * size_t(source_height) * 3);
-    for (int y = 0; y < source_height; ++y) {
-      const uint8_t* in = origin + size_t(y) * pitch;
-      uint8_t* out = packed.data() + size_t(y) * size_t(source_width) * 3;
-      for (int x = 0; x < source_width; ++x, in += 4, out += 3) std::memcpy(out, in, 3);
-    }
     std::vector<uint8_t> texels(size_t(level_width) * size_t(level_height) * 3);
-    int done = stbir_resize_uint8_generic(packed.data(), source_width, source_height, source_width * 3,
-                                          texels.data(), level_width, level_height, level_width * 3, 3,
-                                          STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_TRIANGLE,
-                                          STBIR_COLORSPACE_LINEAR, nullptr);
-    if (!done) return E_FAIL;
+    resampleLinear(origin, source_width, source_height, pitch, texels.data(), level_width, level_height);
     storeLevel(texels.data(), size_t(level_width) * 3, 3, surface->format, level);
   }
   ++surface->generation;
+  uploadFilledGlLevel(device, surface, level_index);
   return S_OK;
 }

@@ -42,8 +42,15 @@ class ShadowDevice : public ReferenceCounted<IDirect3DDevice7> {
   HRESULT LightEnable(DWORD index, BOOL enable) override;
   HRESULT SetMaterial(D3DMATERIAL7* material) override;
 
+  // Starts or ends a preparation (setDevicePreparing); ending one puts back the state it began with.
+  void prepare(bool preparing);
+
   DeviceState state;
-  bool drawing = true;  // false: states are kept, nothing is drawn or cleared (setDeviceDrawing)
+  bool drawing = true;     // false: states are kept, nothing is drawn or cleared (setDeviceDrawing)
+  bool preparing = false;  // true: draws make ready what they need, nothing is drawn or cleared
+
+ private:
+  DeviceState state_before_preparing;
 };
 
 // The null device: draws nothing and logs every call with its arguments in Direct3D's names, one line a

@@ -5,7 +5,8 @@
 // (gl_state.cpp) with the program for its state combination (gl_programs.cpp). Vertices and indices
 // live in application memory (the vertex buffers are system memory, as the show asks for); each draw
 // streams the vertices it uses into one ring buffer per kind of data, mapped without synchronisation
-// and orphaned when full, so llvmpipe never waits for earlier draws.
+// and orphaned when full, so llvmpipe never waits for earlier draws. While the device prepares
+// (setDevicePreparing), a draw applies its state the same way and then draws a triangle of no area.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -90,6 +91,7 @@ bool GlDevice::create() {
   glGetIntegerv(GL_MAJOR_VERSION, &major);
   glGetIntegerv(GL_MINOR_VERSION, &minor);
   has_rgb565 = major * 10 + minor >= 41 || hasExtension("GL_ARB_ES2_compatibility");
+  has_texture_storage = major * 10 + minor >= 42 || hasExtension("GL_ARB_texture_storage");
   if (major * 10 + minor >= 46 || hasExtension("GL_ARB_texture_filter_anisotropic") ||
       hasExtension("GL_EXT_texture_filter_anisotropic"))
     glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &max_anisotropy);
@@ -164,6 +166,16 @@ size_t GlDevice::stream(StreamBuffer& buffer, const void* data, size_t bytes, si
   return offset;
 }
 
+// A triangle whose three corners are all `vertex`: it covers no pixel, yet the driver readies everything
+// a draw in the current state needs (llvmpipe generates the code of the state's shaders then).
+void GlDevice::drawNoArea(int kind, const uint8_t* vertex) {
+  size_t stride = size_t(vertexStride(kind));
+  uint8_t corners[3 * 40];
+  for (size_t i = 0; i < 3; ++i) std::memcpy(corners + i * stride, vertex, stride);
+  size_t offset = stream(vertex_stream, corners, 3 * stride, stride);
+  glDrawArrays(GL_TRIANGLES, GLint(offset / stride), 3);
+}
+
 HRESULT GlDevice::draw(GLenum mode, int kind, const uint8_t* vertices, DWORD vertex_count, const WORD* indices,
                        DWORD index_count, MemoryVertexBuffer* source, DWORD source_first) {
   if (vertex_count == 0 || (indices && index_count == 0)) return S_OK;
@@ -171,6 +183,11 @@ HRESULT GlDevice::draw(GLenum mode, int kind, const uint8_t* vertices, DWORD ver
     WORD largest = 0;
     for (DWORD i = 0; i < index_count; ++i) largest = std::max(largest, indices[i]);
     if (largest >= vertex_count) return DDERR_INVALIDPARAMS;
+  }
+  if (preparing) {
+    if (!applyState(kind)) return E_FAIL;
+    drawNoArea(kind, vertices);
+    return S_OK;
   }
   if (!drawing) return S_OK;
   if (!applyState(kind)) return E_FAIL;
@@ -228,7 +245,7 @@ HRESULT GlDevice::DrawIndexedPrimitiveVB(D3DPRIMITIVETYPE type, IDirect3DVertexB
 }
 
 void GlDevice::clear(DWORD flags) {
-  if (!drawing) return;
+  if (!drawing || preparing) return;
   GLbitfield mask = 0;
   if (flags & D3DCLEAR_ZBUFFER) {
     if (gl.depth_mask != 1) {
@@ -270,8 +287,17 @@ void clearGlTarget(IDirect3DDevice7* device, DWORD flags) {
   if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->clear(flags);
 }
 
+void uploadFilledGlLevel(IDirect3DDevice7* device, TextureSurface* texture, size_t level) {
+  if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->uploadFilledLevel(texture, level);
+}
+
 void setGlStateShadowing(IDirect3DDevice7* device, bool enabled) {
   if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->shadowing = enabled;
+}
+
+int rebuildGlPrograms(IDirect3DDevice7* device) {
+  GlDevice* gl_device = dynamic_cast<GlDevice*>(device);
+  return gl_device ? gl_device->rebuildPrograms() : 0;
 }
 
 GlDeviceCounters glDeviceCounters(IDirect3DDevice7* device) {

@@ -47,6 +47,7 @@ struct ProgramKey {
 struct Program {
   ProgramKey key;
   GLuint name;
+  DeviceState first_use;  // the device state of the draw that built it
 };
 
 // A buffer written front to back and orphaned when full.
@@ -104,6 +105,8 @@ class GlDevice : public ShadowDevice {
                                  DWORD vertex_count, WORD* indices, DWORD index_count, DWORD flags) override;
 
   void clear(DWORD flags);
+  void uploadFilledLevel(TextureSurface* texture, size_t index);
+  int rebuildPrograms();
 
   bool shadowing = true;
   GlDeviceCounters counters = {};
@@ -126,9 +129,11 @@ class GlDevice : public ShadowDevice {
   bool updateBlockLights(bool all);
   bool updateBlockValues();
   void bindStageTexture(int stage, TextureSurface* texture);
-  void uploadTexture(TextureSurface* texture);
+  void uploadTexture(TextureSurface* texture, bool fresh);
+  void uploadLevel(TextureSurface* texture, size_t index, bool define);
   void setSampler(int stage, TextureSurface* texture);
   size_t stream(StreamBuffer& buffer, const void* data, size_t bytes, size_t alignment);
+  void drawNoArea(int kind, const uint8_t* vertex);
   void setEnable(GLenum capability, GLint enable, GLint* shadow);
   // Hands GL `wanted` through `set` unless GL has it already (with shadowing on), and remembers it.
   template <typename Value, typename Set>
@@ -146,6 +151,7 @@ class GlDevice : public ShadowDevice {
   StreamBuffer vertex_stream = {}, index_stream = {}, block_stream = {};
   size_t block_alignment = 256;
   bool has_rgb565 = false;
+  bool has_texture_storage = false;
   float max_anisotropy = 0;  // 0: anisotropic filtering not offered
   std::vector<Program> programs;
   size_t last_program = 0;

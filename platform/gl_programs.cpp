@@ -197,7 +197,33 @@ GLuint GlDevice::program(const ProgramKey& key) {
     }
   GLuint name = buildProgram(key);
   if (name == 0) return 0;
-  programs.push_back({key, name});
+  programs.push_back({key, name, state});
   last_program = programs.size() - 1;
   return name;
+}
+
+// The first draw of each program is repeated, program build and all, as a draw of no area in that
+// draw's state: the driver's code for it is then generated for the very state it first served (and
+// found in the driver's shader cache exactly when the first time found it there).
+int GlDevice::rebuildPrograms() {
+  GlDeviceCounters kept_counters = counters;
+  DeviceState kept_state = state;
+  std::vector<Program> kept;
+  kept.swap(programs);
+  const uint8_t origin[40] = {};
+  for (const Program& existing : kept) {
+    state = existing.first_use;
+    if (applyState(existing.key.vertex_kind)) drawNoArea(existing.key.vertex_kind, origin);
+  }
+  int rebuilt = int(programs.size());
+  for (const Program& built : programs) glDeleteProgram(built.name);
+  programs.swap(kept);
+  last_program = 0;
+  state = kept_state;
+  counters = kept_counters;
+  // GL's program is no longer one the shadow knows: the next draw sets it.
+  glUseProgram(0);
+  gl.program = ~GLuint(0);
+  checkGlErrors("program rebuild");
+  return rebuilt;
 }

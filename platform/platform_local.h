@@ -76,6 +76,9 @@ ShadowDevice* createGlDevice(int target_width, int target_height);
 // Clears the bound render target as Direct3D's Clear does: D3DCLEAR_ZBUFFER sets depth to 1.0 (depth
 // writes allowed for the moment), D3DCLEAR_TARGET sets colour to black.
 void clearGlTarget(IDirect3DDevice7* device, DWORD flags);
+// The context library has just filled level `level` of `texture` on `device`: the GL device uploads it
+// at once (the whole chain at a texture's first fill), so no draw has to. Nothing for other devices.
+void uploadFilledGlLevel(IDirect3DDevice7* device, TextureSurface* texture, size_t level);
 // The shader sources, completed by a prologue of #defines that the device writes per state combination.
 extern const char* const kGlVertexShaderSource;
 extern const char* const kGlFragmentShaderSource;

@@ -68,6 +68,15 @@ void setDefaultDeviceState(DeviceState* s) {
 
 ShadowDevice::ShadowDevice() { setDefaultDeviceState(&state); }
 
+void ShadowDevice::prepare(bool starting) {
+  if (starting == preparing) return;
+  if (starting)
+    state_before_preparing = state;
+  else
+    state = state_before_preparing;
+  preparing = starting;
+}
+
 HRESULT ShadowDevice::BeginScene() {
   if (state.in_scene) return E_FAIL;
   state.in_scene = true;

@@ -45,6 +45,11 @@ GlDeviceCounters glDeviceCounters(IDirect3DDevice7* device);
 // With shadowing off the device gives GL every state at every draw instead of only what changed since
 // the last draw. On by default.
 void setGlStateShadowing(IDirect3DDevice7* device, bool enabled);
+// Builds every shader program the device holds once more as a new GL program, has the driver generate
+// its code for it (llvmpipe does that at a program's first draw, so a draw of no area follows each
+// build), and deletes it again: the cost of building the device's programs, without anything else.
+// The number built; 0 for a device that is not the GL device.
+int rebuildGlPrograms(IDirect3DDevice7* device);
 // The render target of a GL context as presented, rows top to bottom, 3 bytes a pixel (R, G, B).
 // False for a context that is not a GL context.
 bool readGlRenderTarget(ID3DXContext* context, std::vector<uint8_t>* rgb, int* width, int* height);

@@ -137,13 +137,42 @@ static void drawGroup(const FaceGroup& group, const SceneMaterial* material, Tex
   device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
 }
 
-void drawObject(Scene* scene, int object_index, bool translucent_pass) {
-  if (object_index < 0 || object_index >= scene->object_count) return;
+// The remap table and the vertex buffer hold 50000 vertices; a larger object is not drawn rather than
+// written past them.
+static SceneObject* drawableObject(Scene* scene, int object_index) {
+  if (object_index < 0 || object_index >= scene->object_count) return nullptr;
   SceneObject& object = scene->objects[object_index];
-  // The remap table and the vertex buffer hold 50000 vertices; a larger object is not drawn rather
-  // than written past them.
-  if (object.vertex_count <= 0 || !object.vertices || object.vertex_count > kVertexRemapSize) return;
-  if (!currentCamera(scene)) return;
+  if (object.vertex_count <= 0 || !object.vertices || object.vertex_count > kVertexRemapSize) return nullptr;
+  return currentCamera(scene) ? &object : nullptr;
+}
+
+// The groups a pass would draw if they were in view; null for those it never draws.
+static SceneMaterial* passMaterial(const FaceGroup& group, bool translucent_pass) {
+  SceneMaterial* material = group.material;
+  if (!material || group.face_count <= 0 || !group.faces) return nullptr;
+  return (material->opacity < 1.0f) == translucent_pass ? material : nullptr;
+}
+
+void prepareObject(Scene* scene, int object_index, bool translucent_pass) {
+  SceneObject* object = drawableObject(scene, object_index);
+  if (!object) return;
+  // One triangle of the buffer's first vertex stands for the group: a preparing device draws nothing.
+  static uint16_t stand_in[3] = {0, 0, 0};
+  emitted_vertex_count = 1;
+  for (int32_t g = 0; g < object->face_group_count; ++g) {
+    FaceGroup group = object->face_groups[g];
+    SceneMaterial* material = passMaterial(group, translucent_pass);
+    if (!material) continue;
+    group.index_list = stand_in;
+    group.index_count = 3;
+    drawGroup(group, material, texGenMode(material), translucent_pass);
+  }
+}
+
+void drawObject(Scene* scene, int object_index, bool translucent_pass) {
+  SceneObject* drawable = drawableObject(scene, object_index);
+  if (!drawable) return;
+  SceneObject& object = *drawable;
 
   Matrix world, view, world_view;
   objectMatrix(&world, &object.transform);
@@ -153,11 +182,9 @@ void drawObject(Scene* scene, int object_index, bool translucent_pass) {
 
   for (int32_t g = 0; g < object.face_group_count; ++g) {
     FaceGroup& group = object.face_groups[g];
-    SceneMaterial* material = group.material;
-    if (!material || group.face_count <= 0 || !group.faces) continue;
-    bool translucent = material->opacity < 1.0f;
-    if (translucent != translucent_pass) continue;
+    SceneMaterial* material = passMaterial(group, translucent_pass);
+    if (!material) continue;
     TexGenMode mode = texGenMode(material);
-    if (cullIntoBuffer(object, group, mode, scene, &world_view)) drawGroup(group, material, mode, translucent);
+    if (cullIntoBuffer(object, group, mode, scene, &world_view)) drawGroup(group, material, mode, translucent_pass);
   }
 }

@@ -23,6 +23,15 @@ HRESULT drawSceneFrame(Scene* scene, int frame);
 extern void (*overlay_hook)();
 void setCamera(Scene* scene, bool eye_at_origin);
 void setLights(Scene* scene);
+// Start-up, with the device preparing (setDevicePreparing in platform/d3dx.h): makes the device ready
+// for everything a frame of `scene` can draw, so that no frame waits for it. Every face group of every
+// object is drawn unculled with its material's states, with the skybox and `draw_overlay` (the
+// overlay with each picture it can show; null for none), in the states frames carry from earlier
+// frames: the lights this scene enables on top of those enabled before, and stage 0's alpha source
+// before and after the first translucent group (mesh_drawing.cpp). Called for the scenes in the order
+// the timeline plays them, the device's state carried from one to the next; a scene with a translucent
+// group is taken to show one while it plays, so the scenes after it are prepared as drawn after it.
+void prepareSceneDrawing(Scene* scene, void (*draw_overlay)());
 
 // The six face textures of a scene's backdrop cube (0 where a picture failed to load).
 struct Skybox {
@@ -33,4 +42,7 @@ void attachSkybox(Scene* scene, int true_colour, const char* face0, const char* 
 void drawSkybox(Scene* scene);
 
 void drawObject(Scene* scene, int object_index, bool translucent_pass);
+// The object's groups of the pass, unculled, with their materials' states, each drawn as one
+// triangle of the shared buffer's first vertex (a device that prepares draws none of them).
+void prepareObject(Scene* scene, int object_index, bool translucent_pass);
 void computeClipPlanes(const Transform* transform, Scene* scene);

@@ -1,5 +1,6 @@
 // One frame of a scene: its fixed order (depth clear, animation, skybox, camera, lights, opaque then
-// translucent objects, overlay), the camera's view and projection, and the lights.
+// translucent objects, overlay), the camera's view and projection, and the lights; and the same order
+// gone through at start-up to prepare the device for it.
 #include <cmath>
 
 #include "render/render_local.h"
@@ -29,6 +30,22 @@ HRESULT drawSceneFrame(Scene* scene, int frame) {
   if (overlay_hook) overlay_hook();
   device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, FALSE);
   return device->EndScene();
+}
+
+// The frame's order without its depth clear, animation and scene bracket: skybox, camera, lights, the
+// opaque groups and the overlay, with the translucent groups between two such passes.
+void prepareSceneDrawing(Scene* scene, void (*draw_overlay)()) {
+  for (bool after_translucent : {false, true}) {
+    drawSkybox(scene);
+    setCamera(scene, false);
+    setLights(scene);
+    for (int32_t i = 0; i < scene->object_count; ++i) prepareObject(scene, i, false);
+    device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, TRUE);
+    if (draw_overlay) draw_overlay();
+    device->SetRenderState(D3DRENDERSTATE_ALPHABLENDENABLE, FALSE);
+    if (!after_translucent)
+      for (int32_t i = 0; i < scene->object_count; ++i) prepareObject(scene, i, true);
+  }
 }
 
 void setCamera(Scene* scene, bool eye_at_origin) {

@@ -8,7 +8,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libsdl2-dev libopenmpt-dev libjpeg-dev zlib1g-dev libstb-dev libpng-dev
+  libsdl2-dev libopenmpt-dev libjpeg-dev zlib1g-dev libpng-dev
   libgl-dev libgl1-mesa-dri libegl1 libegl-mesa0
 )
 if [ "${1:-}" = --tests ]; then

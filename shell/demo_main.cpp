@@ -140,6 +140,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   HWND window = openWindow(instance, show_command);
   if (selectDevice(choose_device, window) != 0) return 1;
   loadScenes();
+  prepareDrawing();
   song_start_ms = GetTickCount();
   if (!sound_disabled) FMUSIC_PlaySong(song);
 

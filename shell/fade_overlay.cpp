@@ -27,9 +27,7 @@ int fadeLevel(DWORD now) {
   return level > 255 ? 255 : int(level);
 }
 
-void fadeOverlay() {
-  int level = fadeLevel(GetTickCount());
-  if (level < 0) return;
+void drawOverlay(IDirectDrawSurface7* picture, int level) {
   DWORD colour = DWORD(level) * 0x01010101u;
   OverlayVertex quad[4] = {
       {0.0f, 0.0f, 0.0f, 1.0f, colour, 0, 0.0f, 0.0f},
@@ -39,7 +37,7 @@ void fadeOverlay() {
   };
   // The picture is modulated by the level; its alpha is the level too once a translucent face group
   // has switched stage 0's alpha to the diffuse colour (it stays so for the rest of the show).
-  device->SetTexture(0, fade_texture);
+  device->SetTexture(0, picture);
   device->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
   device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
   device->SetRenderState(D3DRENDERSTATE_DESTBLEND, D3DBLEND_INVSRCALPHA);
@@ -48,4 +46,9 @@ void fadeOverlay() {
   device->SetRenderState(D3DRENDERSTATE_LIGHTING, TRUE);
   device->SetRenderState(D3DRENDERSTATE_ZENABLE, TRUE);
   device->SetTexture(0, nullptr);
+}
+
+void fadeOverlay() {
+  int level = fadeLevel(GetTickCount());
+  if (level >= 0) drawOverlay(fade_texture, level);
 }

@@ -33,6 +33,9 @@ extern const char kCommandLineUsage[];  // the --help text
 // `command_line` is the argument string without the program name. The result is the exit code.
 int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
 void loadScenes();
+// After loadScenes: the device prepared for every frame the timeline can draw (prepareSceneDrawing for
+// its scenes in their order, with the overlay of both logos), and given back the state it had.
+void prepareDrawing();
 // Where the pack is looked for, in this order: appended to the executable, "narvu.dat" in the working
 // folder, "narvu.dat" beside the executable (left empty when that is the working folder).
 struct PackPlaces {
@@ -116,6 +119,8 @@ int replayTimeline(DWORD start_ms, DWORD now);
 
 // ---- Fade overlay (fade_overlay.cpp) ---------------------------------------------------------------
 void fadeOverlay();
+// The overlay with `picture` at `level` 0..255, whatever the time.
+void drawOverlay(IDirectDrawSurface7* picture, int level);
 // The overlay's level 0..255 at `now`, or -1 outside the fade.
 int fadeLevel(DWORD now);
 

@@ -581,6 +581,89 @@ TEST_F(GlDevice, MipFilterChoosesTheLevelOfAMinifiedTexture) {
   }
 }
 
+TEST_F(GlDevice, LevelsFilledThroughTheContextLibraryAreInGlBeforeTheirFirstDraw) {
+  DWORD flags = 0, width = 128, height = 128, levels = 0;
+  D3DX_SURFACEFORMAT format = D3DX_SF_R8G8B8;
+  IDirectDrawSurface7* texture = nullptr;
+  ASSERT_EQ(D3DXCreateTexture(device, &flags, &width, &height, &format, nullptr, &texture, &levels), S_OK);
+  textures.push_back(static_cast<TextureSurface*>(texture));
+  ASSERT_EQ(levels, 8u);
+  // Levels 0, 1 and 2 red, green and blue, from one-colour pictures (0x00RRGGBB texels).
+  auto fill = [&](DWORD level, uint32_t colour) {
+    std::vector<uint32_t> picture(16, colour);
+    const int rect[4] = {0, 0, 4, 4};
+    return D3DXLoadTextureFromMemory(device, texture, level, picture.data(), nullptr, D3DX_SF_X8R8G8B8, 0, rect,
+                                     D3DX_FT_POINT);
+  };
+  uint64_t uploads = glDeviceCounters(device).texture_uploads;
+  ASSERT_EQ(fill(0, 0xFF0000), S_OK);
+  EXPECT_EQ(glDeviceCounters(device).texture_uploads - uploads, 8u) << "the first fill defines the whole chain";
+  ASSERT_EQ(fill(1, 0x00FF00), S_OK);
+  ASSERT_EQ(fill(2, 0x0000FF), S_OK);
+  EXPECT_EQ(glDeviceCounters(device).texture_uploads - uploads, 10u) << "later fills send their own level only";
+
+  uploads = glDeviceCounters(device).texture_uploads;
+  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+  device->SetTexture(0, texture);
+  device->SetTextureStageState(0, D3DTSS_MIPFILTER, D3DTFP_POINT);
+  drawScreenQuad(100, 100, 132, 132, 0xFFFFFFFF);  // 128 texels onto 32 pixels: level 2
+  drawScreenQuad(300, 100, 556, 356, 0xFFFFFFFF);  // enlarged: level 0
+  drawScreenQuad(150, 300, 214, 364, 0xFFFFFFFF);  // 128 onto 64: level 1
+  expectColour(pixel(116, 116), 0, 0, 1, "level 2");
+  expectColour(pixel(400, 200), 1, 0, 0, "level 0");
+  expectColour(pixel(180, 330), 0, 1, 0, "level 1");
+  EXPECT_EQ(glDeviceCounters(device).texture_uploads, uploads) << "a draw uploaded a level";
+}
+
+TEST_F(GlDevice, PreparingReadiesWhatADrawNeedsDrawsNothingAndGivesTheStateBack) {
+  // A state combination no probe uses elsewhere: two spot lights behind a directional one, stage 0
+  // taking alpha from the diffuse colour of a texture not yet in GL.
+  D3DLIGHT7 spot = {};
+  spot.dltType = D3DLIGHT_SPOT;
+  spot.dcvDiffuse = {1, 1, 1, 1};
+  spot.dvPosition = {0, 0, -5};
+  spot.dvDirection = {0, 0, 1};
+  spot.dvAttenuation0 = 1;
+  spot.dvRange = 100;
+  spot.dvTheta = 1;
+  spot.dvPhi = 2;
+  spot.dvFalloff = 1;
+  setMaterial(1, 1, 1);
+  DeviceState before = static_cast<ShadowDevice*>(device)->state;
+  TextureSurface* texture = solidTexture(200, 100, 50);
+  GlDeviceCounters counted = glDeviceCounters(device);
+
+  setDevicePreparing(device, true);
+  device->SetLight(1, &spot);
+  device->SetLight(2, &spot);
+  for (DWORD i = 0; i < 3; ++i) device->LightEnable(i, TRUE);
+  device->SetTexture(0, texture);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  context->Clear(D3DCLEAR_TARGET);  // nothing either
+  drawQuad();
+  GlDeviceCounters prepared = glDeviceCounters(device);
+  EXPECT_EQ(prepared.program_builds - counted.program_builds, 1u);
+  EXPECT_EQ(prepared.texture_uploads - counted.texture_uploads, 1u);
+  EXPECT_EQ(prepared.draws, counted.draws);
+  expectColour(centre(), 0, 0, 0, "a prepared draw shows nothing");
+  setDevicePreparing(device, false);
+  EXPECT_EQ(std::memcmp(&static_cast<ShadowDevice*>(device)->state, &before, sizeof(before)), 0)
+      << "the state before the preparation is back";
+
+  // The same draw for real builds and uploads nothing more, and is seen.
+  device->SetLight(1, &spot);
+  device->SetLight(2, &spot);
+  for (DWORD i = 0; i < 3; ++i) device->LightEnable(i, TRUE);
+  device->SetTexture(0, texture);
+  device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+  drawQuad();
+  GlDeviceCounters drawn = glDeviceCounters(device);
+  EXPECT_EQ(drawn.program_builds, prepared.program_builds);
+  EXPECT_EQ(drawn.texture_uploads, prepared.texture_uploads);
+  EXPECT_EQ(drawn.draws - prepared.draws, 1u);
+  EXPECT_GT(centre().r, 0);
+}
+
 TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
   IDirect3D7* direct3d = context->GetD3D();
   D3DVERTEXBUFFERDESC description = {sizeof(description), D3DVBCAPS_SYSTEMMEMORY, D3DFVF_LVERTEX, 8};

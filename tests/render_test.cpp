@@ -77,6 +77,52 @@ TEST_F(RenderTest, FrameRunsInItsFixedOrderWithEveryStateRestored) {
   EXPECT_EQ(nullptr, recorder->state.texture[0]);
 }
 
+// What the overlay found when the preparation called it.
+struct OverlaySeen {
+  DWORD blending, alpha_source;
+};
+std::vector<OverlaySeen> overlays_seen;
+
+TEST_F(RenderTest, PreparationGoesThroughEveryGroupUnculledAroundTheTranslucentPass) {
+  SceneMaterial* based = built.material();
+  based->textures[1] = built.texture();
+  built.square({based});
+  built.square({built.material()}, 0, 20);  // behind the camera: culled in every frame
+  built.square({built.material(0.5f)});
+  built.lights.push_back({});
+  Scene* scene = built.finish();
+  scene->skybox = &built.skybox;
+  overlays_seen.clear();
+  recorder->calls.clear();
+  prepareSceneDrawing(scene, [] {
+    const DeviceState& state = static_cast<ShadowDevice*>(device)->state;
+    overlays_seen.push_back({state.render[D3DRENDERSTATE_ALPHABLENDENABLE], state.stage[0][D3DTSS_ALPHAARG1]});
+  });
+
+  std::vector<std::string> draws;
+  for (const std::string& call : recorder->calls) {
+    if (call.rfind("Draw", 0) == 0) draws.push_back(call);
+    EXPECT_TRUE(call != "BeginScene" && call != "EndScene" && call.rfind("Clear", 0) != 0) << call;
+  }
+  std::vector<std::string> expected;
+  // Each group as one stand-in triangle of the shared buffer's first vertex.
+  std::string group = "DrawIndexedPrimitiveVB TRIANGLELIST " + recorder->objectName(objects_buffer) + " 0 1 3 0";
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int k = 0; k < 6; ++k)
+      expected.push_back("DrawPrimitiveVB TRIANGLESTRIP " + recorder->objectName(skybox_buffer) + " " +
+                         std::to_string(4 * k) + " 4 0");
+    expected.insert(expected.end(), {group, group});  // both opaque objects
+    if (pass == 0) expected.push_back(group);         // the translucent one, between the passes
+  }
+  EXPECT_EQ(expected, draws);
+  // The overlay inside its blending bracket, as a frame before any translucent group and as one after.
+  ASSERT_EQ(2u, overlays_seen.size());
+  EXPECT_EQ(DWORD(TRUE), overlays_seen[0].blending);
+  EXPECT_EQ(DWORD(D3DTA_TEXTURE), overlays_seen[0].alpha_source);
+  EXPECT_EQ(DWORD(TRUE), overlays_seen[1].blending);
+  EXPECT_EQ(DWORD(D3DTA_DIFFUSE), overlays_seen[1].alpha_source);
+}
+
 TEST_F(RenderTest, OverlayBracketIsDrawnEvenWithoutAnOverlay) {
   drawSceneFrame(built.finish(), 0);
   std::vector<std::string> tail(recorder->calls.end() - 3, recorder->calls.end());

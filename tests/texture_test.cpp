@@ -40,33 +40,29 @@ size_t findMarker(const std::vector<uint8_t>& jpeg, uint8_t code) {
   return 0;
 }
 
-// Largest difference between a 24-bit level and the picture under a tent filter one level texel wide
-// (one picture texel when enlarging), edges repeated: the textbook linear resampling.
-int levelError(const TextureSurface::Level& level, const Picture& picture) {
-  double scale[2] = {double(picture.width) / level.width, double(picture.height) / level.height};
-  int size[2] = {int(picture.width), int(picture.height)};
-  int worst = 0;
+// Largest difference between a 24-bit level and the picture sampled bilinearly at each level texel's
+// centre, (x + 0.5) · picture / level − 0.5 in picture texels, kept within the outermost texel centres;
+// at most a half when the level holds the samples rounded.
+double levelError(const TextureSurface::Level& level, const Picture& picture) {
+  auto tap = [](DWORD i, DWORD level_size, uint32_t picture_size, int* below, int* above, double* weight) {
+    double centre = std::clamp((i + 0.5) * picture_size / level_size - 0.5, 0.0, picture_size - 1.0);
+    *below = int(std::floor(centre));
+    *above = std::min(*below + 1, int(picture_size) - 1);
+    *weight = centre - *below;
+  };
+  double worst = 0;
   for (DWORD y = 0; y < level.height; ++y) {
     for (DWORD x = 0; x < level.width; ++x) {
-      std::vector<std::pair<int, double>> taps[2];
-      double centre[2] = {(x + 0.5) * scale[0], (y + 0.5) * scale[1]};
-      for (int axis = 0; axis < 2; ++axis) {
-        double radius = std::max(1.0, scale[axis]);
-        for (int i = int(centre[axis] - radius) - 1; i <= int(centre[axis] + radius) + 1; ++i) {
-          double weight = 1.0 - std::fabs(i + 0.5 - centre[axis]) / radius;
-          if (weight > 0) taps[axis].emplace_back(std::clamp(i, 0, size[axis] - 1), weight);
-        }
-      }
+      int x0, x1, y0, y1;
+      double wx, wy;
+      tap(x, level.width, picture.width, &x0, &x1, &wx);
+      tap(y, level.height, picture.height, &y0, &y1, &wy);
       for (int c = 0; c < 3; ++c) {
-        double sum = 0, total = 0;
-        for (auto& [ty, wy] : taps[1]) {
-          for (auto& [tx, wx] : taps[0]) {
-            sum += wx * wy * picture.pixels[(size_t(ty) * picture.width + tx) * 4 + c];
-            total += wx * wy;
-          }
-        }
+        auto at = [&](int px, int py) { return double(picture.pixels[(size_t(py) * picture.width + px) * 4 + c]); };
+        double expected =
+            (at(x0, y0) * (1 - wx) + at(x1, y0) * wx) * (1 - wy) + (at(x0, y1) * (1 - wx) + at(x1, y1) * wx) * wy;
         int got = level.bytes[(size_t(y) * level.width + x) * 3 + c];
-        worst = std::max(worst, int(std::lround(std::fabs(got - sum / total))));
+        worst = std::max(worst, std::fabs(got - expected));
       }
     }
   }
@@ -326,8 +322,7 @@ TEST_F(TextureTest, ADamagedPictureSaysSoBesideTheBox) {
   EXPECT_EQ(message_boxes[0], std::make_pair(std::string("Picture not found:"), std::string("rock.jpg")));
 }
 
-TEST_F(TextureTest, EveryLevelIsTheWholePictureLinearlyResampled) {
-  std::vector<uint8_t> pattern = testPattern(100, 50);
+TEST_F(TextureTest, EveryLevelIsABilinearSampleOfTheWholePicture) {  std::vector<uint8_t> pattern = testPattern(100, 50);
   mount({{"odd.jpg", encodeJpeg(pattern.data(), 100, 50, 95)}, {"small.jpg", encodeJpeg(pattern.data(), 4, 2, 95)}});
   Picture picture = decode("odd.jpg");
   ASSERT_NE(picture.pixels, nullptr);
@@ -340,10 +335,8 @@ TEST_F(TextureTest, EveryLevelIsTheWholePictureLinearlyResampled) {
   ASSERT_EQ(surface->levels.size(), 7u);
   EXPECT_EQ(surface->levels[2].width * 1000 + surface->levels[2].height, 25012u);
   EXPECT_EQ(surface->generation, 8u);
-  EXPECT_EQ(levelError(surface->levels[0], picture), 0);
-  EXPECT_LE(levelError(surface->levels[1], picture), 2);
-  EXPECT_LE(levelError(surface->levels[4], picture), 2);
-  EXPECT_LE(levelError(surface->levels[6], picture), 2);
+  for (size_t level = 0; level < surface->levels.size(); ++level)
+    EXPECT_LE(levelError(surface->levels[level], picture), 0.501) << "level " << level;
   EXPECT_TRUE(static_cast<RecordingDevice*>(device)->calls.empty());  // nothing drawn, nothing set
 
   // 16-bit: the nearest 5-6-5 colour of each texel.
@@ -358,6 +351,60 @@ TEST_F(TextureTest, EveryLevelIsTheWholePictureLinearlyResampled) {
     EXPECT_NEAR(((word >> 11) & 31) * 255.0 / 31, bgr[2], 4.2) << i;
     EXPECT_NEAR(((word >> 5) & 63) * 255.0 / 63, bgr[1], 2.1) << i;
     EXPECT_NEAR((word & 31) * 255.0 / 31, bgr[0], 4.2) << i;
+  }
+}
+
+// Pictures for the four-nearest-texels rule, 0x00RRGGBB texels. 4 × 4: blue a ramp, green a one-texel
+// checker, red two lit corners.
+uint32_t fourByFour(int x, int y) {
+  uint32_t red = x + y == 0 ? 200 : x + y == 6 ? 100 : 0;
+  return uint32_t(16 * y + 4 * x) | ((x + y) & 1 ? 250u : 0u) << 8 | red << 16;
+}
+// 3 × 5: blue 40x + 8y, green a lit bottom row, red one lit texel at (2, 0).
+uint32_t threeByFive(int x, int y) {
+  return uint32_t(40 * x + 8 * y) | (y == 4 ? 100u : 0u) << 8 | (x == 2 && y == 0 ? 255u : 0u) << 16;
+}
+uint32_t twoByOne(int x, int) { return x ? 200u : 0u; }
+
+// The rule worked out by hand; levels hold B, G, R.
+TEST_F(TextureTest, LinearFillTakesTheFourTexelsNearestToEachLevelTexelsCentre) {
+  struct Case {
+    const char* what;
+    uint32_t (*texel)(int x, int y);
+    int picture_width, picture_height;
+    DWORD texture_width, texture_height, level;
+    std::vector<uint8_t> blue, green, red;  // level texels in row order
+  } cases[] = {
+      // Centres at 0.5 and 2.5: each level texel is the mean of a 2 × 2 block.
+      {"4 x 4 into 2 x 2", fourByFour, 4, 4, 4, 4, 1, {10, 18, 42, 50}, {125, 125, 125, 125}, {50, 0, 0, 25}},
+      // Centre at 1.5: the four middle texels alone, the lit corners far outside them.
+      {"4 x 4 into 1 x 1", fourByFour, 4, 4, 4, 4, 2, {30}, {125}, {0}},
+      // Columns at 0.25 and 1.75, rows at 0.75 and 3.25: blue 40x + 8y there, red and green the shares
+      // of the lit texel and the lit row.
+      {"3 x 5 into 2 x 2", threeByFive, 3, 5, 2, 2, 0, {16, 76, 36, 96}, {0, 0, 25, 25}, {0, 48, 0, 0}},
+      // Enlarging: the centres at -0.25 and 1.25 are clamped to the outermost texels.
+      {"2 x 1 into 4 x 1", twoByOne, 2, 1, 4, 1, 0, {0, 50, 150, 200}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint32_t> picture;
+    for (int y = 0; y < c.picture_height; ++y)
+      for (int x = 0; x < c.picture_width; ++x) picture.push_back(c.texel(x, y));
+    DWORD flags = 0, width = c.texture_width, height = c.texture_height;
+    D3DX_SURFACEFORMAT format = D3DX_SF_R8G8B8;
+    IDirectDrawSurface7* texture = nullptr;
+    ASSERT_EQ(D3DXCreateTexture(device, &flags, &width, &height, &format, nullptr, &texture, nullptr), S_OK);
+    textures.push_back(texture);
+    const int rect[4] = {0, 0, c.picture_width, c.picture_height};
+    ASSERT_EQ(D3DXLoadTextureFromMemory(device, texture, c.level, picture.data(), nullptr, D3DX_SF_X8R8G8B8, 0, rect,
+                                        D3DX_FT_LINEAR),
+              S_OK);
+    const std::vector<uint8_t>& bytes = static_cast<TextureSurface*>(texture)->levels[c.level].bytes;
+    ASSERT_EQ(bytes.size(), c.blue.size() * 3) << c.what;
+    for (size_t i = 0; i < c.blue.size(); ++i) {
+      EXPECT_EQ(bytes[3 * i], c.blue[i]) << c.what << ", texel " << i;
+      EXPECT_EQ(bytes[3 * i + 1], c.green[i]) << c.what << ", texel " << i;
+      EXPECT_EQ(bytes[3 * i + 2], c.red[i]) << c.what << ", texel " << i;
+    }
   }
 }
 
