@@ -1,15 +1,23 @@
-// Frame capture (platform/capture.cpp): every presented frame of a --capture run, written as
-// DIR/frame_NNNNNN.png, or piped as raw RGB to the ffmpeg program, which encodes a video file; the
-// music, rendered offline by the sound library into platform_settings.sound_capture_path, is muxed in
-// by finishCapture.
+// Frame capture (platform/capture.cpp, capture_writer.cpp): every presented frame of a
+// --capture run, written as DIR/frame_NNNNNN.png, or piped as raw RGB to the ffmpeg program, which
+// encodes a video file; the music, rendered offline by the sound library into
+// platform_settings.sound_capture_path, is muxed in by finishCapture.
 //
 // Frames are numbered from the timeline's start: frame i shows moment i / fps (the virtual clock moves
 // one frame period per drawn frame). --from and --to choose the frames that are written. The run tells
-// capture about every frame: the context's UpdateFrame hands over each presented one, and the run
-// calls captureSkipFrame for each frame before the interval that it does not draw.
+// capture about every frame: the context's UpdateFrame hands over each presented one, and the run calls
+// captureSkipFrame for each frame before the interval that it does not draw.
+//
+// Writing never holds up drawing: a thread of its own encodes the PNG files or feeds ffmpeg from a queue
+// of a few frames, and the GL context reads frames back two presentations late. finishCapture waits for
+// both, so whatever ends the run, every frame counted is written.
+//
+// Videos: .mp4 and .mkv hold H.264 (x264 at --crf, 12 by default, near lossless), .webm holds VP9.
 #pragma once
 
 #include <string>
+#include <vector>
+
 
 // Whether platform_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
@@ -31,11 +39,16 @@ bool captureComplete();
 long captureFramesCounted();
 
 // Null while the capture is sound; after a failure, why (frames after it are not written). The run
-// checks it after every presented frame.
+// checks it after every presented frame; a failure of the writing thread shows there a few frames late.
 const char* captureError();
-// Ends a capture: closes the video stream and muxes in the music, which must be on disk by then; the
-// temporary files go. False, with the reason, when a file the capture was to write is not complete
-// (also after an earlier failure). Only the first call does anything.
+// Ends a capture: the frames still being read back or queued are written, the video stream is closed
+// and the music muxed in (it must be on disk by then). The temporary files go. False, with the reason,
+// when a file the capture was to write is not complete (also after an earlier failure). Only the first
+// call does anything.
 bool finishCapture(std::string* error);
 // "N frames (S s of show) in W s, X x real time, B MB in PATH".
 std::string captureSummary();
+
+// The ffmpeg command line of a video capture of width × height, reading raw RGB frames on its standard
+// input and writing the video stream to `output` (benchmarks time the encoder alone with it).
+std::vector<std::string> captureEncoderCommand(int width, int height, const std::string& output);
