@@ -12,7 +12,9 @@
 // of a few frames, and the GL context reads frames back two presentations late. finishCapture waits for
 // both, so whatever ends the run, every frame counted is written.
 //
-// Videos: .mp4 and .mkv hold H.264 (x264 at --crf, 12 by default, near lossless), .webm holds VP9.
+// Videos: .mp4 and .mkv hold H.264 (x264 at --crf, 12 by default, near lossless, and --preset, veryfast
+// by default), .webm holds VP9. --lossless writes H.264 in RGB at quantiser 0 into .mp4, FFV1 into .mkv
+// and lossless VP9 into .webm.
 #pragma once
 
 #include <string>

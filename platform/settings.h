@@ -22,6 +22,8 @@ struct PlatformSettings {
   // Capture (platform/capture.cpp).
   std::string capture_path;           // non-empty: write every presented frame (PNG folder or video file)
   int video_crf = -1;                 // video capture quality (-1: the encoder's near-lossless default)
+  std::string video_preset;           // x264's preset for H.264 (empty: the capture's default)
+  bool video_lossless = false;        // lossless video (see platform/capture.h for the codec of each file kind)
   double capture_from_seconds = 0;    // frames before this moment of the timeline are not written
   double capture_to_seconds = -1;     // frames after it are not written (-1: to the end)
   double capture_length_seconds = 0;  // how long the run presents frames, for the progress line

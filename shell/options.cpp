@@ -24,7 +24,9 @@ const char kCommandLineUsage[] =
     "  --capture FILE.mp4   the same into a video file (.mp4, .mkv or .webm; needs ffmpeg)\n"
     "  --fps N              frames per second of a capture (default 60)\n"
     "  --from S, --to S     capture only the frames from S to S seconds of the timeline\n"
-    "  --crf N              video quality (lower is better)\n"
+    "  --crf N              video quality (lower is better; default 12, near lossless)\n"
+    "  --preset P           x264's preset for H.264 (ultrafast ... placebo; default veryfast)\n"
+    "  --lossless           lossless video: H.264 in RGB (.mp4), FFV1 (.mkv), VP9 (.webm)\n"
     "  --size WxH           render at W x H instead of 640 x 480\n"
     "  --msaa N             N-times multisampling\n"
     "  --aniso N            N-times anisotropic texture filtering\n"
@@ -78,9 +80,14 @@ static bool secondsOption(const char* name, const char* text, double* value, std
   return true;
 }
 
-// Checks that need every option: an interval that holds at least one moment, a timedemo that plays live.
+// Checks that need every option: an interval that holds at least one moment, a timedemo that plays live,
+// a video quality that can be had.
 static bool checkTogether(const CommandLineOptions& options, std::string* error) {
   const PlatformSettings& s = options.settings;
+  if (s.video_lossless && s.video_crf >= 0) {
+    *error = "--lossless and --crf do not go together: lossless video has no quality to choose";
+    return false;
+  }
   if (options.timedemo && !s.capture_path.empty()) {
     *error = "--timedemo times live play on the real clock; it does not go with --capture";
     return false;
@@ -100,6 +107,23 @@ static bool checkTogether(const CommandLineOptions& options, std::string* error)
 static bool applyCapture(const char* value, CommandLineOptions* options, std::string*) {
   options->settings.capture_path = value;
   return true;
+}
+
+// x264's own names, so that a misspelt one is refused here rather than by ffmpeg after the show loaded.
+static const char* const kX264Presets[] = {"ultrafast", "superfast", "veryfast", "faster",   "fast",
+                                           "medium",    "slow",      "slower",   "veryslow", "placebo"};
+
+static bool applyPreset(const char* value, CommandLineOptions* options, std::string* error) {
+  std::string names;
+  for (const char* preset : kX264Presets) {
+    if (std::strcmp(value, preset) == 0) {
+      options->settings.video_preset = value;
+      return true;
+    }
+    names += std::string(names.empty() ? "" : ", ") + preset;
+  }
+  *error = "--preset takes one of x264's presets (" + names + "), not '" + value + "'";
+  return false;
 }
 
 static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
@@ -142,6 +166,11 @@ static bool applyCrf(const char* value, CommandLineOptions* options, std::string
   return countOption("--crf", value, &options->settings.video_crf, error);
 }
 
+static bool applyLossless(const char*, CommandLineOptions* options, std::string*) {
+  options->settings.video_lossless = true;
+  return true;
+}
+
 static bool applyFrom(const char* value, CommandLineOptions* options, std::string* error) {
   return secondsOption("--from", value, &options->settings.capture_from_seconds, error);
 }
@@ -179,6 +208,8 @@ static const OptionRule kOptionRules[] = {
     {"--music-only", false, applySwitch<&CommandLineOptions::music_only>},
     {"--version", false, applySwitch<&CommandLineOptions::version>},
     {"--timedemo", false, applySwitch<&CommandLineOptions::timedemo>},
+    {"--preset", true, applyPreset},
+    {"--lossless", false, applyLossless},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

@@ -52,6 +52,8 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
   EXPECT_EQ(defaults.options.settings.capture_to_seconds, -1);
   EXPECT_EQ(defaults.options.command_line, "");
   EXPECT_TRUE(parse({"--music-only"}).options.music_only);
+  EXPECT_EQ(parse({"--preset", "ultrafast"}).options.settings.video_preset, "ultrafast");
+  EXPECT_TRUE(parse({"--lossless"}).options.settings.video_lossless);
   // The ends of the show are inside it.
   EXPECT_TRUE(parse({"--from", "0", "--to", "107.5"}).ok);
   EXPECT_TRUE(parse({"--from", "107.4"}).ok);
@@ -85,6 +87,11 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--to", "107.6"}, "--to takes seconds from 0 to 107.5 (the length of the show), not '107.6'"},
       {{"--from", "30", "--to", "30"}, "--from 30 is not before --to 30: the interval holds nothing"},
       {{"--to", "20", "--from", "30.5"}, "--from 30.5 is not before --to 20: the interval holds nothing"},
+      // x264 would refuse an unknown preset only after the show has loaded.
+      {{"--preset", "Medium"},
+       "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
+       "veryslow, placebo), not 'Medium'"},
+      {{"--lossless", "--crf", "0"}, "--lossless and --crf do not go together: lossless video has no quality to choose"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.words);

@@ -103,6 +103,42 @@ TEST(ShowCaptureOptions, VideoFileHasItsFramesAndItsSound) {
   EXPECT_FALSE(std::filesystem::exists(video + ".audio.wav"));
 }
 
+// --lossless in .mkv (FFV1) decodes to exactly the frames a PNG capture writes; --preset reaches x264
+// (ultrafast is the one preset that turns CABAC off, and x264 records its settings in the stream).
+TEST(ShowCaptureOptions, LosslessVideoIsThePngFramesAndThePresetReachesTheEncoder) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  auto capture = [&folder](const std::string& path, std::vector<std::string> options) {
+    std::vector<std::string> run = {kShow, "--capture", folder + "/" + path, "nosound"};
+    for (const char* word : {"--fps", "10", "--from", "41", "--to", "41.4"}) run.push_back(word);
+    run.insert(run.end(), options.begin(), options.end());
+    return runChild(run, folder, {}, 300);
+  };
+  ChildResult png_run = capture("frames", {});
+  ASSERT_EQ(png_run.exit_code, 0) << png_run.output;
+  ChildResult lossless_run = capture("lossless.mkv", {"--lossless"});
+  ASSERT_EQ(lossless_run.exit_code, 0) << lossless_run.output;
+  std::vector<unsigned char> expected;
+  for (const std::string& name : framesIn(folder + "/frames")) {
+    Image frame = readPng(folder + "/frames/" + name);
+    expected.insert(expected.end(), frame.rgb.begin(), frame.rgb.end());
+  }
+  ASSERT_EQ(expected.size(), 5u * 640 * 480 * 3);
+  std::string decode = "ffmpeg -v error -i '" + folder + "/lossless.mkv' -f rawvideo -pix_fmt rgb24 '" + folder +
+                       "/decoded.rgb'";
+  ASSERT_EQ(std::system(decode.c_str()), 0);
+  std::vector<unsigned char> decoded = readFile(folder + "/decoded.rgb");
+  EXPECT_TRUE(decoded == expected) << decoded.size() << " bytes decoded";
+
+  for (std::string preset : {"ultrafast", "veryfast"}) {
+    ChildResult encoded = capture(preset + ".mkv", {"--preset", preset});
+    ASSERT_EQ(encoded.exit_code, 0) << encoded.output;
+    std::vector<unsigned char> bytes = readFile(folder + "/" + preset + ".mkv");
+    std::string stream(bytes.begin(), bytes.end());
+    EXPECT_NE(stream.find(preset == "ultrafast" ? "cabac=0" : "cabac=1"), std::string::npos) << preset;
+  }
+}
+
 // ---- Exit codes a script can trust ----------------------------------------------------------------------
 
 bool occursIn(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
