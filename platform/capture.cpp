@@ -1,5 +1,5 @@
-// Frame capture: the frames of a --capture run, where they go, the progress line and the summary, and
-// the end that makes the files whole (see platform/capture.h).
+// Frame capture: the frames of a --capture run (its interval, or a part of it), where they go, the
+// progress line and the summary, and the end that makes the files whole (see platform/capture.h).
 //
 // Frames are numbered from the timeline's start: frame i shows moment i / fps. The run tells capture
 // about every frame, the ones it skips before its first (captureSkipFrame) and the ones it presents
@@ -54,15 +54,36 @@ bool failCapture(const std::string& what) {
 
 const char* captureError() { return capture_failed.load() ? capture_error.c_str() : nullptr; }
 
-// ---- The interval ------------------------------------------------------------------------------------
+// ---- The interval and its parts --------------------------------------------------------------------------
 
-static double framesPerSecond() { return platform_settings.fps > 0 ? platform_settings.fps : 60; }
+static double framesPerSecond(const PlatformSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
 
-long captureFirstFrame() { return long(std::ceil(platform_settings.capture_from_seconds * framesPerSecond() - 1e-9)); }
+CaptureFrames captureInterval(const PlatformSettings& settings) {
+  double fps = framesPerSecond(settings);
+  CaptureFrames interval;
+  interval.first = long(std::ceil(settings.capture_from_seconds * fps - 1e-9));
+  // The timeline's last pass is the first at or after its length; that frame is still presented.
+  interval.last = settings.capture_to_seconds >= 0 ? long(std::floor(settings.capture_to_seconds * fps + 1e-9))
+                                                   : long(std::ceil(settings.capture_length_seconds * fps - 1e-9));
+  return interval;
+}
+
+CaptureFrames capturePart(const PlatformSettings& settings) {
+  CaptureFrames interval = captureInterval(settings);
+  if (settings.capture_segments <= 0) return interval;
+  long count = interval.last - interval.first + 1;
+  long k = settings.capture_segment, n = settings.capture_segments;
+  return {interval.first + (k - 1) * count / n, interval.first + k * count / n - 1};
+}
+
+static bool segmented() { return platform_settings.capture_segments > 0; }
+
+long captureFirstFrame() { return capturePart(platform_settings).first; }
 
 long captureLastFrame() {
-  if (platform_settings.capture_to_seconds < 0) return -1;
-  return long(std::floor(platform_settings.capture_to_seconds * framesPerSecond() + 1e-9));
+  // A whole run without --to lets the show end it: its music plays on through the tail.
+  if (!segmented() && platform_settings.capture_to_seconds < 0) return -1;
+  return capturePart(platform_settings).last;
 }
 
 bool captureWantsFrame() { return counted_frames >= captureFirstFrame(); }
@@ -139,7 +160,19 @@ bool captureTargetUsable(std::string* error) {
   return true;
 }
 
-std::string captureVideoStreamPath() { return platform_settings.capture_path + ".video.mkv"; }
+// Parts running side by side in one folder each encode into a file of their own.
+std::string captureVideoStreamPath() {
+  const PlatformSettings& s = platform_settings;
+  if (!segmented()) return s.capture_path + ".video.mkv";
+  return s.capture_path + ".segment-" + std::to_string(s.capture_segment) + "-of-" +
+         std::to_string(s.capture_segments) + ".mkv";
+}
+
+std::string capturePartPath(long first, long last) {
+  char frames[48];
+  std::snprintf(frames, sizeof frames, ".frames-%06ld-%06ld.mkv", first, last);
+  return platform_settings.capture_path + frames;
+}
 
 std::vector<std::string> captureEncoderOptions() {
   const PlatformSettings& s = platform_settings;
@@ -172,12 +205,10 @@ static double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The frames the interval holds: from its first to its last, or to the show's end, whose frame is the
-// first at or after its length (that pass is finished and presented).
+// The frames the run holds: from its first to its last, or to the show's end.
 static long expectedFrames() {
-  long last = captureLastFrame();
-  if (last < 0) last = long(std::ceil(platform_settings.capture_length_seconds * framesPerSecond() - 1e-9));
-  return std::max(1L, last - captureFirstFrame() + 1);
+  CaptureFrames part = capturePart(platform_settings);
+  return std::max(1L, part.last - part.first + 1);
 }
 
 // On a terminal one line, rewritten in place four times a second; otherwise a line every ten seconds.
@@ -186,7 +217,7 @@ static void showProgress() {
   auto now = Clock::now();
   if (now - last_progress < std::chrono::milliseconds(terminal ? 250 : 10000)) return;
   last_progress = now;
-  double fps = framesPerSecond();
+  double fps = framesPerSecond(platform_settings);
   char line[160];
   if (!captureWantsFrame()) {
     std::snprintf(line, sizeof line, "capture: seeking to %.1f s (%.1f s)", captureFirstFrame() / fps,
@@ -232,7 +263,7 @@ static uintmax_t outputBytes() {
 
 std::string captureSummary() {
   long frames = captureFramesWritten();
-  double show_seconds = frames / framesPerSecond();
+  double show_seconds = frames / framesPerSecond(platform_settings);
   double wall = secondsSince(capture_started);
   char text[256];
   std::snprintf(text, sizeof text, "%ld frames (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s", frames,
@@ -266,6 +297,15 @@ bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* e
   return false;
 }
 
+// A part's stream is kept under the name of the frames it holds.
+static bool keepPart(std::string* why) {
+  long first = captureFirstFrame();
+  std::string part = capturePartPath(first, first + captureFramesWritten() - 1);
+  if (std::rename(captureVideoStreamPath().c_str(), part.c_str()) == 0) return true;
+  *why = "cannot name it " + part + ": " + std::strerror(errno);
+  return false;
+}
+
 bool finishCapture(std::string* error) {
   if (finished) return captureError() == nullptr;
   finished = true;
@@ -277,7 +317,8 @@ bool finishCapture(std::string* error) {
     std::string why;
     if (!closeCaptureEncoder(&why)) ok = failCapture("ffmpeg could not encode the video; " + why);
     bool any = captureFramesWritten() > 0;
-    if (ok && any && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
+    if (ok && any && segmented() && !keepPart(&why)) ok = failCapture(why);
+    if (ok && any && !segmented() && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
       ok = failCapture("ffmpeg could not write " + platform_settings.capture_path + "; " + why);
     if (ok && !any) ok = failCapture("no frame was captured");
     std::remove(captureVideoStreamPath().c_str());

@@ -181,3 +181,5 @@ bool closeCaptureEncoder(std::string* error) {
   encoder_running = false;
   return finishFfmpeg(&encoder, error);
 }
+
+void countJoinedFrames(long frames) { written_frames = frames; }

@@ -115,6 +115,8 @@ void stopCaptureWriter();
 void drainCaptureWriter();
 // Frames written so far.
 long captureFramesWritten();
+// A join's frames, counted as written for the summary.
+void countJoinedFrames(long frames);
 // Remembers the first failure (any thread); false, for the caller to return.
 bool failCapture(const std::string& what);
 // Closes the encoder's pipe once the writing thread has ended and waits for ffmpeg: false with its
@@ -122,6 +124,8 @@ bool failCapture(const std::string& what);
 bool closeCaptureEncoder(std::string* error);
 // Where the video stream of this run goes while it is encoded.
 std::string captureVideoStreamPath();
+// A video part's name: the frames it holds (see platform/capture.h).
+std::string capturePartPath(long first, long last);
 // Writes capture_path from the video stream that `video_input` opens (ffmpeg's input arguments) and the
 // music at sound_capture_path when it is there, copying the video. Removes what it wrote when it fails.
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error);

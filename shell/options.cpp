@@ -27,6 +27,10 @@ const char kCommandLineUsage[] =
     "  --crf N              video quality (lower is better; default 12, near lossless)\n"
     "  --preset P           x264's preset for H.264 (ultrafast ... placebo; default veryfast)\n"
     "  --lossless           lossless video: H.264 in RGB (.mp4), FFV1 (.mkv), VP9 (.webm)\n"
+    "  --segment K/N        capture only the K-th of N equal parts of the frames (the parts\n"
+    "                       of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
+    "  --join PATH          put the parts of the capture PATH together and add its music; give\n"
+    "                       the --fps, --from and --to the parts were made with\n"
     "  --size WxH           render at W x H instead of 640 x 480\n"
     "  --msaa N             N-times multisampling\n"
     "  --aniso N            N-times anisotropic texture filtering\n"
@@ -80,10 +84,35 @@ static bool secondsOption(const char* name, const char* text, double* value, std
   return true;
 }
 
+// Parts need a capture to be parts of, and one way of making them at a time.
+static bool checkParts(const CommandLineOptions& options, std::string* error) {
+  const PlatformSettings& s = options.settings;
+  if (options.join && options.capture_given) {
+    *error = "--join takes the path of the capture whose parts it joins; give it without --capture";
+  } else if (s.capture_segments > 0 && s.capture_path.empty()) {
+    *error = "--segment needs --capture";
+  } else if (options.join && s.capture_segments > 0) {
+    *error = "--join puts parts together; it does not make them (--segment)";
+  } else if (s.capture_segments > 0) {
+    // Every part must hold a frame.
+    PlatformSettings whole = s;
+    whole.capture_length_seconds = kShowLengthMs / 1000.0;
+    CaptureFrames interval = captureInterval(whole);
+    long parts = s.capture_segments;
+    if (interval.last - interval.first + 1 >= parts) return true;
+    *error = "the interval holds " + std::to_string(interval.last - interval.first + 1) + " frames, too few for " +
+             std::to_string(parts) + " parts";
+  } else {
+    return true;
+  }
+  return false;
+}
+
 // Checks that need every option: an interval that holds at least one moment, a timedemo that plays live,
-// a video quality that can be had.
+// a video quality that can be had, parts of a capture.
 static bool checkTogether(const CommandLineOptions& options, std::string* error) {
   const PlatformSettings& s = options.settings;
+  if (!checkParts(options, error)) return false;
   if (s.video_lossless && s.video_crf >= 0) {
     *error = "--lossless and --crf do not go together: lossless video has no quality to choose";
     return false;
@@ -106,6 +135,13 @@ static bool checkTogether(const CommandLineOptions& options, std::string* error)
 
 static bool applyCapture(const char* value, CommandLineOptions* options, std::string*) {
   options->settings.capture_path = value;
+  options->capture_given = true;
+  return true;
+}
+
+static bool applyJoin(const char* value, CommandLineOptions* options, std::string*) {
+  options->settings.capture_path = value;
+  options->join = true;
   return true;
 }
 
@@ -124,6 +160,20 @@ static bool applyPreset(const char* value, CommandLineOptions* options, std::str
   }
   *error = "--preset takes one of x264's presets (" + names + "), not '" + value + "'";
   return false;
+}
+
+static bool applySegment(const char* value, CommandLineOptions* options, std::string* error) {
+  std::string text = value;
+  size_t slash = text.find('/');
+  long part = 0, parts = 0;
+  if (slash == std::string::npos || !wholeNumber(text.substr(slash + 1).c_str(), 1, 10000, &parts) ||
+      !wholeNumber(text.substr(0, slash).c_str(), 1, parts, &part)) {
+    *error = "--segment takes K/N, a part K from 1 to N, for example 2/4, not '" + text + "'";
+    return false;
+  }
+  options->settings.capture_segment = int(part);
+  options->settings.capture_segments = int(parts);
+  return true;
 }
 
 static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
@@ -210,6 +260,8 @@ static const OptionRule kOptionRules[] = {
     {"--timedemo", false, applySwitch<&CommandLineOptions::timedemo>},
     {"--preset", true, applyPreset},
     {"--lossless", false, applyLossless},
+    {"--segment", true, applySegment},
+    {"--join", true, applyJoin},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

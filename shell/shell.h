@@ -20,6 +20,8 @@ struct CommandLineOptions {
   bool version = false;
   bool music_only = false;
   bool timedemo = false;
+  bool capture_given = false;  // --capture (settings.capture_path is also set by --join)
+  bool join = false;           // --join PATH: settings.capture_path is the capture whose parts are joined
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
   std::vector<std::string> warnings;  // one line each, without the program's name
@@ -139,6 +141,12 @@ void prepareCapture();
 // finished with what the run has, the summary line printed. The exit code to give: 1 when a file is
 // not complete, else `exit_code` (0, or 128 + the signal that interrupted the capture).
 int finishCaptureRun(int exit_code);
+
+// ---- A capture in parts (capture_parts.cpp) ------------------------------------------------------------
+// `--join PATH`, the other options as the parts were made with: checks that the parts of the capture
+// PATH hold its interval, renders the interval's music offline as a capture in one run would, and puts
+// the parts and the music together (see platform/capture.h). The exit code: 0, or 1 with the reason.
+int runCaptureJoin(const CommandLineOptions& options);
 
 // ---- Music (music.cpp) -------------------------------------------------------------------------------
 FSOUND_FILEHANDLE musicOpen(const char* name);

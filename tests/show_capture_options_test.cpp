@@ -139,6 +139,54 @@ TEST(ShowCaptureOptions, LosslessVideoIsThePngFramesAndThePresetReachesTheEncode
   }
 }
 
+// A lossless video made in three parts, one run each as on three machines, then joined: frame for frame
+// and sample for sample the video of one run, the frames at the joins compared decoded.
+TEST(ShowCaptureOptions, VideoPartsJoinIntoTheVideoOfOneRun) {
+  if (!programAvailable("ffmpeg") || !programAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  auto run = [&folder](const char* option, const std::string& video, std::vector<std::string> more) {
+    std::vector<std::string> words = {kShow, option, folder + "/" + video};
+    for (const char* word : {"--fps", "10", "--from", "20", "--to", "24", "--lossless"}) words.push_back(word);
+    words.insert(words.end(), more.begin(), more.end());
+    return runChild(words, folder, {}, 300);
+  };
+  ChildResult one = run("--capture", "one.mp4", {});
+  ASSERT_EQ(one.exit_code, 0) << one.output;
+  for (const char* part : {"3/3", "1/3"}) {
+    ChildResult made = run("--capture", "parts.mp4", {"--segment", part});
+    ASSERT_EQ(made.exit_code, 0) << made.output;
+  }
+  // Frames 200 to 240 in three parts: 200-212, 213-226, 227-240.
+  ChildResult early = run("--join", "parts.mp4", {});
+  EXPECT_EQ(early.exit_code, 1) << early.output;
+  EXPECT_NE(early.output.find("the parts lack frames 213 to 226 of frames 200 to 240"), std::string::npos)
+      << early.output;
+  EXPECT_TRUE(std::filesystem::exists(folder + "/parts.mp4.frames-000227-000240.mkv"));
+  ChildResult middle = run("--capture", "parts.mp4", {"--segment", "2/3"});
+  ASSERT_EQ(middle.exit_code, 0) << middle.output;
+  ChildResult join = run("--join", "parts.mp4", {});
+  ASSERT_EQ(join.exit_code, 0) << join.output;
+
+  std::string frames = commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                     "stream=nb_read_frames -of csv=p=0 '" + folder + "/parts.mp4'");
+  EXPECT_EQ(std::atoi(frames.c_str()), 41) << frames;
+  for (const char* stream : {"v", "a"}) {
+    std::vector<std::vector<unsigned char>> decoded;
+    for (const char* video : {"one.mp4", "parts.mp4"}) {
+      std::string raw = folder + "/decoded-" + video + "." + stream;
+      std::string decode = "ffmpeg -v error -i '" + folder + "/" + video + "' -map 0:" + stream +
+                           (stream[0] == 'v' ? " -f rawvideo -pix_fmt rgb24 '" : " -f s16le '") + raw + "'";
+      ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
+      decoded.push_back(readFile(raw));
+    }
+    EXPECT_GT(decoded[0].size(), 0u);
+    EXPECT_TRUE(decoded[0] == decoded[1]) << stream << ": " << decoded[0].size() << " and " << decoded[1].size();
+  }
+  // The parts and the music's file are gone.
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    EXPECT_NE(entry.path().filename().string().rfind("parts.mp4.", 0), 0u) << entry.path();
+}
+
 // ---- Exit codes a script can trust ----------------------------------------------------------------------
 
 bool occursIn(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
