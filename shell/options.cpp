@@ -31,6 +31,7 @@ const char kCommandLineUsage[] =
     "                       of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
     "  --join PATH          put the parts of the capture PATH together and add its music; give\n"
     "                       the --fps, --from and --to the parts were made with\n"
+    "  --jobs N             capture in N parts at once, then join them (default 1)\n"
     "  --size WxH           render at W x H instead of 640 x 480\n"
     "  --msaa N             N-times multisampling\n"
     "  --aniso N            N-times anisotropic texture filtering\n"
@@ -89,16 +90,18 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
   const PlatformSettings& s = options.settings;
   if (options.join && options.capture_given) {
     *error = "--join takes the path of the capture whose parts it joins; give it without --capture";
-  } else if (s.capture_segments > 0 && s.capture_path.empty()) {
-    *error = "--segment needs --capture";
-  } else if (options.join && s.capture_segments > 0) {
-    *error = "--join puts parts together; it does not make them (--segment)";
-  } else if (s.capture_segments > 0) {
+  } else if ((s.capture_segments > 0 || options.jobs > 1) && s.capture_path.empty()) {
+    *error = std::string(s.capture_segments > 0 ? "--segment" : "--jobs") + " needs --capture";
+  } else if (options.join && (s.capture_segments > 0 || options.jobs > 1)) {
+    *error = "--join puts parts together; it does not make them (--segment, --jobs)";
+  } else if (s.capture_segments > 0 && options.jobs > 1) {
+    *error = "--jobs makes the parts itself; it does not go with --segment";
+  } else if (s.capture_segments > 0 || options.jobs > 1) {
     // Every part must hold a frame.
     PlatformSettings whole = s;
     whole.capture_length_seconds = kShowLengthMs / 1000.0;
     CaptureFrames interval = captureInterval(whole);
-    long parts = s.capture_segments;
+    long parts = s.capture_segments > 0 ? s.capture_segments : options.jobs;
     if (interval.last - interval.first + 1 >= parts) return true;
     *error = "the interval holds " + std::to_string(interval.last - interval.first + 1) + " frames, too few for " +
              std::to_string(parts) + " parts";
@@ -173,6 +176,16 @@ static bool applySegment(const char* value, CommandLineOptions* options, std::st
   }
   options->settings.capture_segment = int(part);
   options->settings.capture_segments = int(parts);
+  return true;
+}
+
+static bool applyJobs(const char* value, CommandLineOptions* options, std::string* error) {
+  long jobs = 0;
+  if (!wholeNumber(value, 1, 64, &jobs)) {
+    *error = std::string("--jobs takes a number of parts from 1 to 64, not '") + value + "'";
+    return false;
+  }
+  options->jobs = int(jobs);
   return true;
 }
 
@@ -262,6 +275,7 @@ static const OptionRule kOptionRules[] = {
     {"--lossless", false, applyLossless},
     {"--segment", true, applySegment},
     {"--join", true, applyJoin},
+    {"--jobs", true, applyJobs},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

@@ -62,6 +62,7 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
   ASSERT_TRUE(join.ok) << join.error;
   EXPECT_TRUE(join.options.join);
   EXPECT_EQ(join.options.settings.capture_path, "show.mp4");
+  EXPECT_EQ(parse({"--capture", "frames", "--jobs", "2"}).options.jobs, 2);
   // The ends of the show are inside it.
   EXPECT_TRUE(parse({"--from", "0", "--to", "107.5"}).ok);
   EXPECT_TRUE(parse({"--from", "107.4"}).ok);
@@ -106,9 +107,13 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--capture", "a", "--segment", "3/2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '3/2'"},
       {{"--capture", "a", "--segment", "2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '2'"},
       {{"--segment", "1/2"}, "--segment needs --capture"},
+      {{"--jobs", "2"}, "--jobs needs --capture"},
+      {{"--capture", "a", "--jobs", "0"}, "--jobs takes a number of parts from 1 to 64, not '0'"},
+      {{"--capture", "a", "--jobs", "2", "--segment", "1/2"},
+       "--jobs makes the parts itself; it does not go with --segment"},
       {{"--capture", "a", "--join", "a"},
        "--join takes the path of the capture whose parts it joins; give it without --capture"},
-      {{"--join", "a", "--segment", "1/2"}, "--join puts parts together; it does not make them (--segment)"},
+      {{"--join", "a", "--segment", "1/2"}, "--join puts parts together; it does not make them (--segment, --jobs)"},
       {{"--capture", "a", "--fps", "1", "--from", "10", "--to", "12", "--segment", "1/4"},
        "the interval holds 3 frames, too few for 4 parts"},
   };

@@ -239,6 +239,24 @@ TEST(CaptureExits, AnInterruptedCaptureFinishesWhatItHasAndSaysSo) {
   EXPECT_EQ(sound_bytes, uint64_t(frames) * 4410 * 4) << frames << " frames";
 }
 
+// SIGINT while two parts run side by side: the frames from the start that are written stay, with their
+// music; frames after a gap go.
+TEST(CaptureExits, AnInterruptedCaptureInPartsKeepsTheFramesFromItsStart) {
+  std::string folder = scratchFolder();
+  ChildSignal interrupt = {SIGINT, folder + "/frames/frame_000003.png", "", 0};
+  ChildResult run =
+      runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--jobs", "2"}, folder, {}, 300, interrupt);
+  EXPECT_EQ(run.exit_code, 130) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "interrupted by SIGINT")) << run.output;
+  std::vector<std::string> frames = framesIn(folder + "/frames");
+  ASSERT_GE(frames.size(), 4u);
+  char last[32];
+  std::snprintf(last, sizeof last, "frame_%06zu.png", frames.size() - 1);
+  EXPECT_EQ(frames.back(), last);
+  uint64_t sound_bytes = std::filesystem::file_size(folder + "/frames/audio.wav") - 44;
+  EXPECT_EQ(sound_bytes, uint64_t(frames.size()) * 4410 * 4) << frames.size() << " frames";
+}
+
 TEST(CaptureExits, ATerminatedVideoCaptureIsAPlayableVideoOfItsFrames) {
   if (!programAvailable("ffmpeg") || !programAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
   std::string folder = scratchFolder();
