@@ -429,3 +429,12 @@ bool readGlRenderTarget(ID3DXContext* context, std::vector<uint8_t>* rgb, int* w
   if (height) *height = gl_context->target.height;
   return true;
 }
+
+void endGlFrame(ID3DXContext* context, bool wait) {
+  GlContext* gl_context = dynamic_cast<GlContext*>(context);
+  if (!gl_context || !gl_context->makeCurrent()) return;
+  if (wait)
+    glFinish();
+  else
+    glFlush();
+}

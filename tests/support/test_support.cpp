@@ -92,7 +92,7 @@ ChildResult runChild(const std::vector<std::string>& arguments, const std::strin
     execv(argv[0], argv.data());
     _exit(127);
   }
-  ChildResult result{-1, "", 0};
+  ChildResult result{-1, "", 0, 0};
   auto started = std::chrono::steady_clock::now();
   auto deadline = started + std::chrono::seconds(timeout_seconds);
   int status = 0;
@@ -117,6 +117,8 @@ ChildResult runChild(const std::vector<std::string>& arguments, const std::strin
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   result.peak_memory_kb = long(usage.ru_maxrss);
+  result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   std::vector<unsigned char> text = readFile(output_path);
   result.output += std::string(text.begin(), text.end());
   return result;
