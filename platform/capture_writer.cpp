@@ -133,6 +133,7 @@ static void writeQueuedFrames() {
 
 bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, bool bottom_up) {
   if (captureError()) return false;
+  if (writer && writer->stopping) return failCapture("a frame came after the capture was finished");
   if (!writer) {
     writer = new Writer;
     writer->thread = std::thread(writeQueuedFrames);
