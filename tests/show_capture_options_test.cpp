@@ -239,6 +239,21 @@ TEST(CaptureExits, AnInterruptedCaptureFinishesWhatItHasAndSaysSo) {
   EXPECT_EQ(sound_bytes, uint64_t(frames) * 4410 * 4) << frames << " frames";
 }
 
+// A part that fails ends the capture with its own words; the parts that were made are kept.
+TEST(CaptureExits, AFailedPartFailsTheCaptureInPartsWithItsWords) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  // H.264 in 4:2:0 takes no picture of odd width.
+  std::vector<std::string> words = {kShow, "--capture", folder + "/odd.mp4", "--size", "17x17", "--to", "1"};
+  for (const char* word : {"--jobs", "2"}) words.push_back(word);
+  ChildResult run = runChild(words, folder, {}, 300);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "narvu: part 1/2 failed:")) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "ffmpeg says:")) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "--segment K/2")) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(folder + "/odd.mp4"));
+}
+
 // SIGINT while two parts run side by side: the frames from the start that are written stay, with their
 // music; frames after a gap go.
 TEST(CaptureExits, AnInterruptedCaptureInPartsKeepsTheFramesFromItsStart) {
