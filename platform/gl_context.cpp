@@ -15,8 +15,9 @@
 // into a ring of three colour buffers that share the depth buffer: a presented frame is fenced and
 // flushed, the next one is drawn into the next buffer, and a frame is read when its buffer's turn comes
 // round again, two presentations later, after its fence: nothing queued refers to it any more, and the
-// read waits for nothing. Drawing a frame overlaps rasterising the one before. The show's skybox covers
-// every pixel of every frame, so the buffer a frame is drawn into changes none of its pixels.
+// read waits for nothing. (llvmpipe still makes the next frame's first depth clear wait for earlier
+// drawing, so drawing and rasterising overlap only in part; see docs/performance.md.) The show's skybox
+// covers every pixel of every frame, so the buffer a frame is drawn into changes none of its pixels.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/glcorearb.h>
 #include <SDL.h>
