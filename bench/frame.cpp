@@ -5,7 +5,10 @@
 //
 // BM_FrameNullDevice draws on the null device (a recording device that keeps its state shadow but
 // logs nothing): the renderer's own cost. BM_FrameGlDevice draws and presents at 640 × 480 on the GL
-// device (headless through SDL's offscreen driver) when one can be had.
+// device (headless through SDL's offscreen driver) when one can be had, each frame flushed as a display
+// would take it (live) or finished as a capture reads it back (capture). Headless presentation shows
+// nothing and llvmpipe rasterises only what is flushed, so without either the loop would time frames
+// that are rasterised after it. CPU time per frame is split into the main thread's and llvmpipe's.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -13,9 +16,11 @@
 #include <vector>
 
 #include "headless.h"
-#include "scene_builder.h"
+#include "platform/test_hooks.h"
 #include "render/render.h"
+#include "scene_builder.h"
 #include "shell/shell.h"
+#include "thread_cpu.h"
 
 static const int kWalls = 6;
 static const int kGrid = 71;  // vertices per side: 70 × 70 quads, 9,800 faces per wall
@@ -159,20 +164,29 @@ static void fadeOverEveryFrame(IDirectDrawSurface7* logo) {
   overlay_hook = fadeOverlay;
 }
 
-static void runFrames(benchmark::State& state, BenchScene* b) {
+enum class FrameEnd { none, flush, finish };
+
+static void runFrames(benchmark::State& state, BenchScene* b, FrameEnd end) {
   int frame = 0;
   int64_t indices = 0;
+  ThreadCpu start = threadCpu();
   for (auto _ : state) {
     fade_start_ms = int32_t(GetTickCount() - 1500);
     drawSceneFrame(b->scene, frame);
     context->UpdateFrame(0);
+    if (end != FrameEnd::none) endGlFrame(context, end == FrameEnd::finish);
     frame = (frame + 1) % kFrames;
     for (const SceneObject& wall : b->built.objects)
       for (int32_t g = 0; g < wall.face_group_count; ++g) indices += wall.face_groups[g].index_count;
   }
+  if (end != FrameEnd::none) endGlFrame(context, true);
+  ThreadCpu cpu = cpuBetween(start, threadCpu());
+  double frames = double(state.iterations());
   state.counters["faces"] = double(b->face_count);
-  state.counters["drawn_faces_per_frame"] = double(indices) / 3.0 / double(state.iterations());
-  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["drawn_faces_per_frame"] = double(indices) / 3.0 / frames;
+  state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+  state.counters["main_cpu_ms"] = cpu.main_ms / frames;
+  if (end != FrameEnd::none) state.counters["llvmpipe_cpu_ms"] = cpu.llvmpipe_ms / frames;
 }
 
 static void BM_FrameNullDevice(benchmark::State& state) {
@@ -185,7 +199,7 @@ static void BM_FrameNullDevice(benchmark::State& state) {
   IDirectDrawSurface7* handles[3] = {&surfaces[0], &surfaces[1], &surfaces[2]};
   BenchScene* b = buildScene(handles);
   fadeOverEveryFrame(handles[0]);
-  runFrames(state, b);
+  runFrames(state, b, FrameEnd::none);
   closeDevice();
 }
 BENCHMARK(BM_FrameNullDevice)->Unit(benchmark::kMillisecond)->MinTime(3.0);
@@ -193,6 +207,7 @@ BENCHMARK(BM_FrameNullDevice)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 // One-colour 256 × 256 textures with their mip chains, as the show's pictures come.
 static TextureSurface* solidShowTexture(uint8_t r, uint8_t g, uint8_t b) { return solidTexture(r, g, b, 256, true); }
 
+// state.range(0): 0 flushes every frame (live), 1 finishes it (capture).
 static void BM_FrameGlDevice(benchmark::State& state) {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
   platform_settings.headless = true;
@@ -206,9 +221,10 @@ static void BM_FrameGlDevice(benchmark::State& state) {
                                      solidShowTexture(60, 140, 220)};
   BenchScene* b = buildScene(handles);
   fadeOverEveryFrame(handles[0]);
-  runFrames(state, b);
+  state.SetLabel(state.range(0) ? "finished (capture)" : "flushed (live)");
+  runFrames(state, b, state.range(0) ? FrameEnd::finish : FrameEnd::flush);
   closeDevice();
 }
-BENCHMARK(BM_FrameGlDevice)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+BENCHMARK(BM_FrameGlDevice)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
 
 BENCHMARK_MAIN();

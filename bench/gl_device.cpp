@@ -16,8 +16,9 @@
 
 #include "headless.h"
 #include "platform/devices.h"
-#include "platform/test_hooks.h"
 #include "platform/platform.h"
+#include "platform/test_hooks.h"
+#include "thread_cpu.h"
 
 struct LitVertex {
   float x, y, z, nx, ny, nz, u0, v0, u1, v1;
@@ -225,15 +226,18 @@ struct Figures {
   double fps;
   double cpu_microseconds_per_draw;
   double state_calls_per_frame;
+  ThreadCpu per_frame;
 };
 
-// Frames drawn, presented and waited for (the read-back waits for the picture to be finished).
+// Frames drawn, presented and waited for (the read-back waits for the picture to be finished): a
+// capture figure.
 static Figures measure(Scene& scene, int frames, bool shadowing) {
   setGlStateShadowing(scene.device, shadowing);
   std::vector<uint8_t> picture;
   for (int i = 0; i < 5; ++i) drawFrame(scene, i);
   readGlRenderTarget(scene.context, &picture, nullptr, nullptr);
   GlDeviceCounters before = glDeviceCounters(scene.device);
+  ThreadCpu threads_before = threadCpu();
   double wall = 0, cpu = 0;
   for (int i = 0; i < frames; ++i) {
     double wall_start = wallSeconds();
@@ -245,8 +249,12 @@ static Figures measure(Scene& scene, int frames, bool shadowing) {
     wall += wallSeconds() - wall_start;
   }
   GlDeviceCounters after = glDeviceCounters(scene.device);
+  ThreadCpu threads = cpuBetween(threads_before, threadCpu());
   double draws = double(after.draws - before.draws);
-  return {frames / wall, cpu / draws * 1e6, double(after.state_calls - before.state_calls) / frames};
+  return {frames / wall,
+          cpu / draws * 1e6,
+          double(after.state_calls - before.state_calls) / frames,
+          {threads.main_ms / frames, threads.llvmpipe_ms / frames, threads.other_ms / frames}};
 }
 
 int main(int argc, char** argv) {
@@ -306,11 +314,13 @@ int main(int argc, char** argv) {
               width, height, msaa, aniso, kGroups, scene.indices.size() / 3, frames);
   Figures shadowed = measure(scene, frames, true);
   Figures unshadowed = measure(scene, frames, false);
-  std::printf("%-28s %10s %22s %22s\n", "", "frames/s", "CPU µs per draw call", "GL state calls/frame");
-  std::printf("%-28s %10.1f %22.2f %22.1f\n", "state shadow on", shadowed.fps, shadowed.cpu_microseconds_per_draw,
-              shadowed.state_calls_per_frame);
-  std::printf("%-28s %10.1f %22.2f %22.1f\n", "state shadow off", unshadowed.fps, unshadowed.cpu_microseconds_per_draw,
-              unshadowed.state_calls_per_frame);
+  std::printf("%-20s %10s %22s %22s %28s\n", "", "frames/s", "CPU µs per draw call", "GL state calls/frame",
+              "CPU ms/frame main, llvmpipe");
+  for (const Figures* figures : {&shadowed, &unshadowed})
+    std::printf("%-20s %10.1f %22.2f %22.1f %20.2f, %6.2f\n",
+                figures == &shadowed ? "state shadow on" : "state shadow off", figures->fps,
+                figures->cpu_microseconds_per_draw, figures->state_calls_per_frame, figures->per_frame.main_ms,
+                figures->per_frame.llvmpipe_ms);
   std::printf(
       "(CPU time: the main thread's time in the frame's device calls, divided by its %d draw calls; it\n"
       " includes llvmpipe's vertex processing, which runs on that thread.)\n",

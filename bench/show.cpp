@@ -4,10 +4,11 @@
 //
 //   bench_show [--pack FILE] [--size WxH] [--no-gl] [--every N] [--finish]
 //     N: draw every Nth frame of the timeline
-//     --finish: read every frame back before the next, so the GL driver has rasterised it. Headless
-//     presentation shows nothing, and llvmpipe rasterises lazily: without it the loop may time frames
-//     that were never finished, and a frame's own time says little. CPU time counts every thread of
-//     the process, the driver's too.
+//     Every presented frame is flushed, as presenting on a display does, so that llvmpipe rasterises it
+//     (headless presentation shows nothing, and llvmpipe rasterises only what is flushed): a live figure.
+//     --finish: every frame is read back before the next, as a capture without a ring of buffers reads
+//     it: a capture figure, in which a frame's own time is the whole of its work. CPU time is split into
+//     the main thread's and llvmpipe's threads'.
 //
 // Runs headless (SDL's offscreen driver). The start-up figures follow the show's own order, split by
 // the trace points the loader passes. The floor is the work no start-up can skip, each part measured
@@ -30,6 +31,7 @@
 #include "platform/test_hooks.h"
 #include "headless.h"
 #include "test_support.h"
+#include "thread_cpu.h"
 #include "timeline_run.h"
 #include "render/render.h"
 #include "shell/shell.h"
@@ -181,19 +183,21 @@ struct LoopFigures {
   int frames;
   double wall_ms;
   double cpu_ms;
-  std::vector<FrameTime> times;  // each pass's draw, presentation and (with --finish) read-back
+  std::vector<FrameTime> times;  // each pass's draw, presentation and read-back or flush
+  ThreadCpu threads;
 };
 
 static LoopFigures runTimeline(bool present, bool finish, int every) {
   overlay_hook = fadeOverlay;
   startTimelineOnVirtualClock(25);
-  LoopFigures figures = {0, 0, 0, {}};
+  LoopFigures figures = {0, 0, 0, {}, {}};
   std::vector<uint8_t> read_back;
   int width = 0, height = 0;
   // The read-back's own first use (the driver readies its copy then) is not the show's.
   if (present && finish) readGlRenderTarget(context, &read_back, &width, &height);
   Clock::time_point start = Clock::now();
   double cpu_start = cpuMilliseconds();
+  ThreadCpu threads_start = threadCpu();
   do {
     Clock::time_point frame_start = Clock::now();
     double frame_cpu_start = cpuMilliseconds();
@@ -202,13 +206,17 @@ static LoopFigures runTimeline(bool present, bool finish, int every) {
     drawSceneFrame(current_scene, frame);
     if (present) context->UpdateFrame(0);
     if (present && finish) readGlRenderTarget(context, &read_back, &width, &height);
+    if (present && !finish) endGlFrame(context, false);
     figures.times.push_back({millisecondsSince(frame_start), cpuMilliseconds() - frame_cpu_start, now - demo_start_ms,
                              current_scene == second_scene});
     ++figures.frames;
     for (int skip = 1; skip < every; ++skip) advanceVirtualClock();
   } while (!exit_requested);
+  // The last flushed frames are rasterised before the clock stops.
+  if (present) endGlFrame(context, true);
   figures.wall_ms = millisecondsSince(start);
   figures.cpu_ms = cpuMilliseconds() - cpu_start;
+  figures.threads = cpuBetween(threads_start, threadCpu());
   return figures;
 }
 
@@ -316,9 +324,12 @@ int main(int argc, char** argv) {
 
   LoopFigures loop = runTimeline(with_gl, finish, every);
   std::printf("timeline: %d frames, every %d. of the 25 fps timeline (107.5 s of show)\n", loop.frames, every);
-  std::printf("  CPU time per frame         %8.3f ms\n", loop.cpu_ms / loop.frames);
+  std::printf("  CPU time per frame         %8.3f ms: main thread %.3f, llvmpipe %.3f, other threads %.3f\n",
+              loop.cpu_ms / loop.frames, loop.threads.main_ms / loop.frames, loop.threads.llvmpipe_ms / loop.frames,
+              loop.threads.other_ms / loop.frames);
   std::printf("  wall time per frame        %8.3f ms  (%.1f frames/s%s)\n", loop.wall_ms / loop.frames,
-              loop.frames * 1000.0 / loop.wall_ms, !with_gl ? "" : finish ? ", presented and read back" : ", presented");
+              loop.frames * 1000.0 / loop.wall_ms,
+              !with_gl ? "" : finish ? ", presented and read back" : ", presented and flushed");
   printLongestFrames(loop);
 
   // Every program the show used is built by now, whenever it was first needed.

@@ -1,16 +1,16 @@
-// Frame capture: every presented frame of a --capture run, written as DIR/frame_NNNNNN.png, or piped
-// as raw RGB to the ffmpeg program, which encodes a video file; the music, rendered offline by the
-// sound library, is muxed in when the capture is finished (see platform/capture.h).
+// Frame capture: the frames of a --capture run (its interval, or a part of it), where they go, the
+// progress line and the summary, and the end that makes the files whole (see platform/capture.h).
 //
 // Frames are numbered from the timeline's start: frame i shows moment i / fps. The run tells capture
-// about every frame, the ones it skips before the interval (captureSkipFrame) and the ones it presents
-// (captureFrame, from the context's UpdateFrame). A failure is remembered, not acted on: the frames
-// after it are not written, and whoever runs the capture asks captureError and ends the run.
-#include <png.h>
+// about every frame, the ones it skips before its first (captureSkipFrame) and the ones it presents
+// (capturePresentedFrame, from the context's UpdateFrame). The writing itself is capture_writer.cpp's.
+// A failure is remembered, not acted on: the frames after it are not written, and whoever runs the
+// capture asks captureError and ends the run.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -19,40 +19,71 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 #include "platform/platform_local.h"
 
 using Clock = std::chrono::steady_clock;
 
-static long counted_frames = 0;  // frames the run has been through: the index of the next one
-static long written_frames = 0;
-static bool folder_ready = false;
-static FfmpegProcess encoder;
-static bool encoder_running = false;
+// The x264 preset of H.264 captures. At the default CRF 12 over the whole show at 640 × 480 and 25
+// frames a second, veryfast's PSNR against the lossless frames is 0.43 dB below medium's, for the same
+// file size and 1/3 of the encoder's time (docs/performance.md).
+static const char kDefaultPreset[] = "veryfast";
+
+static long counted_frames = 0;    // frames the run has been through: the index of the next one
+static long presented_frames = 0;  // of the run's own frames, for the progress line
 static bool finished = false;
 static Clock::time_point capture_started = Clock::now();
 static Clock::time_point writing_started;
 static Clock::time_point last_progress;
-static std::string capture_error;
 
-// Remembers the first failure; false, for the caller to return.
-static bool failCapture(const std::string& what) {
-  if (capture_error.empty()) capture_error = what;
+// The first failure, from whichever thread: written once under the lock, then only read.
+static std::mutex error_lock;
+static std::string capture_error;
+static std::atomic<bool> capture_failed{false};
+
+bool failCapture(const std::string& what) {
+  std::lock_guard<std::mutex> hold(error_lock);
+  if (!capture_failed.load()) {
+    capture_error = what;
+    capture_failed.store(true);
+  }
   return false;
 }
 
-const char* captureError() { return capture_error.empty() ? nullptr : capture_error.c_str(); }
+const char* captureError() { return capture_failed.load() ? capture_error.c_str() : nullptr; }
 
-// ---- The interval ------------------------------------------------------------------------------------
+// ---- The interval and its parts --------------------------------------------------------------------------
 
-static double framesPerSecond() { return platform_settings.fps > 0 ? platform_settings.fps : 60; }
+static double framesPerSecond(const PlatformSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
 
-long captureFirstFrame() { return long(std::ceil(platform_settings.capture_from_seconds * framesPerSecond() - 1e-9)); }
+CaptureFrames captureInterval(const PlatformSettings& settings) {
+  double fps = framesPerSecond(settings);
+  CaptureFrames interval;
+  interval.first = long(std::ceil(settings.capture_from_seconds * fps - 1e-9));
+  // The timeline's last pass is the first at or after its length; that frame is still presented.
+  interval.last = settings.capture_to_seconds >= 0 ? long(std::floor(settings.capture_to_seconds * fps + 1e-9))
+                                                   : long(std::ceil(settings.capture_length_seconds * fps - 1e-9));
+  return interval;
+}
+
+CaptureFrames capturePart(const PlatformSettings& settings) {
+  CaptureFrames interval = captureInterval(settings);
+  if (settings.capture_segments <= 0) return interval;
+  long count = interval.last - interval.first + 1;
+  long k = settings.capture_segment, n = settings.capture_segments;
+  return {interval.first + (k - 1) * count / n, interval.first + k * count / n - 1};
+}
+
+static bool segmented() { return platform_settings.capture_segments > 0; }
+
+long captureFirstFrame() { return capturePart(platform_settings).first; }
 
 long captureLastFrame() {
-  if (platform_settings.capture_to_seconds < 0) return -1;
-  return long(std::floor(platform_settings.capture_to_seconds * framesPerSecond() + 1e-9));
+  // A whole run without --to lets the show end it: its music plays on through the tail.
+  if (!segmented() && platform_settings.capture_to_seconds < 0) return -1;
+  return capturePart(platform_settings).last;
 }
 
 bool captureWantsFrame() { return counted_frames >= captureFirstFrame(); }
@@ -63,7 +94,8 @@ long captureFramesCounted() { return counted_frames; }
 
 // ---- Where the frames go -----------------------------------------------------------------------------
 
-static bool endsWith(const std::string& text, const char* tail) {
+bool capturePathEndsWith(const char* tail) {
+  const std::string& text = platform_settings.capture_path;
   size_t length = std::strlen(tail);
   if (text.size() < length) return false;
   for (size_t i = 0; i < length; ++i)
@@ -72,8 +104,7 @@ static bool endsWith(const std::string& text, const char* tail) {
 }
 
 bool captureIsVideo() {
-  const std::string& path = platform_settings.capture_path;
-  return endsWith(path, ".mp4") || endsWith(path, ".mkv") || endsWith(path, ".webm");
+  return capturePathEndsWith(".mp4") || capturePathEndsWith(".mkv") || capturePathEndsWith(".webm");
 }
 
 static bool programOnPath(const char* program) {
@@ -88,13 +119,6 @@ static bool programOnPath(const char* program) {
     start = end + 1;
   }
   return false;
-}
-
-// Makes the folder and its parents, like mkdir -p.
-static bool makeFolder(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  return std::filesystem::is_directory(path, error);
 }
 
 static bool writableFolder(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
@@ -136,71 +160,43 @@ bool captureTargetUsable(std::string* error) {
   return true;
 }
 
-static std::string videoOnlyPath() { return platform_settings.capture_path + ".video.mkv"; }
-
-static bool writePng(const std::string& path, const uint8_t* rgb, int width, int height) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return false;
-  }
-  png_init_io(png, file);
-  // Capture speed matters more than file size: the fastest deflate level and no row filters.
-  png_set_compression_level(png, 1);
-  png_set_filter(png, 0, PNG_FILTER_NONE);
-  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(rgb + size_t(y) * width * 3));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(file) == 0;
+// Parts running side by side in one folder each encode into a file of their own.
+std::string captureVideoStreamPath() {
+  const PlatformSettings& s = platform_settings;
+  if (!segmented()) return s.capture_path + ".video.mkv";
+  return s.capture_path + ".segment-" + std::to_string(s.capture_segment) + "-of-" +
+         std::to_string(s.capture_segments) + ".mkv";
 }
 
-// H.264 (VP9 for .webm) at near-lossless quality unless --crf says otherwise.
-static std::vector<std::string> encoderOptions() {
-  bool webm = endsWith(platform_settings.capture_path, ".webm");
-  std::string crf = std::to_string(platform_settings.video_crf >= 0 ? platform_settings.video_crf : (webm ? 15 : 12));
+std::string capturePartPath(long first, long last) {
+  char frames[48];
+  std::snprintf(frames, sizeof frames, ".frames-%06ld-%06ld.mkv", first, last);
+  return platform_settings.capture_path + frames;
+}
+
+std::vector<std::string> captureEncoderOptions() {
+  const PlatformSettings& s = platform_settings;
+  bool webm = capturePathEndsWith(".webm");
+  std::string preset = s.video_preset.empty() ? kDefaultPreset : s.video_preset;
+  if (s.video_lossless) {
+    if (webm) return {"-c:v", "libvpx-vp9", "-lossless", "1", "-row-mt", "1", "-pix_fmt", "gbrp"};
+    // FFV1 codes slices in parallel only at level 3.
+    if (capturePathEndsWith(".mkv")) return {"-c:v", "ffv1", "-level", "3", "-slices", "4", "-pix_fmt", "bgr0"};
+    return {"-c:v", "libx264rgb", "-preset", preset, "-qp", "0", "-pix_fmt", "rgb24"};
+  }
+  std::string crf = std::to_string(s.video_crf >= 0 ? s.video_crf : (webm ? 15 : 12));
   if (webm) return {"-c:v", "libvpx-vp9", "-b:v", "0", "-crf", crf, "-row-mt", "1", "-pix_fmt", "yuv420p"};
-  return {"-c:v", "libx264", "-preset", "medium", "-crf", crf, "-pix_fmt", "yuv420p"};
+  return {"-c:v", "libx264", "-preset", preset, "-crf", crf, "-pix_fmt", "yuv420p"};
 }
 
-static bool startEncoder(int width, int height) {
-  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo",
-                                        "-pix_fmt", "rgb24", "-s", std::to_string(width) + "x" + std::to_string(height),
-                                        "-framerate", std::to_string(platform_settings.fps), "-i", "pipe:0"};
-  for (const std::string& option : encoderOptions()) arguments.push_back(option);
-  arguments.push_back(ffmpegFileArgument(videoOnlyPath()));
-  std::string error;
-  if (!startFfmpeg(arguments, true, &encoder, &error)) return failCapture(error);
-  encoder_running = true;
-  return true;
-}
-
-static bool writeFrame(long index, const uint8_t* rgb, int width, int height) {
-  if (captureIsVideo()) {
-    if (!encoder_running && !startEncoder(width, height)) return false;
-    if (!writeToFfmpeg(&encoder, rgb, size_t(width) * height * 3)) {
-      std::string words;
-      finishFfmpeg(&encoder, &words);
-      encoder_running = false;
-      return failCapture("ffmpeg stopped taking frames; " + words);
-    }
-    return true;
-  }
-  const std::string& folder = platform_settings.capture_path;
-  if (!folder_ready && !makeFolder(folder))
-    return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
-  folder_ready = true;
-  char name[32];
-  std::snprintf(name, sizeof(name), "/frame_%06ld.png", index);
-  if (!writePng(folder + name, rgb, width, height))
-    return failCapture("cannot write " + folder + name + ": " + std::strerror(errno));
-  return true;
+std::vector<std::string> captureEncoderCommand(int width, int height, const std::string& output) {
+  std::string size = std::to_string(width) + "x" + std::to_string(height), fps = std::to_string(platform_settings.fps);
+  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
+                                        "-f",     "rawvideo",     "-pix_fmt",  "rgb24", "-s",
+                                        size,     "-framerate",   fps,         "-i",    "pipe:0"};
+  for (const std::string& option : captureEncoderOptions()) arguments.push_back(option);
+  arguments.push_back(ffmpegFileArgument(output));
+  return arguments;
 }
 
 // ---- Progress and summary ------------------------------------------------------------------------------
@@ -209,12 +205,10 @@ static double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The frames the interval holds: from its first to its last, or to the show's end, whose frame is the
-// first at or after its length (that pass is finished and presented).
+// The frames the run holds: from its first to its last, or to the show's end.
 static long expectedFrames() {
-  long last = captureLastFrame();
-  if (last < 0) last = long(std::ceil(platform_settings.capture_length_seconds * framesPerSecond() - 1e-9));
-  return std::max(1L, last - captureFirstFrame() + 1);
+  CaptureFrames part = capturePart(platform_settings);
+  return std::max(1L, part.last - part.first + 1);
 }
 
 // On a terminal one line, rewritten in place four times a second; otherwise a line every ten seconds.
@@ -223,20 +217,21 @@ static void showProgress() {
   auto now = Clock::now();
   if (now - last_progress < std::chrono::milliseconds(terminal ? 250 : 10000)) return;
   last_progress = now;
+  double fps = framesPerSecond(platform_settings);
   char line[160];
   if (!captureWantsFrame()) {
-    std::snprintf(line, sizeof line, "capture: seeking to %.1f s (%.1f s)", captureFirstFrame() / framesPerSecond(),
-                  counted_frames / framesPerSecond());
+    std::snprintf(line, sizeof line, "capture: seeking to %.1f s (%.1f s)", captureFirstFrame() / fps,
+                  counted_frames / fps);
   } else {
-    // The speed of the frames written so far; too few to tell at first.
+    // The speed of the frames so far; too few to tell at first.
     double seconds = secondsSince(writing_started);
-    double rate = seconds >= 1 ? written_frames / seconds : 0;
-    long left = std::max(0L, expectedFrames() - written_frames);
+    double rate = seconds >= 1 ? presented_frames / seconds : 0;
+    long left = std::max(0L, expectedFrames() - presented_frames);
     if (rate > 0)
-      std::snprintf(line, sizeof line, "capture: frame %ld of %ld, %.1f frames/s, %.0f s left", written_frames,
+      std::snprintf(line, sizeof line, "capture: frame %ld of %ld, %.1f frames/s, %.0f s left", presented_frames,
                     expectedFrames(), rate, left / rate);
     else
-      std::snprintf(line, sizeof line, "capture: frame %ld of %ld", written_frames, expectedFrames());
+      std::snprintf(line, sizeof line, "capture: frame %ld of %ld", presented_frames, expectedFrames());
   }
   std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line);
   std::fflush(stderr);
@@ -247,15 +242,13 @@ void captureSkipFrame() {
   showProgress();
 }
 
-bool captureFrame(const uint8_t* rgb, int width, int height) {
-  if (!capture_error.empty()) return false;
+long capturePresentedFrame() {
   long index = counted_frames++;
-  if (index < captureFirstFrame() || (captureLastFrame() >= 0 && index > captureLastFrame())) return true;
-  if (written_frames == 0) writing_started = Clock::now();
-  if (!writeFrame(index, rgb, width, height)) return false;
-  ++written_frames;
+  if (captureError() || index < captureFirstFrame() || (captureLastFrame() >= 0 && index > captureLastFrame()))
+    return -1;
+  if (presented_frames++ == 0) writing_started = Clock::now();
   showProgress();
-  return true;
+  return index;
 }
 
 static uintmax_t outputBytes() {
@@ -269,27 +262,27 @@ static uintmax_t outputBytes() {
 }
 
 std::string captureSummary() {
-  double show_seconds = written_frames / framesPerSecond();
+  long frames = captureFramesWritten();
+  double show_seconds = frames / framesPerSecond(platform_settings);
   double wall = secondsSince(capture_started);
   char text[256];
-  std::snprintf(text, sizeof text, "%ld frames (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s",
-                written_frames, show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6,
+  std::snprintf(text, sizeof text, "%ld frames (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s", frames,
+                show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6,
                 platform_settings.capture_path.c_str());
   return text;
 }
 
 // ---- The end -----------------------------------------------------------------------------------------
 
-// The video stream and the offline-rendered music become the one file asked for.
-static bool muxVideo(std::string* error) {
+bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {
   const std::string& audio = platform_settings.sound_capture_path;
   bool with_audio = !audio.empty() && access(audio.c_str(), R_OK) == 0;
-  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-                                        "-i", ffmpegFileArgument(videoOnlyPath())};
+  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
+  arguments.insert(arguments.end(), video_input.begin(), video_input.end());
   if (with_audio) {
-    bool webm = endsWith(platform_settings.capture_path, ".webm");
     for (const char* option : {"-i", "", "-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a"})
       arguments.push_back(*option ? option : ffmpegFileArgument(audio));
+    bool webm = capturePathEndsWith(".webm");
     for (const char* option : webm ? std::vector<const char*>{"libopus", "-b:a", "192k"}
                                    : std::vector<const char*>{"aac", "-b:a", "256k"})
       arguments.push_back(option);
@@ -299,27 +292,38 @@ static bool muxVideo(std::string* error) {
   }
   arguments.push_back(ffmpegFileArgument(platform_settings.capture_path));
   FfmpegProcess mux;
-  return startFfmpeg(arguments, false, &mux, error) && finishFfmpeg(&mux, error);
+  if (startFfmpeg(arguments, false, &mux, error) && finishFfmpeg(&mux, error)) return true;
+  std::remove(platform_settings.capture_path.c_str());  // what it left is no video
+  return false;
+}
+
+// A part's stream is kept under the name of the frames it holds.
+static bool keepPart(std::string* why) {
+  long first = captureFirstFrame();
+  std::string part = capturePartPath(first, first + captureFramesWritten() - 1);
+  if (std::rename(captureVideoStreamPath().c_str(), part.c_str()) == 0) return true;
+  *why = "cannot name it " + part + ": " + std::strerror(errno);
+  return false;
 }
 
 bool finishCapture(std::string* error) {
-  if (finished) return capture_error.empty();
+  if (finished) return captureError() == nullptr;
   finished = true;
-  if (isatty(2) && written_frames > 0) std::fputc('\n', stderr);
-  if (!captureIsVideo()) return capture_error.empty();
-  bool ok = capture_error.empty();
-  std::string why;
-  if (encoder_running) {
-    encoder_running = false;
-    if (!finishFfmpeg(&encoder, &why)) ok = failCapture("ffmpeg could not encode the video; " + why);
+  finishGlReadBacks();
+  stopCaptureWriter();
+  if (isatty(2) && presented_frames > 0) std::fputc('\n', stderr);
+  bool ok = captureError() == nullptr;
+  if (captureIsVideo()) {
+    std::string why;
+    if (!closeCaptureEncoder(&why)) ok = failCapture("ffmpeg could not encode the video; " + why);
+    bool any = captureFramesWritten() > 0;
+    if (ok && any && segmented() && !keepPart(&why)) ok = failCapture(why);
+    if (ok && any && !segmented() && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
+      ok = failCapture("ffmpeg could not write " + platform_settings.capture_path + "; " + why);
+    if (ok && !any) ok = failCapture("no frame was captured");
+    std::remove(captureVideoStreamPath().c_str());
+    if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());
   }
-  if (ok && written_frames > 0 && !muxVideo(&why)) {
-    ok = failCapture("ffmpeg could not write " + platform_settings.capture_path + "; " + why);
-    std::remove(platform_settings.capture_path.c_str());  // what it left is no video
-  }
-  if (ok && written_frames == 0) ok = failCapture("no frame was captured");
-  std::remove(videoOnlyPath().c_str());
-  if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());
-  if (!ok && error) *error = capture_error;
+  if (!ok && error) *error = captureError();
   return ok;
 }

@@ -1,15 +1,32 @@
-// Frame capture (platform/capture.cpp): every presented frame of a --capture run, written as
-// DIR/frame_NNNNNN.png, or piped as raw RGB to the ffmpeg program, which encodes a video file; the
-// music, rendered offline by the sound library into platform_settings.sound_capture_path, is muxed in
-// by finishCapture.
+// Frame capture (platform/capture.cpp, capture_writer.cpp, capture_join.cpp): every presented frame of a
+// --capture run, written as DIR/frame_NNNNNN.png, or piped as raw RGB to the ffmpeg program, which
+// encodes a video file; the music, rendered offline by the sound library into
+// platform_settings.sound_capture_path, is muxed in by finishCapture.
 //
 // Frames are numbered from the timeline's start: frame i shows moment i / fps (the virtual clock moves
-// one frame period per drawn frame). --from and --to choose the frames that are written. The run tells
-// capture about every frame: the context's UpdateFrame hands over each presented one, and the run
-// calls captureSkipFrame for each frame before the interval that it does not draw.
+// one frame period per drawn frame). --from and --to choose the interval; --segment K/N the part of it
+// that this run writes. The run tells capture about every frame: the context's UpdateFrame hands over
+// each presented one, and the run calls captureSkipFrame for each frame before its first that it does
+// not draw.
+//
+// Writing never holds up drawing: a thread of its own encodes the PNG files or feeds ffmpeg from a queue
+// of a few frames, and the GL context reads frames back two presentations late. finishCapture waits for
+// both, so whatever ends the run, every frame counted is written.
+//
+// Videos: .mp4 and .mkv hold H.264 (x264 at --crf, 12 by default, near lossless, and --preset, veryfast
+// by default), .webm holds VP9. --lossless writes H.264 in RGB at quantiser 0 into .mp4, FFV1 into .mkv
+// and lossless VP9 into .webm.
+//
+// Parts (--segment): a part of a PNG capture is simply its frames, named as in a whole capture, so that
+// the parts of one capture share its folder. A part of a video capture is the video stream alone, in
+// PATH.frames-FIRST-LAST.mkv beside PATH (its first and last frame as written). Parts have no music:
+// captureJoin makes the one video of them once the music of the whole interval is on disk.
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/settings.h"
 
 // Whether platform_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
@@ -17,25 +34,55 @@ bool captureIsVideo();
 // written and the ffmpeg program found. False with the reason.
 bool captureTargetUsable(std::string* error);
 
-// The interval, as frame numbers: the first at or after --from, the last at or before --to (-1 without
-// --to: the frames go on to the run's end).
+// Frames from `first` to `last`, both included.
+struct CaptureFrames {
+  long first;
+  long last;
+};
+// The interval: the first frame at or after --from, the last at or before --to; without --to, the last
+// is the one that ends the show (the first at or after settings.capture_length_seconds).
+CaptureFrames captureInterval(const PlatformSettings& settings);
+// The frames a run with these settings writes: the interval, or its K-th of N parts (--segment K/N),
+// which split it into runs of frames as even as whole frames allow. A part holds no frame when the
+// interval has fewer frames than parts (last < first).
+CaptureFrames capturePart(const PlatformSettings& settings);
+
+// This run's frames, as frame numbers: the first, and the last (-1 for a whole run without --to: the
+// frames go on to the run's end).
 long captureFirstFrame();
 long captureLastFrame();
-// Whether the next frame is one to write: false before the interval.
+// Whether the next frame is one to write: false before the run's first frame.
 bool captureWantsFrame();
 // The next frame goes by undrawn: it counts in the numbering, and the progress line says "seeking".
 void captureSkipFrame();
-// True once the interval's last frame has gone by.
+// True once the run's last frame has gone by.
 bool captureComplete();
 // Frames gone by, written or skipped: the number of the next one.
 long captureFramesCounted();
 
 // Null while the capture is sound; after a failure, why (frames after it are not written). The run
-// checks it after every presented frame.
+// checks it after every presented frame; a failure of the writing thread shows there a few frames late.
 const char* captureError();
-// Ends a capture: closes the video stream and muxes in the music, which must be on disk by then; the
-// temporary files go. False, with the reason, when a file the capture was to write is not complete
-// (also after an earlier failure). Only the first call does anything.
+// Ends a capture: the frames still being read back or queued are written, the video stream is closed
+// and the music muxed in (it must be on disk by then); a part's stream is given its part's name. The
+// temporary files go. False, with the reason, when a file the capture was to write is not complete (also
+// after an earlier failure). Only the first call does anything.
 bool finishCapture(std::string* error);
 // "N frames (S s of show) in W s, X x real time, B MB in PATH".
 std::string captureSummary();
+
+// The ffmpeg command line of a video capture of width × height, reading raw RGB frames on its standard
+// input and writing the video stream to `output` (benchmarks time the encoder alone with it).
+std::vector<std::string> captureEncoderCommand(int width, int height, const std::string& output);
+
+// ---- Joining parts (capture_join.cpp) ------------------------------------------------------------------
+// With capture_path, fps, --from and --to as the parts were made with: the frames from the interval's
+// first that the parts on disk hold without a gap, into *covered (last < first for none). True when
+// that is the whole interval; false with what is missing, held twice or outside the interval.
+bool captureJoinCoverage(CaptureFrames* covered, std::string* error);
+// Puts the parts holding `frames` (the interval, or its start after an interrupted capture) into the
+// one video at capture_path without encoding them again, the music at sound_capture_path muxed in, and
+// removes every part. A PNG capture's frames are its parts already: only frames of the interval after
+// `frames` are removed, and the music stays where it is. The summary counts `frames`. False with the
+// reason (the parts then stay).
+bool captureJoin(const CaptureFrames& frames, std::string* error);

@@ -1,7 +1,9 @@
 // The ffmpeg program, for video captures: started without a shell, from an argument vector
 // (posix_spawnp), with every file named as "file:" and an absolute path, so that no name can be taken
 // for an option or a protocol. Its standard error goes to a temporary file, so that when it fails its
-// own words can be shown below ours.
+// own words can be shown below ours. It does not take SIGINT or SIGTERM: a terminal's Ctrl-C reaches the
+// whole process group, and the show then finishes the frames it has and closes the pipe, which ends
+// ffmpeg with a whole file.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -58,7 +60,16 @@ bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, Ffm
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
-  int result = posix_spawnp(&process->pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t end_signals;
+  sigemptyset(&end_signals);
+  sigaddset(&end_signals, SIGINT);
+  sigaddset(&end_signals, SIGTERM);
+  posix_spawnattr_setsigmask(&attributes, &end_signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  int result = posix_spawnp(&process->pid, "ffmpeg", &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (log >= 0) close(log);
   if (with_input) close(pipe_ends[0]);

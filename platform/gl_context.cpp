@@ -7,6 +7,17 @@
 // largest 4:3 rectangle in it, the rest stays black). With multisampling it is resolved into a
 // single-sampled copy before presentation and capture. UpdateFrame scales the picture into the window
 // with its shape kept (black bars) and swaps; a capture run reads every presented frame back.
+//
+// A capture's read-back. llvmpipe rasterises a frame on threads of its own once it is flushed, and any
+// read of a picture that queued drawing still refers to waits until everything queued so far is drawn;
+// a read into a pixel-buffer object too, for llvmpipe copies into it at once. Reading each frame as it is
+// presented would make drawing and rasterising take turns. So a capture on a single-sampled target draws
+// into a ring of three colour buffers that share the depth buffer: a presented frame is fenced and
+// flushed, the next one is drawn into the next buffer, and a frame is read when its buffer's turn comes
+// round again, two presentations later, after its fence: nothing queued refers to it any more, and the
+// read waits for nothing. (llvmpipe still makes the next frame's first depth clear wait for earlier
+// drawing, so drawing and rasterising overlap only in part; see docs/performance.md.) The show's skybox
+// covers every pixel of every frame, so the buffer a frame is drawn into changes none of its pixels.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/glcorearb.h>
 #include <SDL.h>
@@ -14,17 +25,26 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "platform/platform_local.h"
 
 static const DWORD kLargestTexture = 4096;
+static const int kRingLength = 3;
 
 struct RenderTarget {
   GLuint framebuffer = 0, colour = 0, depth = 0;
   GLuint resolve_framebuffer = 0, resolve_colour = 0;  // only with multisampling
   int width = 0, height = 0, samples = 0;
   GlViewport viewport = {};
+};
+
+// A presented frame of a capture, drawn into ring buffer `slot`, waiting to be read.
+struct PendingFrame {
+  int slot;
+  long index;
+  GLsync drawn;
 };
 
 class GlContext : public ContextBase {
@@ -36,15 +56,29 @@ class GlContext : public ContextBase {
   void readBack(std::vector<uint8_t>* rgb);
   bool makeCurrent();
   void bindTarget();
+  // The frames of the ring still waiting, read and queued for writing.
+  void finishReadBacks();
 
   HWND window = nullptr;
   SDL_GLContext gl_context = nullptr;
-  RenderTarget target;
+  RenderTarget target;  // with a ring, its colour and framebuffer are the buffer being drawn into
   std::vector<uint8_t> rows;
+  // The capture's ring; ring_length 1 without one.
+  int ring_length = 1;
+  GLuint ring_framebuffer[kRingLength] = {}, ring_colour[kRingLength] = {};
+  int slot = 0;                  // the buffer being drawn into
+  GLuint shown_framebuffer = 0;  // the buffer of the frame presented last
+  std::deque<PendingFrame> pending;
 
  private:
   ~GlContext() override;
+  void readRows(GLuint framebuffer);
+  bool captureDrawnFrame(long index);
+  bool readPending();
 };
+
+// The context whose frames a capture reads back; finishCapture asks it for the last ones.
+static GlContext* capturing_context = nullptr;
 
 static void deleteTarget(RenderTarget* target) {
   glDeleteFramebuffers(1, &target->framebuffer);
@@ -172,11 +206,20 @@ void GlContext::bindTarget() {
   glViewport(v.x, v.y, v.width, v.height);
 }
 
-// The device's GL objects go while its GL context is still current, before the context itself.
+// The device's GL objects go while its GL context is still current, before the context itself. A capture
+// loses none of the frames presented: the ring's last ones are written first.
 GlContext::~GlContext() {
   bool current = makeCurrent();
+  if (current) finishReadBacks();
+  drainCaptureWriter();
+  if (capturing_context == this) capturing_context = nullptr;
   if (device) device->Release();
   device = nullptr;
+  if (current && ring_length > 1) {
+    glDeleteFramebuffers(kRingLength, ring_framebuffer);
+    glDeleteRenderbuffers(kRingLength, ring_colour);
+    target.framebuffer = target.colour = 0;
+  }
   if (current) deleteTarget(&target);
   SDL_GL_MakeCurrent(nullptr, nullptr);
   if (gl_context) SDL_GL_DeleteContext(gl_context);
@@ -192,15 +235,18 @@ static GLuint presentedFramebuffer(const RenderTarget& target) {
   return target.resolve_framebuffer;
 }
 
-void GlContext::readBack(std::vector<uint8_t>* rgb) {
-  GLuint source = presentedFramebuffer(target);
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, source);
-  size_t row_bytes = size_t(target.width) * 3;
-  rows.resize(row_bytes * size_t(target.height));
-  rgb->resize(rows.size());
+// Into `rows`, bottom to top as GL reads them.
+void GlContext::readRows(GLuint framebuffer) {
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+  rows.resize(size_t(target.width) * 3 * size_t(target.height));
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, target.width, target.height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
-  // GL's rows run bottom to top.
+}
+
+void GlContext::readBack(std::vector<uint8_t>* rgb) {
+  readRows(ring_length > 1 && shown_framebuffer ? shown_framebuffer : presentedFramebuffer(target));
+  size_t row_bytes = size_t(target.width) * 3;
+  rgb->resize(rows.size());
   for (int y = 0; y < target.height; ++y)
     std::memcpy(rgb->data() + size_t(y) * row_bytes, rows.data() + size_t(target.height - 1 - y) * row_bytes,
                 row_bytes);
@@ -228,6 +274,41 @@ static void present(SDL_Window* sdl_window, const RenderTarget& target) {
   SDL_GL_SwapWindow(sdl_window);
 }
 
+bool GlContext::readPending() {
+  PendingFrame frame = pending.front();
+  pending.pop_front();
+  GLenum waited;
+  do waited = glClientWaitSync(frame.drawn, 0, 1000000000);
+  while (waited == GL_TIMEOUT_EXPIRED);
+  glDeleteSync(frame.drawn);
+  readRows(ring_framebuffer[frame.slot]);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+  return queueCaptureFrame(frame.index, rows.data(), target.width, target.height, true);
+}
+
+void GlContext::finishReadBacks() {
+  while (!pending.empty()) readPending();
+}
+
+bool GlContext::captureDrawnFrame(long index) {
+  if (ring_length == 1) {
+    readRows(presentedFramebuffer(target));
+    bindTarget();
+    return queueCaptureFrame(index, rows.data(), target.width, target.height, true);
+  }
+  pending.push_back({slot, index, glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0)});
+  glFlush();
+  shown_framebuffer = ring_framebuffer[slot];
+  slot = (slot + 1) % ring_length;
+  // The buffer the next frame is drawn into is read first.
+  bool queued = true;
+  while (!pending.empty() && pending.front().slot == slot) queued = readPending() && queued;
+  target.framebuffer = ring_framebuffer[slot];
+  target.colour = ring_colour[slot];
+  bindTarget();
+  return queued;
+}
+
 HRESULT GlContext::UpdateFrame(DWORD) {
   if (!makeCurrent()) return E_FAIL;
   SDL_Window* sdl_window = sdlWindowOf(window);
@@ -236,11 +317,43 @@ HRESULT GlContext::UpdateFrame(DWORD) {
     bindTarget();
   }
   if (!platform_settings.capture_path.empty()) {
-    std::vector<uint8_t> rgb;
-    readBack(&rgb);
-    if (!captureFrame(rgb.data(), target.width, target.height)) return E_FAIL;
+    long index = capturePresentedFrame();
+    if (index >= 0 && !captureDrawnFrame(index)) return E_FAIL;
   }
   return S_OK;
+}
+
+void finishGlReadBacks() {
+  if (capturing_context && capturing_context->makeCurrent()) capturing_context->finishReadBacks();
+}
+
+// The ring's other buffers beside the target's own, black like it; false when one cannot be made (the
+// capture then reads every frame as it is presented).
+static bool createRing(const GlContextRequest& request, GlContext* context) {
+  RenderTarget& target = context->target;
+  GLenum colour_format;
+  if (!colourFormat(request, &colour_format)) return false;
+  context->ring_framebuffer[0] = target.framebuffer;
+  context->ring_colour[0] = target.colour;
+  for (int i = 1; i < kRingLength; ++i) {
+    glGenFramebuffers(1, &context->ring_framebuffer[i]);
+    glBindFramebuffer(GL_FRAMEBUFFER, context->ring_framebuffer[i]);
+    if (!makeRenderbuffer(&context->ring_colour[i], 0, colour_format, target.width, target.height)) return false;
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, context->ring_colour[i]);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target.depth);
+    if (!framebufferComplete()) return false;
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  context->ring_length = kRingLength;
+  return true;
+}
+
+static void deleteRing(GlContext* context) {
+  for (int i = 1; i < kRingLength; ++i) {
+    glDeleteFramebuffers(1, &context->ring_framebuffer[i]);
+    glDeleteRenderbuffers(1, &context->ring_colour[i]);
+    context->ring_framebuffer[i] = context->ring_colour[i] = 0;
+  }
 }
 
 HRESULT GlContext::Clear(DWORD flags) {
@@ -296,6 +409,10 @@ static HRESULT createContextOnWindow(const GlContextRequest& request, SDL_Window
     context->Release();
     return fail(reason);
   }
+  if (!platform_settings.capture_path.empty()) {
+    capturing_context = context;
+    if (context->target.samples <= 1 && !createRing(request, context)) deleteRing(context);
+  }
   context->direct3d = new MemoryDirect3D;
   context->bindTarget();
 
@@ -327,4 +444,13 @@ bool readGlRenderTarget(ID3DXContext* context, std::vector<uint8_t>* rgb, int* w
   if (width) *width = gl_context->target.width;
   if (height) *height = gl_context->target.height;
   return true;
+}
+
+void endGlFrame(ID3DXContext* context, bool wait) {
+  GlContext* gl_context = dynamic_cast<GlContext*>(context);
+  if (!gl_context || !gl_context->makeCurrent()) return;
+  if (wait)
+    glFinish();
+  else
+    glFlush();
 }

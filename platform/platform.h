@@ -8,6 +8,7 @@
 //   platform/fmod.h      the sound library
 //   platform/settings.h  run-time settings and the virtual clock
 //   platform/capture.h   writing presented frames to PNG files or a video
+//   platform/processes.h child processes of this program (a capture made in parts side by side)
 // Beside them, for tests: platform/devices.h (the recording device and memory vertex buffers) and
 // platform/test_hooks.h. Inside platform/ only: platform/platform_local.h.
 //
@@ -19,5 +20,6 @@
 #include "platform/d3d7.h"
 #include "platform/d3dx.h"
 #include "platform/fmod.h"
+#include "platform/processes.h"
 #include "platform/settings.h"
 #include "platform/win32.h"

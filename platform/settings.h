@@ -24,6 +24,12 @@ struct PlatformSettings {
   // Capture (platform/capture.cpp).
   std::string capture_path;           // non-empty: write every presented frame (PNG folder or video file)
   int video_crf = -1;                 // video capture quality (-1: the encoder's near-lossless default)
+  std::string video_preset;           // x264's preset for H.264 (empty: the capture's default)
+  bool video_lossless = false;        // lossless video (see platform/capture.h for the codec of each file kind)
+  // --segment K/N: this run captures only the K-th (from 1) of N contiguous parts of the interval
+  // (0 of 0: all of it). A video part is written beside the video as a file of its own; see captureJoin.
+  int capture_segment = 0;
+  int capture_segments = 0;
   double capture_from_seconds = 0;    // frames before this moment of the timeline are not written
   double capture_to_seconds = -1;     // frames after it are not written (-1: to the end)
   double capture_length_seconds = 0;  // how long the run presents frames, for the progress line

@@ -1,9 +1,10 @@
 // SIGINT and SIGTERM, caught: the signal is remembered for the loop that asks (endSignal), so that live
 // play, the music alone and a capture all end through their own clean-up rather than in the middle of
-// it. A capture finishing its files may take a few seconds; SIGKILL still ends anything at once.
+// it. A capture finishing its files may take a few seconds; SIGKILL still ends anything at once. Helper
+// threads leave the signals to the main thread.
 #include <signal.h>
 
-#include "platform/win32.h"
+#include "platform/platform_local.h"
 
 static volatile sig_atomic_t end_signal = 0;
 
@@ -20,3 +21,11 @@ void catchEndSignals() {
 }
 
 int endSignal() { return end_signal; }
+
+void leaveEndSignalsToMainThread() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}

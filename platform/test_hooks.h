@@ -53,6 +53,10 @@ int rebuildGlPrograms(IDirect3DDevice7* device);
 // The render target of a GL context as presented, rows top to bottom, 3 bytes a pixel (R, G, B).
 // False for a context that is not a GL context.
 bool readGlRenderTarget(ID3DXContext* context, std::vector<uint8_t>* rgb, int* width, int* height);
+// The frame drawn so far handed to the driver to rasterise (glFlush, as presenting on a display does),
+// or with `wait`, finished (glFinish, as reading it back waits). Headless presentation shows nothing,
+// and llvmpipe rasterises only what is flushed: a benchmark that times frames calls it after each one.
+void endGlFrame(ID3DXContext* context, bool wait);
 
 // ---- Sound library (platform/fmod.cpp) -------------------------------------------------------------
 // Calls of the FSOUND_ and FMUSIC_ functions so far ("nosound" must make none).

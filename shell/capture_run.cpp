@@ -16,6 +16,7 @@ void prepareCapture() {
   platform_settings.capture_length_seconds = kShowLengthMs / 1000.0;
   const std::string& path = platform_settings.capture_path;
   platform_settings.sound_capture_path = captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
+  if (platform_settings.capture_segments > 0) platform_settings.sound_capture_path.clear();  // see --join
   // The music starts with the interval's first frame.
   platform_settings.sound_capture_first_frame = captureFirstFrame();
   std::atexit(finishAtExit);

@@ -27,6 +27,11 @@ int main(int argc, char** argv) {
   catchEndSignals();
   if (options.music_only) return runMusicOnly();
   timedemo_enabled = options.timedemo;
+  if (options.join) return runCaptureJoin(options);
+  if (options.jobs > 1) return runCaptureJobs(argc, argv, options);
+  // A part's music is rendered once for the whole interval when the parts are joined: a part leaves
+  // the sound library alone.
+  if (platform_settings.capture_segments > 0) options.command_line += " nosound";
 
   if (!platform_settings.capture_path.empty()) {
     std::string reason;

@@ -27,7 +27,14 @@ const char kCommandLineUsage[] =
     "  --capture FILE.mp4   the same into a video file (.mp4, .mkv or .webm; needs ffmpeg)\n"
     "  --fps N              frames per second of a capture (default 60)\n"
     "  --from S, --to S     capture only the frames from S to S seconds of the timeline\n"
-    "  --crf N              video quality (lower is better)\n"
+    "  --crf N              video quality (lower is better; default 12, near lossless)\n"
+    "  --preset P           x264's preset for H.264 (ultrafast ... placebo; default veryfast)\n"
+    "  --lossless           lossless video: H.264 in RGB (.mp4), FFV1 (.mkv), VP9 (.webm)\n"
+    "  --segment K/N        capture only the K-th of N equal parts of the frames (the parts\n"
+    "                       of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
+    "  --join PATH          put the parts of the capture PATH together and add its music; give\n"
+    "                       the --fps, --from and --to the parts were made with\n"
+    "  --jobs N             capture in N parts at once, then join them (default 1)\n"
     "  --size WxH           render at W x H instead of 640 x 480\n"
     "  --msaa N             N-times multisampling\n"
     "  --aniso N            N-times anisotropic texture filtering\n"
@@ -81,9 +88,41 @@ static bool secondsOption(const char* name, const char* text, double* value, std
   return true;
 }
 
-// Checks that need every option: an interval that holds at least one moment, a timedemo that plays live.
+// Parts need a capture to be parts of, and one way of making them at a time.
+static bool checkParts(const CommandLineOptions& options, std::string* error) {
+  const PlatformSettings& s = options.settings;
+  if (options.join && options.capture_given) {
+    *error = "--join takes the path of the capture whose parts it joins; give it without --capture";
+  } else if ((s.capture_segments > 0 || options.jobs > 1) && s.capture_path.empty()) {
+    *error = std::string(s.capture_segments > 0 ? "--segment" : "--jobs") + " needs --capture";
+  } else if (options.join && (s.capture_segments > 0 || options.jobs > 1)) {
+    *error = "--join puts parts together; it does not make them (--segment, --jobs)";
+  } else if (s.capture_segments > 0 && options.jobs > 1) {
+    *error = "--jobs makes the parts itself; it does not go with --segment";
+  } else if (s.capture_segments > 0 || options.jobs > 1) {
+    // Every part must hold a frame.
+    PlatformSettings whole = s;
+    whole.capture_length_seconds = kShowLengthMs / 1000.0;
+    CaptureFrames interval = captureInterval(whole);
+    long parts = s.capture_segments > 0 ? s.capture_segments : options.jobs;
+    if (interval.last - interval.first + 1 >= parts) return true;
+    *error = "the interval holds " + std::to_string(interval.last - interval.first + 1) + " frames, too few for " +
+             std::to_string(parts) + " parts";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// Checks that need every option: an interval that holds at least one moment, a timedemo that plays live,
+// a video quality that can be had, parts of a capture.
 static bool checkTogether(const CommandLineOptions& options, std::string* error) {
   const PlatformSettings& s = options.settings;
+  if (!checkParts(options, error)) return false;
+  if (s.video_lossless && s.video_crf >= 0) {
+    *error = "--lossless and --crf do not go together: lossless video has no quality to choose";
+    return false;
+  }
   if (options.timedemo && !s.capture_path.empty()) {
     *error = "--timedemo times live play on the real clock; it does not go with --capture";
     return false;
@@ -102,6 +141,54 @@ static bool checkTogether(const CommandLineOptions& options, std::string* error)
 
 static bool applyCapture(const char* value, CommandLineOptions* options, std::string*) {
   options->settings.capture_path = value;
+  options->capture_given = true;
+  return true;
+}
+
+static bool applyJoin(const char* value, CommandLineOptions* options, std::string*) {
+  options->settings.capture_path = value;
+  options->join = true;
+  return true;
+}
+
+// x264's own names, so that a misspelt one is refused here rather than by ffmpeg after the show loaded.
+static const char* const kX264Presets[] = {"ultrafast", "superfast", "veryfast", "faster",   "fast",
+                                           "medium",    "slow",      "slower",   "veryslow", "placebo"};
+
+static bool applyPreset(const char* value, CommandLineOptions* options, std::string* error) {
+  std::string names;
+  for (const char* preset : kX264Presets) {
+    if (std::strcmp(value, preset) == 0) {
+      options->settings.video_preset = value;
+      return true;
+    }
+    names += std::string(names.empty() ? "" : ", ") + preset;
+  }
+  *error = "--preset takes one of x264's presets (" + names + "), not '" + value + "'";
+  return false;
+}
+
+static bool applySegment(const char* value, CommandLineOptions* options, std::string* error) {
+  std::string text = value;
+  size_t slash = text.find('/');
+  long part = 0, parts = 0;
+  if (slash == std::string::npos || !wholeNumber(text.substr(slash + 1).c_str(), 1, 10000, &parts) ||
+      !wholeNumber(text.substr(0, slash).c_str(), 1, parts, &part)) {
+    *error = "--segment takes K/N, a part K from 1 to N, for example 2/4, not '" + text + "'";
+    return false;
+  }
+  options->settings.capture_segment = int(part);
+  options->settings.capture_segments = int(parts);
+  return true;
+}
+
+static bool applyJobs(const char* value, CommandLineOptions* options, std::string* error) {
+  long jobs = 0;
+  if (!wholeNumber(value, 1, 64, &jobs)) {
+    *error = std::string("--jobs takes a number of parts from 1 to 64, not '") + value + "'";
+    return false;
+  }
+  options->jobs = int(jobs);
   return true;
 }
 
@@ -158,6 +245,11 @@ static bool applyCrf(const char* value, CommandLineOptions* options, std::string
   return countOption("--crf", value, &options->settings.video_crf, error);
 }
 
+static bool applyLossless(const char*, CommandLineOptions* options, std::string*) {
+  options->settings.video_lossless = true;
+  return true;
+}
+
 static bool applyFrom(const char* value, CommandLineOptions* options, std::string* error) {
   return secondsOption("--from", value, &options->settings.capture_from_seconds, error);
 }
@@ -197,6 +289,11 @@ static const OptionRule kOptionRules[] = {
     {"--music-only", false, applySwitch<&CommandLineOptions::music_only>},
     {"--version", false, applySwitch<&CommandLineOptions::version>},
     {"--timedemo", false, applySwitch<&CommandLineOptions::timedemo>},
+    {"--preset", true, applyPreset},
+    {"--lossless", false, applyLossless},
+    {"--segment", true, applySegment},
+    {"--join", true, applyJoin},
+    {"--jobs", true, applyJobs},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

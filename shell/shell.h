@@ -20,6 +20,9 @@ struct CommandLineOptions {
   bool version = false;
   bool music_only = false;
   bool timedemo = false;
+  bool capture_given = false;  // --capture (settings.capture_path is also set by --join)
+  bool join = false;           // --join PATH: settings.capture_path is the capture whose parts are joined
+  int jobs = 1;                // --jobs N: the capture is made in N parts side by side, then joined
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
   std::vector<std::string> warnings;  // one line each, without the program's name
@@ -144,6 +147,16 @@ void prepareCapture();
 // finished with what the run has, the summary line printed. The exit code to give: 1 when a file is
 // not complete, else `exit_code` (0, or 128 + the signal that interrupted the capture).
 int finishCaptureRun(int exit_code);
+
+// ---- A capture in parts (capture_parts.cpp) ------------------------------------------------------------
+// `--join PATH`, the other options as the parts were made with: checks that the parts of the capture
+// PATH hold its interval, renders the interval's music offline as a capture in one run would, and puts
+// the parts and the music together (see platform/capture.h). The exit code: 0, or 1 with the reason.
+int runCaptureJoin(const CommandLineOptions& options);
+// `--capture PATH --jobs N`: this program again N times with --segment K/N, side by side, then the join.
+// The exit code: 0; 1 when a part failed (the others are kept for a later --join); 128 + the signal after
+// SIGINT or SIGTERM, the frames from the start that every part had written being joined.
+int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options);
 
 // ---- Music (music.cpp) -------------------------------------------------------------------------------
 FSOUND_FILEHANDLE musicOpen(const char* name);

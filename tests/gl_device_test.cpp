@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -826,6 +827,46 @@ TEST_F(GlContextCreation, MultisampledTargetIsResolvedForReadingAndCapture) {
   context->Release();
   EXPECT_TRUE(std::filesystem::exists(platform_settings.capture_path + "/frame_000000.png"));
   EXPECT_TRUE(std::filesystem::exists(platform_settings.capture_path + "/frame_000001.png"));
+}
+
+// A capture on a single-sampled target reads its frames back from a ring of buffers, late: each file
+// still holds its own frame, in order, and the frames still in the ring are written when the context
+// goes. (It comes after the test above, which counts on its frames being the process's first.)
+TEST_F(GlContextCreation, CapturedFramesLeaveTheRingInOrderAndWhole) {
+  platform_settings.capture_path = scratchFolder();
+  ID3DXContext* context = makeContext(openHeadlessWindow(640, 480));
+  ASSERT_NE(context, nullptr);
+  IDirect3DDevice7* device = context->GetD3DDevice();
+  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+  const int kFrames = 7;
+  for (int frame = 0; frame < kFrames; ++frame) {
+    // The whole target, as the show's skybox covers it, in a colour of this frame's own.
+    D3DCOLOR colour = 0xFF000000u | DWORD(30 * frame) << 16 | DWORD(255 - 30 * frame) << 8 | DWORD(frame);
+    device->BeginScene();
+    ScreenVertex quad[4] = {{0, 0, 0, 1, colour, 0, 0, 0},
+                            {640, 0, 0, 1, colour, 0, 0, 0},
+                            {0, 480, 0, 1, colour, 0, 0, 0},
+                            {640, 480, 0, 1, colour, 0, 0, 0}};
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
+    device->EndScene();
+    EXPECT_EQ(context->UpdateFrame(0), S_OK);
+  }
+  device->Release();
+  context->Release();
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(platform_settings.capture_path))
+    names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), size_t(kFrames));
+  for (int frame = 0; frame < kFrames; ++frame) {
+    Image image = readPng(names[size_t(frame)]);
+    ASSERT_EQ(image.rgb.size(), 640u * 480u * 3u);
+    for (size_t pixel : {size_t(0), size_t(640 * 240 + 320), size_t(640 * 480 - 1)}) {
+      EXPECT_EQ(image.rgb[pixel * 3], 30 * frame) << "frame " << frame;
+      EXPECT_EQ(image.rgb[pixel * 3 + 1], 255 - 30 * frame) << "frame " << frame;
+      EXPECT_EQ(image.rgb[pixel * 3 + 2], frame) << "frame " << frame;
+    }
+  }
 }
 
 }  // namespace

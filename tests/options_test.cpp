@@ -59,6 +59,17 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
   EXPECT_TRUE(parse({"--vsync", "off", "--vsync", "on"}).options.settings.vsync);
   EXPECT_EQ(defaults.options.command_line, "");
   EXPECT_TRUE(parse({"--music-only"}).options.music_only);
+  EXPECT_EQ(parse({"--preset", "ultrafast"}).options.settings.video_preset, "ultrafast");
+  EXPECT_TRUE(parse({"--lossless"}).options.settings.video_lossless);
+  Parsed part = parse({"--capture", "show.mp4", "--segment", "3/4"});
+  ASSERT_TRUE(part.ok) << part.error;
+  EXPECT_EQ(part.options.settings.capture_segment, 3);
+  EXPECT_EQ(part.options.settings.capture_segments, 4);
+  Parsed join = parse({"--join", "show.mp4", "--fps", "25"});
+  ASSERT_TRUE(join.ok) << join.error;
+  EXPECT_TRUE(join.options.join);
+  EXPECT_EQ(join.options.settings.capture_path, "show.mp4");
+  EXPECT_EQ(parse({"--capture", "frames", "--jobs", "2"}).options.jobs, 2);
   // The ends of the show are inside it.
   EXPECT_TRUE(parse({"--from", "0", "--to", "107.5"}).ok);
   EXPECT_TRUE(parse({"--from", "107.4"}).ok);
@@ -96,6 +107,26 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--to", "107.6"}, "--to takes seconds from 0 to 107.5 (the length of the show), not '107.6'"},
       {{"--from", "30", "--to", "30"}, "--from 30 is not before --to 30: the interval holds nothing"},
       {{"--to", "20", "--from", "30.5"}, "--from 30.5 is not before --to 20: the interval holds nothing"},
+      // x264 would refuse an unknown preset only after the show has loaded.
+      {{"--preset", "Medium"},
+       "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
+       "veryslow, placebo), not 'Medium'"},
+      {{"--lossless", "--crf", "0"},
+       "--lossless and --crf do not go together: lossless video has no quality to choose"},
+      // Parts: of a capture, one way of making them at a time, and each with at least one frame.
+      {{"--capture", "a", "--segment", "0/2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '0/2'"},
+      {{"--capture", "a", "--segment", "3/2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '3/2'"},
+      {{"--capture", "a", "--segment", "2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '2'"},
+      {{"--segment", "1/2"}, "--segment needs --capture"},
+      {{"--jobs", "2"}, "--jobs needs --capture"},
+      {{"--capture", "a", "--jobs", "0"}, "--jobs takes a number of parts from 1 to 64, not '0'"},
+      {{"--capture", "a", "--jobs", "2", "--segment", "1/2"},
+       "--jobs makes the parts itself; it does not go with --segment"},
+      {{"--capture", "a", "--join", "a"},
+       "--join takes the path of the capture whose parts it joins; give it without --capture"},
+      {{"--join", "a", "--segment", "1/2"}, "--join puts parts together; it does not make them (--segment, --jobs)"},
+      {{"--capture", "a", "--fps", "1", "--from", "10", "--to", "12", "--segment", "1/4"},
+       "the interval holds 3 frames, too few for 4 parts"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.words);

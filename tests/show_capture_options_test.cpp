@@ -103,6 +103,90 @@ TEST(ShowCaptureOptions, VideoFileHasItsFramesAndItsSound) {
   EXPECT_FALSE(std::filesystem::exists(video + ".audio.wav"));
 }
 
+// --lossless in .mkv (FFV1) decodes to exactly the frames a PNG capture writes; --preset reaches x264
+// (ultrafast is the one preset that turns CABAC off, and x264 records its settings in the stream).
+TEST(ShowCaptureOptions, LosslessVideoIsThePngFramesAndThePresetReachesTheEncoder) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  auto capture = [&folder](const std::string& path, std::vector<std::string> options) {
+    std::vector<std::string> run = {kShow, "--capture", folder + "/" + path, "nosound"};
+    for (const char* word : {"--fps", "10", "--from", "41", "--to", "41.4"}) run.push_back(word);
+    run.insert(run.end(), options.begin(), options.end());
+    return runChild(run, folder, {}, 300);
+  };
+  ChildResult png_run = capture("frames", {});
+  ASSERT_EQ(png_run.exit_code, 0) << png_run.output;
+  ChildResult lossless_run = capture("lossless.mkv", {"--lossless"});
+  ASSERT_EQ(lossless_run.exit_code, 0) << lossless_run.output;
+  std::vector<unsigned char> expected;
+  for (const std::string& name : framesIn(folder + "/frames")) {
+    Image frame = readPng(folder + "/frames/" + name);
+    expected.insert(expected.end(), frame.rgb.begin(), frame.rgb.end());
+  }
+  ASSERT_EQ(expected.size(), 5u * 640 * 480 * 3);
+  std::string decode = "ffmpeg -v error -i '" + folder + "/lossless.mkv' -f rawvideo -pix_fmt rgb24 '" + folder +
+                       "/decoded.rgb'";
+  ASSERT_EQ(std::system(decode.c_str()), 0);
+  std::vector<unsigned char> decoded = readFile(folder + "/decoded.rgb");
+  EXPECT_TRUE(decoded == expected) << decoded.size() << " bytes decoded";
+
+  for (std::string preset : {"ultrafast", "veryfast"}) {
+    ChildResult encoded = capture(preset + ".mkv", {"--preset", preset});
+    ASSERT_EQ(encoded.exit_code, 0) << encoded.output;
+    std::vector<unsigned char> bytes = readFile(folder + "/" + preset + ".mkv");
+    std::string stream(bytes.begin(), bytes.end());
+    EXPECT_NE(stream.find(preset == "ultrafast" ? "cabac=0" : "cabac=1"), std::string::npos) << preset;
+  }
+}
+
+// A lossless video made in three parts, one run each as on three machines, then joined: frame for frame
+// and sample for sample the video of one run, the frames at the joins compared decoded.
+TEST(ShowCaptureOptions, VideoPartsJoinIntoTheVideoOfOneRun) {
+  if (!programAvailable("ffmpeg") || !programAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  auto run = [&folder](const char* option, const std::string& video, std::vector<std::string> more) {
+    std::vector<std::string> words = {kShow, option, folder + "/" + video};
+    for (const char* word : {"--fps", "10", "--from", "20", "--to", "24", "--lossless"}) words.push_back(word);
+    words.insert(words.end(), more.begin(), more.end());
+    return runChild(words, folder, {}, 300);
+  };
+  ChildResult one = run("--capture", "one.mp4", {});
+  ASSERT_EQ(one.exit_code, 0) << one.output;
+  for (const char* part : {"3/3", "1/3"}) {
+    ChildResult made = run("--capture", "parts.mp4", {"--segment", part});
+    ASSERT_EQ(made.exit_code, 0) << made.output;
+  }
+  // Frames 200 to 240 in three parts: 200-212, 213-226, 227-240.
+  ChildResult early = run("--join", "parts.mp4", {});
+  EXPECT_EQ(early.exit_code, 1) << early.output;
+  EXPECT_NE(early.output.find("the parts lack frames 213 to 226 of frames 200 to 240"), std::string::npos)
+      << early.output;
+  EXPECT_TRUE(std::filesystem::exists(folder + "/parts.mp4.frames-000227-000240.mkv"));
+  ChildResult middle = run("--capture", "parts.mp4", {"--segment", "2/3"});
+  ASSERT_EQ(middle.exit_code, 0) << middle.output;
+  ChildResult join = run("--join", "parts.mp4", {});
+  ASSERT_EQ(join.exit_code, 0) << join.output;
+
+  std::string frames = commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                     "stream=nb_read_frames -of csv=p=0 '" + folder + "/parts.mp4'");
+  EXPECT_EQ(std::atoi(frames.c_str()), 41) << frames;
+  for (const char* stream : {"v", "a"}) {
+    std::vector<std::vector<unsigned char>> decoded;
+    for (const char* video : {"one.mp4", "parts.mp4"}) {
+      std::string raw = folder + "/decoded-" + video + "." + stream;
+      std::string decode = "ffmpeg -v error -i '" + folder + "/" + video + "' -map 0:" + stream +
+                           (stream[0] == 'v' ? " -f rawvideo -pix_fmt rgb24 '" : " -f s16le '") + raw + "'";
+      ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
+      decoded.push_back(readFile(raw));
+    }
+    EXPECT_GT(decoded[0].size(), 0u);
+    EXPECT_TRUE(decoded[0] == decoded[1]) << stream << ": " << decoded[0].size() << " and " << decoded[1].size();
+  }
+  // The parts and the music's file are gone.
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    EXPECT_NE(entry.path().filename().string().rfind("parts.mp4.", 0), 0u) << entry.path();
+}
+
 // ---- Exit codes a script can trust ----------------------------------------------------------------------
 
 bool occursIn(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -153,6 +237,39 @@ TEST(CaptureExits, AnInterruptedCaptureFinishesWhatItHasAndSaysSo) {
   // The music is that of the frames written, to the sample (4410 sound frames to a picture at 10 fps).
   uint64_t sound_bytes = std::filesystem::file_size(folder + "/frames/audio.wav") - 44;
   EXPECT_EQ(sound_bytes, uint64_t(frames) * 4410 * 4) << frames << " frames";
+}
+
+// A part that fails ends the capture with its own words; the parts that were made are kept.
+TEST(CaptureExits, AFailedPartFailsTheCaptureInPartsWithItsWords) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  // H.264 in 4:2:0 takes no picture of odd width.
+  std::vector<std::string> words = {kShow, "--capture", folder + "/odd.mp4", "--size", "17x17", "--to", "1"};
+  for (const char* word : {"--jobs", "2"}) words.push_back(word);
+  ChildResult run = runChild(words, folder, {}, 300);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "narvu: part 1/2 failed:")) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "ffmpeg says:")) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "--segment K/2")) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(folder + "/odd.mp4"));
+}
+
+// SIGINT while two parts run side by side: the frames from the start that are written stay, with their
+// music; frames after a gap go.
+TEST(CaptureExits, AnInterruptedCaptureInPartsKeepsTheFramesFromItsStart) {
+  std::string folder = scratchFolder();
+  ChildSignal interrupt = {SIGINT, folder + "/frames/frame_000003.png", "", 0};
+  ChildResult run =
+      runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--jobs", "2"}, folder, {}, 300, interrupt);
+  EXPECT_EQ(run.exit_code, 130) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "interrupted by SIGINT")) << run.output;
+  std::vector<std::string> frames = framesIn(folder + "/frames");
+  ASSERT_GE(frames.size(), 4u);
+  char last[32];
+  std::snprintf(last, sizeof last, "frame_%06zu.png", frames.size() - 1);
+  EXPECT_EQ(frames.back(), last);
+  uint64_t sound_bytes = std::filesystem::file_size(folder + "/frames/audio.wav") - 44;
+  EXPECT_EQ(sound_bytes, uint64_t(frames.size()) * 4410 * 4) << frames.size() << " frames";
 }
 
 TEST(CaptureExits, ATerminatedVideoCaptureIsAPlayableVideoOfItsFrames) {

@@ -75,6 +75,17 @@ TEST(ShowCapture, WholeShowAtTwoFramesASecond) {
   ASSERT_EQ(slice.size(), 44u + 5u * 22050u * 4u);
   size_t start = 44 + size_t(116) * 22050 * 4;
   EXPECT_TRUE(std::equal(slice.begin() + 44, slice.end(), whole.begin() + long(start)));
+
+  // The same show made in two parts side by side and joined: the same files, the music through the tail too.
+  ChildResult jobs = runChild({kShow, "--capture", folder + "/parts", "--fps", "2", "--jobs", "2"}, folder, {}, 900);
+  ASSERT_EQ(jobs.exit_code, 0) << jobs.output;
+  int joined = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder + "/parts")) {
+    std::string name = entry.path().filename().string();
+    EXPECT_EQ(readFile(entry.path().string()), readFile(folder + "/frames/" + name)) << name;
+    ++joined;
+  }
+  EXPECT_EQ(joined, 216 + 1);
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ RunningChild startChild(const std::vector<std::string>& arguments, const std::st
 }
 
 ChildResult waitChild(RunningChild* child, double timeout_seconds, const ChildSignal& signal) {
-  ChildResult result{-1, "", 0};
+  ChildResult result{-1, "", 0, 0};
   if (child->pid <= 0) return result;
   auto started = std::chrono::steady_clock::now();
   auto deadline = started + std::chrono::duration<double>(timeout_seconds);
@@ -125,6 +125,8 @@ ChildResult waitChild(RunningChild* child, double timeout_seconds, const ChildSi
   child->pid = -1;
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   result.peak_memory_kb = long(usage.ru_maxrss);
+  result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   std::vector<unsigned char> text = readFile(child->output_path);
   result.output += std::string(text.begin(), text.end());
   return result;

@@ -18,6 +18,7 @@ struct ChildResult {
   int exit_code;       // -1 when the child did not exit normally
   std::string output;  // standard output and standard error, interleaved
   long peak_memory_kb;  // the child's largest resident set
+  double cpu_seconds;   // user and system time of the child and of the children it waited for
 };
 // The sanitizers' shadow memory and quarantine add to every process's resident set; a memory bound
 // checked in a test allows for them in a sanitizer build.

@@ -1,0 +1,186 @@
+// The capture's writer: a thread of its own that encodes the PNG files or feeds the ffmpeg program, so
+// that drawing never waits for either. Frames come through a queue of kQueueLength frames in the order
+// they were numbered, and are written in that order, byte for byte as they came; a full queue makes
+// whoever queues wait, which bounds the memory. After a failure (failCapture) the frames still queued
+// are dropped, and captureError tells the run.
+//
+// Threads: queueCaptureFrame, drainCaptureWriter and stopCaptureWriter are called from the thread that
+// reads frames back (the main thread); the encoder and the folder belong to the writing thread until
+// stopCaptureWriter has joined it, and to the caller of closeCaptureEncoder after.
+#include <png.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "platform/platform_local.h"
+
+// Enough to even out a slow PNG or a busy encoder over a few frames; 25 MB at 1920 × 1080.
+static const size_t kQueueLength = 4;
+
+struct QueuedFrame {
+  long index = 0;
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;  // rows top to bottom
+};
+
+struct Writer {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<QueuedFrame> waiting;
+  std::vector<std::vector<uint8_t>> spare;  // pixel buffers of written frames, used again
+  bool writing = false;                     // the thread holds a frame that is not in `waiting`
+  bool stopping = false;
+  std::thread thread;
+};
+// Made with the first frame and never freed: a process that exits without finishing its capture (a
+// test) leaves the thread waiting on it, which a static object's destruction would pull away.
+static Writer* writer = nullptr;
+static std::atomic<long> written_frames{0};
+
+static FfmpegProcess encoder;
+static bool encoder_running = false;
+static bool folder_ready = false;
+
+long captureFramesWritten() { return written_frames.load(); }
+
+// ---- Writing one frame (the writing thread) ------------------------------------------------------------
+
+static bool makeFolder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  return std::filesystem::is_directory(path, error);
+}
+
+static bool writePng(const std::string& path, const uint8_t* rgb, int width, int height) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return false;
+  }
+  png_init_io(png, file);
+  // Capture speed matters more than file size: the fastest deflate level and no row filters.
+  png_set_compression_level(png, 1);
+  png_set_filter(png, 0, PNG_FILTER_NONE);
+  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(rgb + size_t(y) * width * 3));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(file) == 0;
+}
+
+static bool startEncoder(int width, int height) {
+  std::string error;
+  if (!startFfmpeg(captureEncoderCommand(width, height, captureVideoStreamPath()), true, &encoder, &error))
+    return failCapture(error);
+  encoder_running = true;
+  return true;
+}
+
+static bool writeFrame(const QueuedFrame& frame) {
+  if (captureIsVideo()) {
+    if (!encoder_running && !startEncoder(frame.width, frame.height)) return false;
+    if (!writeToFfmpeg(&encoder, frame.rgb.data(), frame.rgb.size())) {
+      std::string words;
+      finishFfmpeg(&encoder, &words);
+      encoder_running = false;
+      return failCapture("ffmpeg stopped taking frames; " + words);
+    }
+    return true;
+  }
+  const std::string& folder = platform_settings.capture_path;
+  if (!folder_ready && !makeFolder(folder))
+    return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
+  folder_ready = true;
+  char name[32];
+  std::snprintf(name, sizeof(name), "/frame_%06ld.png", frame.index);
+  if (!writePng(folder + name, frame.rgb.data(), frame.width, frame.height))
+    return failCapture("cannot write " + folder + name + ": " + std::strerror(errno));
+  return true;
+}
+
+static void writeQueuedFrames() {
+  leaveEndSignalsToMainThread();
+  std::unique_lock<std::mutex> hold(writer->lock);
+  while (true) {
+    writer->changed.wait(hold, [] { return writer->stopping || !writer->waiting.empty(); });
+    if (writer->waiting.empty()) return;
+    QueuedFrame frame = std::move(writer->waiting.front());
+    writer->waiting.pop_front();
+    writer->writing = true;
+    hold.unlock();
+    if (!captureError() && writeFrame(frame)) ++written_frames;
+    hold.lock();
+    writer->writing = false;
+    writer->spare.push_back(std::move(frame.rgb));
+    writer->changed.notify_all();
+  }
+}
+
+// ---- The queue (the reading thread) ----------------------------------------------------------------------
+
+bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, bool bottom_up) {
+  if (captureError()) return false;
+  if (writer && writer->stopping) return failCapture("a frame came after the capture was finished");
+  if (!writer) {
+    writer = new Writer;
+    writer->thread = std::thread(writeQueuedFrames);
+  }
+  QueuedFrame frame;
+  frame.index = index;
+  frame.width = width;
+  frame.height = height;
+  {
+    std::unique_lock<std::mutex> hold(writer->lock);
+    writer->changed.wait(hold, [] { return writer->waiting.size() < kQueueLength; });
+    if (!writer->spare.empty()) {
+      frame.rgb = std::move(writer->spare.back());
+      writer->spare.pop_back();
+    }
+  }
+  size_t row_bytes = size_t(width) * 3;
+  frame.rgb.resize(row_bytes * size_t(height));
+  for (int y = 0; y < height; ++y)
+    std::memcpy(frame.rgb.data() + size_t(y) * row_bytes, rows + size_t(bottom_up ? height - 1 - y : y) * row_bytes,
+                row_bytes);
+  std::lock_guard<std::mutex> hold(writer->lock);
+  writer->waiting.push_back(std::move(frame));
+  writer->changed.notify_all();
+  return true;
+}
+
+void drainCaptureWriter() {
+  if (!writer) return;
+  std::unique_lock<std::mutex> hold(writer->lock);
+  writer->changed.wait(hold, [] { return writer->waiting.empty() && !writer->writing; });
+}
+
+void stopCaptureWriter() {
+  if (!writer || !writer->thread.joinable()) return;
+  {
+    std::lock_guard<std::mutex> hold(writer->lock);
+    writer->stopping = true;
+    writer->changed.notify_all();
+  }
+  writer->thread.join();
+}
+
+bool closeCaptureEncoder(std::string* error) {
+  if (!encoder_running) return true;
+  encoder_running = false;
+  return finishFfmpeg(&encoder, error);
+}
+
+void countJoinedFrames(long frames) { written_frames = frames; }

@@ -1,0 +1,142 @@
+// A capture made in parts: `--join PATH` puts together the parts that `--segment K/N` runs made, on this
+// machine or others, and adds the music of the whole interval; `--jobs N` runs the N parts side by side
+// as child processes of this program and joins them.
+//
+// The music is rendered here, once, exactly as a capture in one run renders it: the song starts with the
+// timeline, the file begins at the interval's first frame, and it ends with the interval's last frame,
+// or, for an interval that runs to the show's end, with the tail, through which the show's music plays
+// on. The clock is moved as that run's passes and tail move it, so its milliseconds round alike.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "shell/shell.h"
+
+static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end) {
+  const std::string& path = platform_settings.capture_path;
+  platform_settings.virtual_clock = true;
+  platform_settings.sound_capture_path = captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
+  platform_settings.sound_capture_first_frame = frames.first;
+  platform_settings.sound_capture_end_frame = to_show_end ? -1 : frames.last + 1;
+  if (!mountPack(nullptr)) {
+    std::fprintf(stderr, "narvu: no pack found for the music (%s)\n", packPlacesText(packPlaces(nullptr)).c_str());
+    return false;
+  }
+  if (startMusic() != 0) return false;
+  FMUSIC_PlaySong(song);
+  if (to_show_end) {
+    startTimeline(GetTickCount());
+    do {
+      timelineFrame(GetTickCount());
+      advanceVirtualClock();
+    } while (!exit_requested);
+    playTail();
+  }
+  return finishSoundCapture();
+}
+
+// Joins what the parts hold: the whole interval, or after an interrupted capture the frames from its
+// start up to the first missing one. The music goes with exactly those frames.
+static bool joinParts(const CaptureFrames& frames, bool with_music) {
+  bool whole = frames.last == captureInterval(platform_settings).last;
+  bool to_show_end = whole && platform_settings.capture_to_seconds < 0;
+  if (with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return false;
+  std::string error;
+  if (!captureJoin(frames, &error)) {
+    std::fprintf(stderr, "narvu: cannot join the parts: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The facts a join needs that a capture's start-up would set.
+static void prepareJoin() {
+  platform_settings.headless = true;
+  platform_settings.capture_length_seconds = kShowLengthMs / 1000.0;
+}
+
+static bool withMusic(const CommandLineOptions& options) {
+  return std::strstr(options.command_line.c_str(), "nosound") == nullptr;
+}
+
+int runCaptureJoin(const CommandLineOptions& options) {
+  prepareJoin();
+  std::string error;
+  CaptureFrames covered;
+  if (!captureTargetUsable(&error) || !captureJoinCoverage(&covered, &error)) {
+    std::fprintf(stderr, "narvu: cannot join the parts of %s: %s\n", platform_settings.capture_path.c_str(),
+                 error.c_str());
+    return 1;
+  }
+  if (!joinParts(covered, withMusic(options))) return 1;
+  std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
+  return 0;
+}
+
+static std::string partName(int part, int parts) { return std::to_string(part) + "/" + std::to_string(parts); }
+
+int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
+  prepareJoin();
+  std::string error;
+  if (!captureTargetUsable(&error)) {
+    std::fprintf(stderr, "narvu: %s\n", error.c_str());
+    return 1;
+  }
+  // Each part is this program with the same words, but for --jobs, and its own --segment.
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--jobs") == 0)
+      ++i;
+    else
+      words.push_back(argv[i]);
+  }
+  int parts = options.jobs;
+  std::vector<ChildProcess> children(static_cast<size_t>(parts));
+  bool started = true;
+  for (int part = 1; part <= parts && started; ++part) {
+    std::vector<std::string> arguments = words;
+    arguments.push_back("--segment");
+    arguments.push_back(partName(part, parts));
+    started = startThisProgram(arguments, &children[size_t(part - 1)], &error);
+  }
+  if (!started)
+    std::fprintf(stderr, "narvu: %s\n", error.c_str());
+  else
+    std::fprintf(stderr, "narvu: capturing in %d parts side by side\n", parts);
+  waitForChildren(&children);
+
+  bool failed = !started;
+  for (int part = 1; part <= parts; ++part) {
+    ChildProcess& child = children[size_t(part - 1)];
+    if (child.exit_code != 0 && child.exit_code != 130 && child.exit_code != 143) {
+      if (!child.log_path.empty())
+        std::fprintf(stderr, "narvu: part %s failed:\n%s\n", partName(part, parts).c_str(),
+                     childWords(child, 2000).c_str());
+      failed = true;
+    }
+    forgetChild(&child);
+  }
+  if (failed) {
+    std::fprintf(stderr,
+                 "narvu: capture failed; the parts that were made are kept: make the missing ones with "
+                 "--segment K/%d and put them together with --join\n",
+                 parts);
+    return 1;
+  }
+  int signal_number = endSignal();
+  CaptureFrames covered;
+  bool whole = captureJoinCoverage(&covered, &error);
+  if (!whole && !signal_number) {
+    std::fprintf(stderr, "narvu: capture failed: %s\n", error.c_str());
+    return 1;
+  }
+  if (signal_number)
+    std::fprintf(stderr, "narvu: capture interrupted by %s; joining the frames from the start that are written\n",
+                 signal_number == 2    ? "SIGINT"
+                 : signal_number == 15 ? "SIGTERM"
+                                       : "a signal");
+  if (!joinParts(covered, withMusic(options))) return 1;
+  std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
+  return signal_number ? 128 + signal_number : 0;
+}
