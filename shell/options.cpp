@@ -42,7 +42,11 @@ const char kCommandLineUsage[] =
     "  --timedemo           play live, presenting every frame, and print frame times at the end\n"
     "  --help               this text\n"
     "  --version            the version of narvu\n"
-    "Exit codes: 0 after the show or Esc/F12/closing the window, 1 after a start-up failure.\n";
+    "Keys while the show plays: Space pauses and resumes, Left and Right go back and forward\n"
+    "5 seconds, Home starts again, Alt+Enter switches full screen and window, Esc or F12 ends.\n"
+    "Exit codes: 0 after the show, Esc/F12, closing the window or Ctrl-C; 1 after a failure;\n"
+    "a capture ends with 0 only when every file is complete, and with 130 or 143 when\n"
+    "SIGINT or SIGTERM cut it short.\n";
 
 // ---- Numbers ------------------------------------------------------------------------------------------
 
@@ -201,11 +205,6 @@ static bool applyFps(const char* value, CommandLineOptions* options, std::string
   return true;
 }
 
-static bool applyWindowed(const char*, CommandLineOptions* options, std::string*) {
-  options->settings.windowed = true;
-  return true;
-}
-
 static bool applyDisplay(const char* value, CommandLineOptions* options, std::string* error) {
   return countOption("--display", value, &options->settings.display, error);
 }
@@ -245,11 +244,6 @@ static bool applyCrf(const char* value, CommandLineOptions* options, std::string
   return countOption("--crf", value, &options->settings.video_crf, error);
 }
 
-static bool applyLossless(const char*, CommandLineOptions* options, std::string*) {
-  options->settings.video_lossless = true;
-  return true;
-}
-
 static bool applyFrom(const char* value, CommandLineOptions* options, std::string* error) {
   return secondsOption("--from", value, &options->settings.capture_from_seconds, error);
 }
@@ -265,6 +259,13 @@ static bool applySwitch(const char*, CommandLineOptions* options, std::string*) 
   return true;
 }
 
+// The same for a switch among the platform's settings.
+template <bool PlatformSettings::*flag>
+static bool applySettingSwitch(const char*, CommandLineOptions* options, std::string*) {
+  options->settings.*flag = true;
+  return true;
+}
+
 struct OptionRule {
   const char* name;
   bool takes_value;
@@ -277,7 +278,7 @@ static const OptionRule kOptionRules[] = {
     {"-h", false, applySwitch<&CommandLineOptions::help>},
     {"--capture", true, applyCapture},
     {"--fps", true, applyFps},
-    {"--windowed", false, applyWindowed},
+    {"--windowed", false, applySettingSwitch<&PlatformSettings::windowed>},
     {"--display", true, applyDisplay},
     {"--vsync", true, applyVsync},
     {"--size", true, applySize},
@@ -290,7 +291,7 @@ static const OptionRule kOptionRules[] = {
     {"--version", false, applySwitch<&CommandLineOptions::version>},
     {"--timedemo", false, applySwitch<&CommandLineOptions::timedemo>},
     {"--preset", true, applyPreset},
-    {"--lossless", false, applyLossless},
+    {"--lossless", false, applySettingSwitch<&PlatformSettings::video_lossless>},
     {"--segment", true, applySegment},
     {"--join", true, applyJoin},
     {"--jobs", true, applyJobs},
