@@ -164,10 +164,17 @@ uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output
   return out;
 }
 
+// Division of a negative word would give negative codes; such a word names no packing method.
+static int packingMethod(int32_t method_word) { return method_word < 0 ? -1 : method_word % 100; }
+
+bool packSizeReachable(uint32_t stored_size, uint32_t unpacked_size, int32_t method_word) {
+  int method = packingMethod(method_word);
+  return method >= 0 && method <= 3 && uint64_t(unpacked_size) <= reachableSize(method, stored_size);
+}
+
 uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_size, int32_t method_word,
                     uint32_t checksum) {
-  // Division of a negative word would give negative codes; such a word names no packing method.
-  int method = method_word < 0 ? -1 : method_word % 100;
+  int method = packingMethod(method_word);
   int pre_code = method_word < 0 ? 0 : (method_word / 100) % 100;
   int post_code = method_word < 0 ? 0 : method_word / 10000;
 
@@ -177,8 +184,7 @@ uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_siz
     return nullptr;
   }
 
-  bool reachable = (stored != nullptr || stored_size == 0) && method >= 0 && method <= 3 &&
-                   uint64_t(unpacked_size) <= reachableSize(method, stored_size);
+  bool reachable = (stored != nullptr || stored_size == 0) && packSizeReachable(stored_size, unpacked_size, method_word);
   uint8_t* unpacked = reachable ? static_cast<uint8_t*>(malloc(unpacked_size ? unpacked_size : 1)) : nullptr;
   if (reachable && !unpacked) {
     fail("Decompression failed", PackFailure::out_of_memory);

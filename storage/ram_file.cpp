@@ -14,9 +14,11 @@ RamFile* ramfopen(const char* name) {
     debugMessage(name, "ramfopen - not a file");
     return nullptr;
   }
-  // Positions are 32-bit signed, so a resource of 2 GiB or more cannot be served as a stream.
+  // Positions are 32-bit signed, so a resource of 2 GiB or more cannot be served as a stream; unless
+  // its stored bytes cannot even reach that size, and then the entry is damaged.
   if (entry->unpacked_size > 0x7FFFFFFFu) {
-    pack_failure = PackFailure::too_large;
+    bool reachable = packSizeReachable(entry->stored_size, entry->unpacked_size, entry->method_word);
+    pack_failure = reachable ? PackFailure::too_large : PackFailure::damaged;
     return nullptr;
   }
   RamFile* stream = static_cast<RamFile*>(calloc(1, sizeof(RamFile)));

@@ -31,6 +31,9 @@ uint64_t lzssDecode(const uint8_t* input, uint32_t input_length, uint8_t* output
 // than 9 * stored_size. So does a size that cannot be allocated.
 uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_size, int32_t method_word,
                     uint32_t checksum);
+// Whether `stored_size` bytes can unpack to `unpacked_size` by the method the word names (the bounds
+// above); false for a word that names no method.
+bool packSizeReachable(uint32_t stored_size, uint32_t unpacked_size, int32_t method_word);
 // Nonzero: packDecode tests the checksum. Nothing in the show changes it.
 extern int pack_checksums_enabled;
 

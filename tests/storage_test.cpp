@@ -667,12 +667,21 @@ TEST_F(Storage, MemoryFilesOfEmptyAbsentAndBrokenResources) {
   EXPECT_EQ(traces, std::vector<std::string>{"VARK ERROR: Checksum failed"});
   EXPECT_EQ(pack_failure, PackFailure::damaged);
   EXPECT_STREQ(packFailureText(pack_failure), "damaged (checksum or decoding failed)");
+  // Eight bytes of zlib that declare 4 GiB are damaged, not too large.
   packReset();
   ASSERT_EQ(packMount(write("huge.dat", packDeclaringTooMuch("huge", 0xFFFFFFF0u)).c_str(), 0), 1);
   EXPECT_EQ(ramfopen("huge"), nullptr);
-  EXPECT_EQ(pack_failure, PackFailure::too_large);
+  EXPECT_EQ(pack_failure, PackFailure::damaged);
   EXPECT_EQ(packRead("huge"), nullptr);
   EXPECT_EQ(pack_failure, PackFailure::damaged);
+  // Four MiB of zlib can reach 2.25 GiB, which no memory file can hold.
+  HandPack large;
+  large.directory = directoryOf(8, 1, record(0, 0, 4u << 20, 0x90000000u, 1, 0), std::string("large") + '\0');
+  large.build();
+  packReset();
+  ASSERT_EQ(packMount(write("large.dat", large.file).c_str(), 0), 1);
+  EXPECT_EQ(ramfopen("large"), nullptr);
+  EXPECT_EQ(pack_failure, PackFailure::too_large);
 
   EXPECT_EQ(ramfread(&b, 1, 1, nullptr), 0);
   EXPECT_EQ(ramfseek(nullptr, 0, 0), 1);
