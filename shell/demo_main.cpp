@@ -76,9 +76,16 @@ bool mountPack(HINSTANCE instance) {
          (!places.beside_executable_pack.empty() && packMount(places.beside_executable_pack.c_str(), 0));
 }
 
+// A file that is there and did not mount is no pack or a damaged one: worth telling apart from none.
+static std::string placeText(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error) ? path + " (there, but not a pack or damaged)" : path;
+}
+
 std::string packPlacesText(const PackPlaces& places) {
-  std::string text = "looked for one appended to " + places.executable + ", then for " + places.working_folder_pack;
-  if (!places.beside_executable_pack.empty()) text += " and " + places.beside_executable_pack;
+  std::string text =
+      "looked for one appended to " + places.executable + ", then for " + placeText(places.working_folder_pack);
+  if (!places.beside_executable_pack.empty()) text += " and " + placeText(places.beside_executable_pack);
   return text;
 }
 

@@ -46,6 +46,13 @@ TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
                             "/narvu.dat and " + folder + "/bin/narvu.dat)\n"),
             std::string::npos)
       << run.output;
+  // A file of that name that is no pack is named as such.
+  writeFile(folder + "/narvu.dat", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 'c', 'k'});
+  run = runChild({show, "--capture", folder + "/frames", "--fps", "25"}, folder);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_NE(run.output.find("then for " + folder + "/narvu.dat (there, but not a pack or damaged) and "),
+            std::string::npos)
+      << run.output;
 }
 
 // The pack beside the executable is found from any working folder.
