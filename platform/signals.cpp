@@ -22,6 +22,10 @@ void catchEndSignals() {
 
 int endSignal() { return end_signal; }
 
+const char* endSignalName(int signal_number) {
+  return signal_number == SIGINT ? "SIGINT" : signal_number == SIGTERM ? "SIGTERM" : "a signal";
+}
+
 void leaveEndSignalsToMainThread() {
   sigset_t signals;
   sigemptyset(&signals);

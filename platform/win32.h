@@ -139,6 +139,8 @@ bool displayAvailable(std::string* reason);
 void catchEndSignals();
 // The signal that asked the process to end (SIGINT 2, SIGTERM 15), or 0 while none has.
 int endSignal();
+// "SIGINT", "SIGTERM" or "a signal", for a message about `signal_number`.
+const char* endSignalName(int signal_number);
 // The live clock stops while paused: GetTickCount keeps returning the moment of the pause, and goes
 // on from there when the pause ends, as if the pause had not been (platform/settings.cpp).
 void pauseClock(bool paused);

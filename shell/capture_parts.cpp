@@ -76,14 +76,8 @@ int runCaptureJoin(const CommandLineOptions& options) {
 
 static std::string partName(int part, int parts) { return std::to_string(part) + "/" + std::to_string(parts); }
 
-int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
-  prepareJoin();
-  std::string error;
-  if (!captureTargetUsable(&error)) {
-    std::fprintf(stderr, "narvu: %s\n", error.c_str());
-    return 1;
-  }
-  // Each part is this program with the same words, but for --jobs, and its own --segment.
+// This program's words for a part: the same as this run's, but for --jobs.
+static std::vector<std::string> partWords(int argc, char** argv) {
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--jobs") == 0)
@@ -91,33 +85,57 @@ int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
     else
       words.push_back(argv[i]);
   }
-  int parts = options.jobs;
-  std::vector<ChildProcess> children(static_cast<size_t>(parts));
-  bool started = true;
-  for (int part = 1; part <= parts && started; ++part) {
+  return words;
+}
+
+// Starts every part with its own --segment; false (with the reason) when one cannot be started.
+static bool startParts(const std::vector<std::string>& words, std::vector<ChildProcess>* children,
+                       std::string* error) {
+  int parts = int(children->size());
+  for (int part = 1; part <= parts; ++part) {
     std::vector<std::string> arguments = words;
     arguments.push_back("--segment");
     arguments.push_back(partName(part, parts));
-    started = startThisProgram(arguments, &children[size_t(part - 1)], &error);
+    if (!startThisProgram(arguments, &(*children)[size_t(part - 1)], error)) return false;
   }
+  return true;
+}
+
+// Reports each part that failed (a part ended by a signal did not fail) with its own words; true when
+// none did.
+static bool partsSucceeded(std::vector<ChildProcess>* children) {
+  int parts = int(children->size());
+  bool succeeded = true;
+  for (int part = 1; part <= parts; ++part) {
+    ChildProcess& child = (*children)[size_t(part - 1)];
+    if (child.exit_code != 0 && child.exit_code != 130 && child.exit_code != 143) {
+      if (!child.log_path.empty())
+        std::fprintf(stderr, "narvu: part %s failed:\n%s\n", partName(part, parts).c_str(),
+                     childWords(child, 2000).c_str());
+      succeeded = false;
+    }
+    forgetChild(&child);
+  }
+  return succeeded;
+}
+
+int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
+  prepareJoin();
+  std::string error;
+  if (!captureTargetUsable(&error)) {
+    std::fprintf(stderr, "narvu: %s\n", error.c_str());
+    return 1;
+  }
+  int parts = options.jobs;
+  std::vector<ChildProcess> children(static_cast<size_t>(parts));
+  bool started = startParts(partWords(argc, argv), &children, &error);
   if (!started)
     std::fprintf(stderr, "narvu: %s\n", error.c_str());
   else
     std::fprintf(stderr, "narvu: capturing in %d parts side by side\n", parts);
   waitForChildren(&children);
 
-  bool failed = !started;
-  for (int part = 1; part <= parts; ++part) {
-    ChildProcess& child = children[size_t(part - 1)];
-    if (child.exit_code != 0 && child.exit_code != 130 && child.exit_code != 143) {
-      if (!child.log_path.empty())
-        std::fprintf(stderr, "narvu: part %s failed:\n%s\n", partName(part, parts).c_str(),
-                     childWords(child, 2000).c_str());
-      failed = true;
-    }
-    forgetChild(&child);
-  }
-  if (failed) {
+  if (!partsSucceeded(&children) || !started) {
     std::fprintf(stderr,
                  "narvu: capture failed; the parts that were made are kept: make the missing ones with "
                  "--segment K/%d and put them together with --join\n",
@@ -133,9 +151,7 @@ int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
   }
   if (signal_number)
     std::fprintf(stderr, "narvu: capture interrupted by %s; joining the frames from the start that are written\n",
-                 signal_number == 2    ? "SIGINT"
-                 : signal_number == 15 ? "SIGTERM"
-                                       : "a signal");
+                 endSignalName(signal_number));
   if (!joinParts(covered, withMusic(options))) return 1;
   std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
   return signal_number ? 128 + signal_number : 0;

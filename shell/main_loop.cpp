@@ -32,7 +32,7 @@ static bool captureEnds(int* exit_code) {
   }
   if (int signal_number = endSignal()) {
     std::fprintf(stderr, "\nnarvu: capture interrupted by %s; finishing the frames written so far\n",
-                 signal_number == 2 ? "SIGINT" : signal_number == 15 ? "SIGTERM" : "a signal");
+                 endSignalName(signal_number));
     *exit_code = 128 + signal_number;
     return true;
   }
