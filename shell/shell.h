@@ -68,7 +68,8 @@ void playTail();
 // Live play timed: every presented frame's time (from the previous presentation) is kept by scene, and
 // at the end (the show's, or an early one) one report goes to standard output: frames presented, mean
 // frames per second, and the frame times' median, 99th percentile, maximum and how many took more
-// than twice the median, for the whole show and per scene.
+// than twice the median, for the whole show and per scene; and the first frame apart, with the longest
+// frame after it against the median.
 extern bool timedemo_enabled;  // set by main from --timedemo; the main loop starts the timing
 void startTimedemo();
 // After each presented frame that drew `scene`.
