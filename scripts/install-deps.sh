@@ -3,7 +3,7 @@
 # benchmarks and fuzz targets need. Only missing packages are installed; sudo is used only when not
 # running as root.
 #   scripts/install-deps.sh           the show (./run.sh)
-#   scripts/install-deps.sh --tests   the show, its tests, benchmarks and fuzz targets (./test.sh)
+#   scripts/install-deps.sh --tests   the show, its tests (ffmpeg included), benchmarks and fuzz targets (./test.sh)
 set -euo pipefail
 
 packages=(
@@ -15,8 +15,10 @@ if [ "${1:-}" = --tests ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
   # The show on a virtual X screen, looked at through screenshots.
   packages+=(xvfb xauth imagemagick xdotool)
+  # Video captures, their exit codes and their joins are tested through the real ffmpeg.
+  packages+=(ffmpeg)
 fi
-# ffmpeg is optional: it is only used to capture video files.
+# For the show alone ffmpeg is optional: it is only used to capture video files.
 if [ "${NARVU_WITH_FFMPEG:-0}" = 1 ]; then packages+=(ffmpeg); fi
 
 missing=()
