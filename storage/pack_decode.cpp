@@ -184,7 +184,8 @@ uint8_t* packDecode(uint8_t* stored, uint32_t stored_size, uint32_t unpacked_siz
     return nullptr;
   }
 
-  bool reachable = (stored != nullptr || stored_size == 0) && packSizeReachable(stored_size, unpacked_size, method_word);
+  bool reachable =
+      (stored != nullptr || stored_size == 0) && packSizeReachable(stored_size, unpacked_size, method_word);
   uint8_t* unpacked = reachable ? static_cast<uint8_t*>(malloc(unpacked_size ? unpacked_size : 1)) : nullptr;
   if (reachable && !unpacked) {
     fail("Decompression failed", PackFailure::out_of_memory);
