@@ -69,12 +69,14 @@ class GlContext : public ContextBase {
   int slot = 0;                  // the buffer being drawn into
   GLuint shown_framebuffer = 0;  // the buffer of the frame presented last
   std::deque<PendingFrame> pending;
+  GLsync last_frame = nullptr;  // a headless live run's previous frame, until the driver has drawn it
 
  private:
   ~GlContext() override;
   void readRows(GLuint framebuffer);
   bool captureDrawnFrame(long index);
   bool readPending();
+  void endUnseenFrame();
 };
 
 // The context whose frames a capture reads back; finishCapture asks it for the last ones.
@@ -221,6 +223,7 @@ GlContext::~GlContext() {
     target.framebuffer = target.colour = 0;
   }
   if (current) deleteTarget(&target);
+  if (current && last_frame) glDeleteSync(last_frame);
   SDL_GL_MakeCurrent(nullptr, nullptr);
   if (gl_context) SDL_GL_DeleteContext(gl_context);
 }
@@ -319,8 +322,24 @@ HRESULT GlContext::UpdateFrame(DWORD) {
   if (!platform_settings.capture_path.empty()) {
     long index = capturePresentedFrame();
     if (index >= 0 && !captureDrawnFrame(index)) return E_FAIL;
+  } else if (platform_settings.headless) {
+    endUnseenFrame();
   }
   return S_OK;
+}
+
+// A live run on the offscreen driver shows nothing and reads nothing back, yet its frames must go to
+// the driver and be waited for as a swap sends and waits for them: llvmpipe keeps every unflushed draw,
+// and every flushed frame not yet drawn, with the streamed buffers each one read, and such a run grew
+// by tens of megabytes a second. One frame may be in flight, as behind a swap.
+void GlContext::endUnseenFrame() {
+  if (last_frame) {
+    while (glClientWaitSync(last_frame, 0, 1000000000) == GL_TIMEOUT_EXPIRED) {
+    }
+    glDeleteSync(last_frame);
+  }
+  last_frame = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+  glFlush();
 }
 
 void finishGlReadBacks() {
