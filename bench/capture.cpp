@@ -88,8 +88,7 @@ static int drawOnly(const Setting& setting) {
   int frames = 0;
   do {
     drawSceneFrame(current_scene, timelineFrame(GetTickCount()));
-    context->UpdateFrame(0);
-    endGlFrame(context, false);
+    context->UpdateFrame(0);  // headless: flushed, the frame before waited for
     ++frames;
   } while (!exit_requested);
   endGlFrame(context, true);

@@ -4,8 +4,8 @@
 //
 //   bench_show [--pack FILE] [--size WxH] [--no-gl] [--every N] [--finish]
 //     N: draw every Nth frame of the timeline
-//     Every presented frame is flushed, as presenting on a display does, so that llvmpipe rasterises it
-//     (headless presentation shows nothing, and llvmpipe rasterises only what is flushed): a live figure.
+//     Every presented frame is flushed, and the one before it waited for, as presenting on a display
+//     does (headless presentation does that itself, showing nothing): a live figure.
 //     --finish: every frame is read back before the next, as a capture without a ring of buffers reads
 //     it: a capture figure, in which a frame's own time is the whole of its work. CPU time is split into
 //     the main thread's and llvmpipe's threads'.
@@ -206,7 +206,6 @@ static LoopFigures runTimeline(bool present, bool finish, int every) {
     drawSceneFrame(current_scene, frame);
     if (present) context->UpdateFrame(0);
     if (present && finish) readGlRenderTarget(context, &read_back, &width, &height);
-    if (present && !finish) endGlFrame(context, false);
     figures.times.push_back({millisecondsSince(frame_start), cpuMilliseconds() - frame_cpu_start, now - demo_start_ms,
                              current_scene == second_scene});
     ++figures.frames;

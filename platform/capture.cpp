@@ -174,6 +174,12 @@ std::string capturePartPath(long first, long last) {
   return platform_settings.capture_path + frames;
 }
 
+std::string captureFramePath(long index) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
+  return platform_settings.capture_path + name;
+}
+
 std::vector<std::string> captureEncoderOptions() {
   const PlatformSettings& s = platform_settings;
   bool webm = capturePathEndsWith(".webm");

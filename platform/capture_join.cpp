@@ -37,12 +37,6 @@ static std::vector<PartFile> videoParts() {
   return parts;
 }
 
-static std::string frameFile(long index) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-  return platform_settings.capture_path + name;
-}
-
 static std::string framesText(long first, long last) {
   return first == last ? "frame " + std::to_string(first)
                        : "frames " + std::to_string(first) + " to " + std::to_string(last);
@@ -60,9 +54,9 @@ bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
   std::error_code ignored;
   if (!captureIsVideo()) {
     for (long index = interval.first; index <= interval.last; ++index) {
-      if (std::filesystem::is_regular_file(frameFile(index), ignored)) continue;
+      if (std::filesystem::is_regular_file(captureFramePath(index), ignored)) continue;
       long end = index;
-      while (end + 1 <= interval.last && !std::filesystem::is_regular_file(frameFile(end + 1), ignored)) ++end;
+      while (end + 1 <= interval.last && !std::filesystem::is_regular_file(captureFramePath(end + 1), ignored)) ++end;
       gap(index, end);
       index = end;
     }
@@ -119,7 +113,7 @@ bool captureJoin(const CaptureFrames& frames, std::string* error) {
   CaptureFrames interval = captureInterval(platform_settings);
   if (!captureIsVideo()) {
     // Frames after a gap belong to no capture that the music describes.
-    for (long index = frames.last + 1; index <= interval.last; ++index) std::remove(frameFile(index).c_str());
+    for (long index = frames.last + 1; index <= interval.last; ++index) std::remove(captureFramePath(index).c_str());
     return true;
   }
   bool joined = frames.last >= frames.first && joinVideo(frames, error);

@@ -104,10 +104,9 @@ static bool writeFrame(const QueuedFrame& frame) {
   if (!folder_ready && !makeFolder(folder))
     return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
   folder_ready = true;
-  char name[32];
-  std::snprintf(name, sizeof(name), "/frame_%06ld.png", frame.index);
-  if (!writePng(folder + name, frame.rgb.data(), frame.width, frame.height))
-    return failCapture("cannot write " + folder + name + ": " + std::strerror(errno));
+  std::string path = captureFramePath(frame.index);
+  if (!writePng(path, frame.rgb.data(), frame.width, frame.height))
+    return failCapture("cannot write " + path + ": " + std::strerror(errno));
   return true;
 }
 

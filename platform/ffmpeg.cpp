@@ -27,10 +27,9 @@ std::string ffmpegFileArgument(const std::string& path) {
   return "file:" + std::filesystem::absolute(path, ignored).lexically_normal().string();
 }
 
-// A file for ffmpeg's standard error, in the temporary folder; -1 when none can be made.
-static int makeLogFile(std::string* path) {
+int makeTemporaryLog(const char* stem, std::string* path) {
   const char* folder = std::getenv("TMPDIR");
-  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/narvu-ffmpeg-XXXXXX";
+  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/narvu-" + stem + "-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int file = mkstemp(name.data());
@@ -41,7 +40,7 @@ static int makeLogFile(std::string* path) {
 bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, FfmpegProcess* process,
                  std::string* error) {
   *process = FfmpegProcess();
-  int log = makeLogFile(&process->log_path);
+  int log = makeTemporaryLog("ffmpeg", &process->log_path);
   int pipe_ends[2] = {-1, -1};
   if (with_input && pipe(pipe_ends) != 0) {
     *error = std::string("cannot make a pipe to ffmpeg: ") + std::strerror(errno);

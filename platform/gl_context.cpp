@@ -277,13 +277,17 @@ static void present(SDL_Window* sdl_window, const RenderTarget& target) {
   SDL_GL_SwapWindow(sdl_window);
 }
 
+// Until the driver has drawn everything before `fence`; then the fence goes.
+static void waitForFence(GLsync fence) {
+  while (glClientWaitSync(fence, 0, 1000000000) == GL_TIMEOUT_EXPIRED) {
+  }
+  glDeleteSync(fence);
+}
+
 bool GlContext::readPending() {
   PendingFrame frame = pending.front();
   pending.pop_front();
-  GLenum waited;
-  do waited = glClientWaitSync(frame.drawn, 0, 1000000000);
-  while (waited == GL_TIMEOUT_EXPIRED);
-  glDeleteSync(frame.drawn);
+  waitForFence(frame.drawn);
   readRows(ring_framebuffer[frame.slot]);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
   return queueCaptureFrame(frame.index, rows.data(), target.width, target.height, true);
@@ -333,11 +337,7 @@ HRESULT GlContext::UpdateFrame(DWORD) {
 // and every flushed frame not yet drawn, with the streamed buffers each one read, and such a run grew
 // by tens of megabytes a second. One frame may be in flight, as behind a swap.
 void GlContext::endUnseenFrame() {
-  if (last_frame) {
-    while (glClientWaitSync(last_frame, 0, 1000000000) == GL_TIMEOUT_EXPIRED) {
-    }
-    glDeleteSync(last_frame);
-  }
+  if (last_frame) waitForFence(last_frame);
   last_frame = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
   glFlush();
 }

@@ -97,6 +97,9 @@ struct FfmpegProcess {
   int input = -1;        // its standard input, when it reads frames from us; -1 otherwise
   std::string log_path;  // its standard error, kept until it has finished
 };
+// A new file in the temporary folder (TMPDIR, else /tmp) named narvu-STEM-XXXXXX, for a child's
+// standard error: its descriptor and *path, or -1 when none can be made.
+int makeTemporaryLog(const char* stem, std::string* path);
 // "file:" and the absolute path: a name ffmpeg takes for nothing but a file.
 std::string ffmpegFileArgument(const std::string& path);
 // Starts ffmpeg with `arguments` (arguments[0] is "ffmpeg"); with `with_input`, its standard input is a
@@ -133,6 +136,8 @@ bool closeCaptureEncoder(std::string* error);
 std::string captureVideoStreamPath();
 // A video part's name: the frames it holds (see platform/capture.h).
 std::string capturePartPath(long first, long last);
+// Frame `index` of a folder capture: capture_path/frame_NNNNNN.png.
+std::string captureFramePath(long index);
 // Writes capture_path from the video stream that `video_input` opens (ffmpeg's input arguments) and the
 // music at sound_capture_path when it is there, copying the video. Removes what it wrote when it fails.
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error);

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -25,16 +24,11 @@ bool startThisProgram(const std::vector<std::string>& arguments, ChildProcess* c
     *error = "cannot find this program's own file";
     return false;
   }
-  const char* folder = std::getenv("TMPDIR");
-  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/narvu-part-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int log = mkstemp(name.data());
+  int log = makeTemporaryLog("part", &child->log_path);
   if (log < 0) {
     *error = std::string("cannot make a log file for a part: ") + std::strerror(errno);
     return false;
   }
-  child->log_path = name.data();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
