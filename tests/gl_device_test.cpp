@@ -56,6 +56,21 @@ ID3DXContext* makeContext(HWND window) {
   return context;
 }
 
+// A white spot light at (0, 0, z) shining along +z, unattenuated within its range of 100.
+D3DLIGHT7 spotLight(float z, float theta, float phi, float falloff) {
+  D3DLIGHT7 light = {};
+  light.dltType = D3DLIGHT_SPOT;
+  light.dcvDiffuse = {1, 1, 1, 1};
+  light.dvPosition = {0, 0, z};
+  light.dvDirection = {0, 0, 1};
+  light.dvRange = 100;
+  light.dvAttenuation0 = 1;
+  light.dvTheta = theta;
+  light.dvPhi = phi;
+  light.dvFalloff = falloff;
+  return light;
+}
+
 class GlDevice : public testing::Test {
  protected:
   static ID3DXContext* context;
@@ -244,17 +259,7 @@ TEST_F(GlDevice, SpotLightIsFullInsideItsConeFadesInThePenumbraAndIsDarkOutside)
     double inner_half, outer_half, falloff;
   } cases[] = {{40, 50, 1}, {30, 40, 1}, {30, 40, 2}, {20, 30, 1}};
   for (const Case& c : cases) {
-    D3DLIGHT7 light = {};
-    light.dltType = D3DLIGHT_SPOT;
-    light.dcvDiffuse = {1, 1, 1, 1};
-    light.dvPosition = {0, 0, -1.5f};
-    light.dvDirection = {0, 0, 1};
-    light.dvRange = 100;
-    light.dvAttenuation0 = 1;
-    light.dvFalloff = float(c.falloff);
-    light.dvTheta = radians(2 * c.inner_half);
-    light.dvPhi = radians(2 * c.outer_half);
-    setLight(light);
+    setLight(spotLight(-1.5f, radians(2 * c.inner_half), radians(2 * c.outer_half), float(c.falloff)));
     drawQuad();
     double cos_inner = std::cos(c.inner_half * kPi / 180), cos_outer = std::cos(c.outer_half * kPi / 180);
     double spot = rho > cos_inner    ? 1
@@ -619,16 +624,7 @@ TEST_F(GlDevice, LevelsFilledThroughTheContextLibraryAreInGlBeforeTheirFirstDraw
 TEST_F(GlDevice, PreparingReadiesWhatADrawNeedsDrawsNothingAndGivesTheStateBack) {
   // A state combination no probe uses elsewhere: two spot lights behind a directional one, stage 0
   // taking alpha from the diffuse colour of a texture not yet in GL.
-  D3DLIGHT7 spot = {};
-  spot.dltType = D3DLIGHT_SPOT;
-  spot.dcvDiffuse = {1, 1, 1, 1};
-  spot.dvPosition = {0, 0, -5};
-  spot.dvDirection = {0, 0, 1};
-  spot.dvAttenuation0 = 1;
-  spot.dvRange = 100;
-  spot.dvTheta = 1;
-  spot.dvPhi = 2;
-  spot.dvFalloff = 1;
+  D3DLIGHT7 spot = spotLight(-5, 1, 2, 1);
   setMaterial(1, 1, 1);
   DeviceState before = static_cast<ShadowDevice*>(device)->state;
   TextureSurface* texture = solidTexture(200, 100, 50);
