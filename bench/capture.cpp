@@ -122,8 +122,8 @@ static int encodeOnly(const Setting& setting, const std::string& video) {
     }
     ++frame;
   } while (!exit_requested);
-  platform_settings.capture_path = video;
-  platform_settings.fps = setting.fps;
+  capture_settings.capture_path = video;
+  capture_settings.fps = setting.fps;
   std::string command;
   for (const std::string& word : captureEncoderCommand(setting.width, setting.height, video))
     command += "'" + word + "' ";

@@ -104,3 +104,21 @@ void setDeviceDrawing(IDirect3DDevice7* device, bool drawing);
 // state's first draw). Clearing does nothing. When the preparation ends the device gets back every
 // state it had when it began, so what is drawn afterwards is what it would have been without it.
 void setDevicePreparing(IDirect3DDevice7* device, bool preparing);
+
+// This port's addition, for capture: a sink that takes the pixels of presented frames. Installed
+// before the context is created, it makes the context read every presented frame back (late, from a
+// ring of render targets, so that reading never waits for the frames drawn after it) and never wait
+// for the display's refresh. The sink's functions are called on the thread that presents.
+struct PresentedFrameSink {
+  // At every UpdateFrame: the frame's number when its pixels are wanted, -1 when not.
+  long (*frame_presented)();
+  // The pixels of a frame numbered by frame_presented, in that order: 3 bytes a pixel (R, G, B), rows
+  // bottom to top when `bottom_up` (as GL reads them). False when the sink takes no more frames.
+  bool (*take_frame)(long index, const uint8_t* rows, int width, int height, bool bottom_up);
+  // The context is going: every frame handed over must be written before it returns.
+  void (*context_closing)();
+};
+// Null removes it (the contexts created afterwards read nothing back).
+void setPresentedFrameSink(const PresentedFrameSink* sink);
+// The frames presented but not read back yet, read and handed to the sink now (the end of a capture).
+void readBackPresentedFrames();

@@ -6,7 +6,8 @@
 // Its size is platform_settings.render_width × render_height (any size; the show's 4:3 screen is the
 // largest 4:3 rectangle in it, the rest stays black). With multisampling it is resolved into a
 // single-sampled copy before presentation and capture. UpdateFrame scales the picture into the window
-// with its shape kept (black bars) and swaps; a capture run reads every presented frame back.
+// with its shape kept (black bars) and swaps; with a presented-frame sink installed (a capture), every
+// presented frame is read back and handed to it.
 //
 // A capture's read-back. llvmpipe rasterises a frame on threads of its own once it is flushed, and any
 // read of a picture that queued drawing still refers to waits until everything queued so far is drawn;
@@ -75,12 +76,16 @@ class GlContext : public ContextBase {
   ~GlContext() override;
   void readRows(GLuint framebuffer);
   bool captureDrawnFrame(long index);
+  bool handOver(long index);
   bool readPending();
   void endUnseenFrame();
 };
 
-// The context whose frames a capture reads back; finishCapture asks it for the last ones.
+// Where presented frames go (null: nowhere), and the context that reads them back for it.
+static const PresentedFrameSink* frame_sink = nullptr;
 static GlContext* capturing_context = nullptr;
+
+void setPresentedFrameSink(const PresentedFrameSink* sink) { frame_sink = sink; }
 
 static void deleteTarget(RenderTarget* target) {
   glDeleteFramebuffers(1, &target->framebuffer);
@@ -213,8 +218,10 @@ void GlContext::bindTarget() {
 GlContext::~GlContext() {
   bool current = makeCurrent();
   if (current) finishReadBacks();
-  drainCaptureWriter();
-  if (capturing_context == this) capturing_context = nullptr;
+  if (capturing_context == this) {
+    if (frame_sink) frame_sink->context_closing();
+    capturing_context = nullptr;
+  }
   if (device) device->Release();
   device = nullptr;
   if (current && ring_length > 1) {
@@ -290,7 +297,12 @@ bool GlContext::readPending() {
   waitForFence(frame.drawn);
   readRows(ring_framebuffer[frame.slot]);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
-  return queueCaptureFrame(frame.index, rows.data(), target.width, target.height, true);
+  return handOver(frame.index);
+}
+
+// The rows just read, to the sink.
+bool GlContext::handOver(long index) {
+  return frame_sink && frame_sink->take_frame(index, rows.data(), target.width, target.height, true);
 }
 
 void GlContext::finishReadBacks() {
@@ -301,7 +313,7 @@ bool GlContext::captureDrawnFrame(long index) {
   if (ring_length == 1) {
     readRows(presentedFramebuffer(target));
     bindTarget();
-    return queueCaptureFrame(index, rows.data(), target.width, target.height, true);
+    return handOver(index);
   }
   pending.push_back({slot, index, glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0)});
   glFlush();
@@ -323,8 +335,8 @@ HRESULT GlContext::UpdateFrame(DWORD) {
     present(sdl_window, target);
     bindTarget();
   }
-  if (!platform_settings.capture_path.empty()) {
-    long index = capturePresentedFrame();
+  if (capturing_context == this && frame_sink) {
+    long index = frame_sink->frame_presented();
     if (index >= 0 && !captureDrawnFrame(index)) return E_FAIL;
   } else if (platform_settings.headless) {
     endUnseenFrame();
@@ -342,7 +354,7 @@ void GlContext::endUnseenFrame() {
   glFlush();
 }
 
-void finishGlReadBacks() {
+void readBackPresentedFrames() {
   if (capturing_context && capturing_context->makeCurrent()) capturing_context->finishReadBacks();
 }
 
@@ -428,7 +440,7 @@ static HRESULT createContextOnWindow(const GlContextRequest& request, SDL_Window
     context->Release();
     return fail(reason);
   }
-  if (!platform_settings.capture_path.empty()) {
+  if (frame_sink) {
     capturing_context = context;
     if (context->target.samples <= 1 && !createRing(request, context)) deleteRing(context);
   }
@@ -437,7 +449,7 @@ static HRESULT createContextOnWindow(const GlContextRequest& request, SDL_Window
 
   // Live runs wait for the display's refresh unless told not to; headless runs and captures go as fast
   // as they can.
-  bool live = !platform_settings.headless && platform_settings.capture_path.empty();
+  bool live = !platform_settings.headless && !frame_sink;
   SDL_GL_SetSwapInterval(live && platform_settings.vsync ? 1 : 0);
   *out = context;
   return S_OK;

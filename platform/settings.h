@@ -1,8 +1,8 @@
 // Run-time settings of the stand-ins, and the clock behind GetTickCount (platform/settings.cpp).
 //
 // main() fills the settings from its options before the show starts; tests and benchmarks set them
-// directly. Nothing in platform/ knows what the show is: its length, the moments a capture covers and
-// where the captured music goes all come from here.
+// directly. Nothing in platform/ knows what the show is: the clock's rate and where music rendered
+// offline goes come from here.
 #pragma once
 
 #include <string>
@@ -21,21 +21,10 @@ struct PlatformSettings {
   int msaa_samples = 0;        // multisampling of the render target (0: none)
   int anisotropy = 0;          // anisotropic filtering (0: off)
 
-  // Capture (platform/capture.cpp).
-  std::string capture_path;           // non-empty: write every presented frame (PNG folder or video file)
-  int video_crf = -1;                 // video capture quality (-1: the encoder's near-lossless default)
-  std::string video_preset;           // x264's preset for H.264 (empty: the capture's default)
-  bool video_lossless = false;        // lossless video (see platform/capture.h for the codec of each file kind)
-  // --segment K/N: this run captures only the K-th (from 1) of N contiguous parts of the interval
-  // (0 of 0: all of it). A video part is written beside the video as a file of its own; see captureJoin.
-  int capture_segment = 0;
-  int capture_segments = 0;
-  double capture_from_seconds = 0;    // frames before this moment of the timeline are not written
-  double capture_to_seconds = -1;     // frames after it are not written (-1: to the end)
-  double capture_length_seconds = 0;  // how long the run presents frames, for the progress line
   // Non-empty: the sound library opens no audio device and renders the music offline into this WAV
-  // file instead (see finishSoundCapture); a video capture muxes it in. The file holds the sound of the
-  // picture frames from the first to the start of the end frame (-1: to the clock when it is written).
+  // file instead (see finishSoundCapture), which a capture keeps or muxes into its video. The file
+  // holds the sound of the picture frames from the first to the start of the end frame (-1: to the
+  // clock when it is written).
   std::string sound_capture_path;
   long sound_capture_first_frame = 0;
   long sound_capture_end_frame = -1;

@@ -141,6 +141,9 @@ void catchEndSignals();
 int endSignal();
 // "SIGINT", "SIGTERM" or "a signal", for a message about `signal_number`.
 const char* endSignalName(int signal_number);
+// SIGINT and SIGTERM are not delivered to the calling thread: a helper thread calls it first, so that
+// the signals interrupt the main thread's calls, which look at endSignal, and not the helper's.
+void leaveEndSignalsToMainThread();
 // The live clock stops while paused: GetTickCount keeps returning the moment of the pause, and goes
 // on from there when the pause ends, as if the pause had not been (platform/settings.cpp).
 void pauseClock(bool paused);

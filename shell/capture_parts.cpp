@@ -14,8 +14,9 @@
 #include "shell/shell.h"
 
 static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end) {
-  const std::string& path = platform_settings.capture_path;
+  const std::string& path = capture_settings.capture_path;
   platform_settings.virtual_clock = true;
+  platform_settings.fps = capture_settings.fps;
   platform_settings.sound_capture_path = captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
   platform_settings.sound_capture_first_frame = frames.first;
   platform_settings.sound_capture_end_frame = to_show_end ? -1 : frames.last + 1;
@@ -39,8 +40,8 @@ static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end) {
 // Joins what the parts hold: the whole interval, or after an interrupted capture the frames from its
 // start up to the first missing one. The music goes with exactly those frames.
 static bool joinParts(const CaptureFrames& frames, bool with_music) {
-  bool whole = frames.last == captureInterval(platform_settings).last;
-  bool to_show_end = whole && platform_settings.capture_to_seconds < 0;
+  bool whole = frames.last == captureInterval(capture_settings).last;
+  bool to_show_end = whole && capture_settings.capture_to_seconds < 0;
   if (with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return false;
   std::string error;
   if (!captureJoin(frames, &error)) {
@@ -53,7 +54,7 @@ static bool joinParts(const CaptureFrames& frames, bool with_music) {
 // The facts a join needs that a capture's start-up would set.
 static void prepareJoin() {
   platform_settings.headless = true;
-  platform_settings.capture_length_seconds = kShowLengthMs / 1000.0;
+  capture_settings.capture_length_seconds = kShowLengthMs / 1000.0;
 }
 
 static bool withMusic(const CommandLineOptions& options) {
@@ -65,7 +66,7 @@ int runCaptureJoin(const CommandLineOptions& options) {
   std::string error;
   CaptureFrames covered;
   if (!captureTargetUsable(&error) || !captureJoinCoverage(&covered, &error)) {
-    std::fprintf(stderr, "narvu: cannot join the parts of %s: %s\n", platform_settings.capture_path.c_str(),
+    std::fprintf(stderr, "narvu: cannot join the parts of %s: %s\n", capture_settings.capture_path.c_str(),
                  error.c_str());
     return 1;
   }

@@ -11,12 +11,11 @@
 static void finishAtExit() { finishCaptureRun(0); }
 
 void prepareCapture() {
-  platform_settings.virtual_clock = true;
-  platform_settings.headless = true;
-  platform_settings.capture_length_seconds = kShowLengthMs / 1000.0;
-  const std::string& path = platform_settings.capture_path;
+  capture_settings.capture_length_seconds = kShowLengthMs / 1000.0;
+  beginCapture();
+  const std::string& path = capture_settings.capture_path;
   platform_settings.sound_capture_path = captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
-  if (platform_settings.capture_segments > 0) platform_settings.sound_capture_path.clear();  // see --join
+  if (capture_settings.capture_segments > 0) platform_settings.sound_capture_path.clear();  // see --join
   // The music starts with the interval's first frame.
   platform_settings.sound_capture_first_frame = captureFirstFrame();
   std::atexit(finishAtExit);

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   platform_settings = options.settings;
+  capture_settings = options.capture;
   // Ctrl-C and kill end every mode through its own clean-up rather than in the middle of it.
   catchEndSignals();
   if (options.music_only) return runMusicOnly();
@@ -31,9 +32,9 @@ int main(int argc, char** argv) {
   if (options.jobs > 1) return runCaptureJobs(argc, argv, options);
   // A part's music is rendered once for the whole interval when the parts are joined: a part leaves
   // the sound library alone.
-  if (platform_settings.capture_segments > 0) options.command_line += " nosound";
+  if (capture_settings.capture_segments > 0) options.command_line += " nosound";
 
-  if (!platform_settings.capture_path.empty()) {
+  if (!capture_settings.capture_path.empty()) {
     std::string reason;
     if (!captureTargetUsable(&reason)) {
       std::fprintf(stderr, "narvu: %s\n", reason.c_str());
@@ -45,5 +46,5 @@ int main(int argc, char** argv) {
     return 1;
   }
   int exit_code = WinMain(nullptr, nullptr, &options.command_line[0], SW_SHOW);
-  return platform_settings.capture_path.empty() ? exit_code : finishCaptureRun(exit_code);
+  return capture_settings.capture_path.empty() ? exit_code : finishCaptureRun(exit_code);
 }

@@ -12,7 +12,7 @@
 
 static const DWORD kTailMs = 1700;
 
-static bool capturing() { return !platform_settings.capture_path.empty(); }
+static bool capturing() { return !capture_settings.capture_path.empty(); }
 
 // A pass before the capture's first frame: the frame's states without its picture.
 static void skipFrame(int frame) {

@@ -94,7 +94,7 @@ static bool secondsOption(const char* name, const char* text, double* value, std
 
 // Parts need a capture to be parts of, and one way of making them at a time.
 static bool checkParts(const CommandLineOptions& options, std::string* error) {
-  const PlatformSettings& s = options.settings;
+  const CaptureSettings& s = options.capture;
   if (options.join && options.capture_given) {
     *error = "--join takes the path of the capture whose parts it joins; give it without --capture";
   } else if ((s.capture_segments > 0 || options.jobs > 1) && s.capture_path.empty()) {
@@ -105,7 +105,7 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
     *error = "--jobs makes the parts itself; it does not go with --segment";
   } else if (s.capture_segments > 0 || options.jobs > 1) {
     // Every part must hold a frame.
-    PlatformSettings whole = s;
+    CaptureSettings whole = s;
     whole.capture_length_seconds = kShowLengthMs / 1000.0;
     CaptureFrames interval = captureInterval(whole);
     long parts = s.capture_segments > 0 ? s.capture_segments : options.jobs;
@@ -121,7 +121,7 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
 // Checks that need every option: an interval that holds at least one moment, a timedemo that plays live,
 // a video quality that can be had, parts of a capture.
 static bool checkTogether(const CommandLineOptions& options, std::string* error) {
-  const PlatformSettings& s = options.settings;
+  const CaptureSettings& s = options.capture;
   if (!checkParts(options, error)) return false;
   if (s.video_lossless && s.video_crf >= 0) {
     *error = "--lossless and --crf do not go together: lossless video has no quality to choose";
@@ -144,13 +144,13 @@ static bool checkTogether(const CommandLineOptions& options, std::string* error)
 // ---- The options --------------------------------------------------------------------------------------
 
 static bool applyCapture(const char* value, CommandLineOptions* options, std::string*) {
-  options->settings.capture_path = value;
+  options->capture.capture_path = value;
   options->capture_given = true;
   return true;
 }
 
 static bool applyJoin(const char* value, CommandLineOptions* options, std::string*) {
-  options->settings.capture_path = value;
+  options->capture.capture_path = value;
   options->join = true;
   return true;
 }
@@ -163,7 +163,7 @@ static bool applyPreset(const char* value, CommandLineOptions* options, std::str
   std::string names;
   for (const char* preset : kX264Presets) {
     if (std::strcmp(value, preset) == 0) {
-      options->settings.video_preset = value;
+      options->capture.video_preset = value;
       return true;
     }
     names += std::string(names.empty() ? "" : ", ") + preset;
@@ -181,8 +181,8 @@ static bool applySegment(const char* value, CommandLineOptions* options, std::st
     *error = "--segment takes K/N, a part K from 1 to N, for example 2/4, not '" + text + "'";
     return false;
   }
-  options->settings.capture_segment = int(part);
-  options->settings.capture_segments = int(parts);
+  options->capture.capture_segment = int(part);
+  options->capture.capture_segments = int(parts);
   return true;
 }
 
@@ -197,8 +197,8 @@ static bool applyJobs(const char* value, CommandLineOptions* options, std::strin
 }
 
 static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
-  if (!countOption("--fps", value, &options->settings.fps, error)) return false;
-  if (options->settings.fps == 0) {
+  if (!countOption("--fps", value, &options->capture.fps, error)) return false;
+  if (options->capture.fps == 0) {
     *error = "--fps takes at least 1 frame a second";
     return false;
   }
@@ -241,15 +241,15 @@ static bool applyAniso(const char* value, CommandLineOptions* options, std::stri
 }
 
 static bool applyCrf(const char* value, CommandLineOptions* options, std::string* error) {
-  return countOption("--crf", value, &options->settings.video_crf, error);
+  return countOption("--crf", value, &options->capture.video_crf, error);
 }
 
 static bool applyFrom(const char* value, CommandLineOptions* options, std::string* error) {
-  return secondsOption("--from", value, &options->settings.capture_from_seconds, error);
+  return secondsOption("--from", value, &options->capture.capture_from_seconds, error);
 }
 
 static bool applyTo(const char* value, CommandLineOptions* options, std::string* error) {
-  return secondsOption("--to", value, &options->settings.capture_to_seconds, error);
+  return secondsOption("--to", value, &options->capture.capture_to_seconds, error);
 }
 
 // An option without a value that turns one of the command line's switches on.
@@ -259,10 +259,16 @@ static bool applySwitch(const char*, CommandLineOptions* options, std::string*) 
   return true;
 }
 
-// The same for a switch among the platform's settings.
+// The same for a switch among the platform's settings, and among the capture's.
 template <bool PlatformSettings::*flag>
 static bool applySettingSwitch(const char*, CommandLineOptions* options, std::string*) {
   options->settings.*flag = true;
+  return true;
+}
+
+template <bool CaptureSettings::*flag>
+static bool applyCaptureSwitch(const char*, CommandLineOptions* options, std::string*) {
+  options->capture.*flag = true;
   return true;
 }
 
@@ -291,7 +297,7 @@ static const OptionRule kOptionRules[] = {
     {"--version", false, applySwitch<&CommandLineOptions::version>},
     {"--timedemo", false, applySwitch<&CommandLineOptions::timedemo>},
     {"--preset", true, applyPreset},
-    {"--lossless", false, applySettingSwitch<&PlatformSettings::video_lossless>},
+    {"--lossless", false, applyCaptureSwitch<&CaptureSettings::video_lossless>},
     {"--segment", true, applySegment},
     {"--join", true, applyJoin},
     {"--jobs", true, applyJobs},

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture.h"
+#include "capture/processes.h"
 #include "platform/platform.h"
 #include "render/render.h"
 #include "scene/scene.h"
@@ -16,12 +18,13 @@
 // ---- Command line (options.cpp) --------------------------------------------------------------------
 struct CommandLineOptions {
   PlatformSettings settings;  // the defaults, changed by the options given
+  CaptureSettings capture;    // the same for a capture
   bool help = false;          // --help or -h: nothing after it was looked at
   bool version = false;
   bool music_only = false;
   bool timedemo = false;
-  bool capture_given = false;  // --capture (settings.capture_path is also set by --join)
-  bool join = false;           // --join PATH: settings.capture_path is the capture whose parts are joined
+  bool capture_given = false;  // --capture (capture.capture_path is also set by --join)
+  bool join = false;           // --join PATH: capture.capture_path is the capture whose parts are joined
   int jobs = 1;                // --jobs N: the capture is made in N parts side by side, then joined
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
@@ -141,8 +144,8 @@ int selectDevice(bool choose, HWND window);
 extern DWORD default_device_index;
 
 // ---- Capture (capture_run.cpp) ---------------------------------------------------------------------
-// Before WinMain, with platform_settings.capture_path set: the virtual clock, no display, the music's
-// file beside the frames.
+// Before WinMain, with capture_settings.capture_path set: the virtual clock, no display, the music's
+// file beside the frames (beginCapture).
 void prepareCapture();
 // After WinMain returned `exit_code` (or at an exit that bypassed it): the music and the video are
 // finished with what the run has, the summary line printed. The exit code to give: 1 when a file is
@@ -152,7 +155,7 @@ int finishCaptureRun(int exit_code);
 // ---- A capture in parts (capture_parts.cpp) ------------------------------------------------------------
 // `--join PATH`, the other options as the parts were made with: checks that the parts of the capture
 // PATH hold its interval, renders the interval's music offline as a capture in one run would, and puts
-// the parts and the music together (see platform/capture.h). The exit code: 0, or 1 with the reason.
+// the parts and the music together (see capture/capture.h). The exit code: 0, or 1 with the reason.
 int runCaptureJoin(const CommandLineOptions& options);
 // `--capture PATH --jobs N`: this program again N times with --segment K/N, side by side, then the join.
 // The exit code: 0; 1 when a part failed (the others are kept for a later --join); 128 + the signal after

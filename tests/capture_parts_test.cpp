@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "capture/capture.h"
 #include "test_support.h"
 
 namespace {
 
-PlatformSettings intervalSettings(int fps, double from, double to) {
-  PlatformSettings settings;
+CaptureSettings intervalSettings(int fps, double from, double to) {
+  CaptureSettings settings;
   settings.capture_length_seconds = 107.5;
   settings.fps = fps;
   settings.capture_from_seconds = from;
@@ -35,7 +35,7 @@ TEST(CaptureParts, TheIntervalEndsWithTheFrameThatEndsTheShow) {
 }
 
 TEST(CaptureParts, PartsHoldEveryFrameOnceAndDifferByOneFrameAtMost) {
-  for (PlatformSettings settings : {intervalSettings(60, 0, -1), intervalSettings(25, 0, -1),
+  for (CaptureSettings settings : {intervalSettings(60, 0, -1), intervalSettings(25, 0, -1),
                                     intervalSettings(7, 3.3, 51.1), intervalSettings(10, 20, 24)}) {
     CaptureFrames interval = captureInterval(settings);
     for (int parts : {1, 2, 3, 4, 7, 13, 41}) {
@@ -62,10 +62,10 @@ class JoinCoverage : public testing::Test {
  protected:
   void SetUp() override {
     folder = scratchFolder();
-    platform_settings = intervalSettings(10, 20, 24);
-    platform_settings.capture_path = folder + "/show.mp4";
+    capture_settings = intervalSettings(10, 20, 24);
+    capture_settings.capture_path = folder + "/show.mp4";
   }
-  void TearDown() override { platform_settings = PlatformSettings(); }
+  void TearDown() override { capture_settings = CaptureSettings(); }
   std::string partName(long first, long last) {
     char name[64];
     std::snprintf(name, sizeof name, "/show.mp4.frames-%06ld-%06ld.mkv", first, last);
@@ -108,13 +108,13 @@ TEST_F(JoinCoverage, VideoPartsMustHoldTheIntervalOnceAndNothingBeyond) {
 }
 
 TEST_F(JoinCoverage, PngPartsAreTheirFrames) {
-  platform_settings.capture_path = folder + "/frames";
-  std::filesystem::create_directories(platform_settings.capture_path);
+  capture_settings.capture_path = folder + "/frames";
+  std::filesystem::create_directories(capture_settings.capture_path);
   for (long index = 200; index <= 240; ++index) {
     if (index == 205 || index == 230 || index == 231) continue;
     char name[32];
     std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-    writeFile(platform_settings.capture_path + name, {'x'});
+    writeFile(capture_settings.capture_path + name, {'x'});
   }
   CaptureFrames covered;
   std::string error;

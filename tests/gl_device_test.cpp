@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "capture/capture.h"
 #include "platform/devices.h"
 #include "platform/test_hooks.h"
 #include "headless.h"
@@ -764,8 +765,9 @@ class GlContextCreation : public testing::Test {
  protected:
   void SetUp() override { platform_settings.headless = true; }
   void TearDown() override {
-    platform_settings.msaa_samples = 0;
-    platform_settings.capture_path.clear();
+    platform_settings = PlatformSettings();
+    capture_settings = CaptureSettings();
+    setPresentedFrameSink(nullptr);
   }
   // Draws a white screen quad over pixels 10..29 × 20..49 and presents.
   static void drawAndPresent(ID3DXContext* context) {
@@ -813,7 +815,8 @@ TEST_F(GlContextCreation, OffersSixteenTwentyFourAndThirtyTwoBitColourAndRefuses
 
 TEST_F(GlContextCreation, MultisampledTargetIsResolvedForReadingAndCapture) {
   platform_settings.msaa_samples = 4;
-  platform_settings.capture_path = scratchFolder();
+  capture_settings.capture_path = scratchFolder();
+  beginCapture();
   ID3DXContext* context = makeContext(openHeadlessWindow(640, 480));
   ASSERT_NE(context, nullptr);
   drawAndPresent(context);
@@ -821,15 +824,16 @@ TEST_F(GlContextCreation, MultisampledTargetIsResolvedForReadingAndCapture) {
   EXPECT_EQ(at(context, 15, 25).r, 255);
   EXPECT_EQ(at(context, 15, 15).r, 0);
   context->Release();
-  EXPECT_TRUE(std::filesystem::exists(platform_settings.capture_path + "/frame_000000.png"));
-  EXPECT_TRUE(std::filesystem::exists(platform_settings.capture_path + "/frame_000001.png"));
+  EXPECT_TRUE(std::filesystem::exists(capture_settings.capture_path + "/frame_000000.png"));
+  EXPECT_TRUE(std::filesystem::exists(capture_settings.capture_path + "/frame_000001.png"));
 }
 
 // A capture on a single-sampled target reads its frames back from a ring of buffers, late: each file
 // still holds its own frame, in order, and the frames still in the ring are written when the context
 // goes. (It comes after the test above, which counts on its frames being the process's first.)
 TEST_F(GlContextCreation, CapturedFramesLeaveTheRingInOrderAndWhole) {
-  platform_settings.capture_path = scratchFolder();
+  capture_settings.capture_path = scratchFolder();
+  beginCapture();
   ID3DXContext* context = makeContext(openHeadlessWindow(640, 480));
   ASSERT_NE(context, nullptr);
   IDirect3DDevice7* device = context->GetD3DDevice();
@@ -850,7 +854,7 @@ TEST_F(GlContextCreation, CapturedFramesLeaveTheRingInOrderAndWhole) {
   device->Release();
   context->Release();
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(platform_settings.capture_path))
+  for (const auto& entry : std::filesystem::directory_iterator(capture_settings.capture_path))
     names.push_back(entry.path().string());
   std::sort(names.begin(), names.end());
   ASSERT_EQ(names.size(), size_t(kFrames));

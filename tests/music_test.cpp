@@ -107,7 +107,6 @@ int peak(const std::vector<int16_t>& samples) {
 class SoundLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform_settings.capture_path = scratchFolder();
     ASSERT_TRUE(FSOUND_Init(44100, 32, 0));
   }
   void TearDown() override {
@@ -333,9 +332,9 @@ TEST(SoundCapture, AnEarlyExitStillWritesTheMusicSoFar) {
   std::string folder = scratchFolder();
   EXPECT_EXIT(
       {
-        platform_settings.capture_path = folder;
+        capture_settings.capture_path = folder;
+        capture_settings.fps = 50;
         prepareCapture();
-        platform_settings.fps = 50;
         FSOUND_Init(44100, 32, 0);
         abandoned_song = loadFromMemory(writeOrDie(smallModule()));
         FMUSIC_PlaySong(abandoned_song);

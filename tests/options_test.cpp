@@ -30,15 +30,16 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
                     "extra"});
   ASSERT_TRUE(p.ok) << p.error;
   const PlatformSettings& s = p.options.settings;
-  EXPECT_EQ(s.capture_path, "/tmp/nosound");
-  EXPECT_EQ(s.fps, 25);
+  const CaptureSettings& c = p.options.capture;
+  EXPECT_EQ(c.capture_path, "/tmp/nosound");
+  EXPECT_EQ(c.fps, 25);
   EXPECT_EQ(s.render_width, 1280);
   EXPECT_EQ(s.render_height, 960);
   EXPECT_EQ(s.msaa_samples, 4);
   EXPECT_EQ(s.anisotropy, 8);
-  EXPECT_EQ(s.video_crf, 18);
-  EXPECT_EQ(s.capture_from_seconds, 30);
-  EXPECT_EQ(s.capture_to_seconds, 33.5);
+  EXPECT_EQ(c.video_crf, 18);
+  EXPECT_EQ(c.capture_from_seconds, 30);
+  EXPECT_EQ(c.capture_to_seconds, 33.5);
   EXPECT_TRUE(s.windowed);
   EXPECT_FALSE(p.options.music_only);
   // Option values are not words of the show: "/tmp/nosound" must not turn the sound off by itself.
@@ -50,25 +51,25 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
 
   Parsed defaults = parse({});
   ASSERT_TRUE(defaults.ok);
-  EXPECT_EQ(defaults.options.settings.fps, 60);
+  EXPECT_EQ(defaults.options.capture.fps, 60);
   EXPECT_EQ(defaults.options.settings.render_width, 640);
-  EXPECT_EQ(defaults.options.settings.capture_to_seconds, -1);
+  EXPECT_EQ(defaults.options.capture.capture_to_seconds, -1);
   EXPECT_EQ(defaults.options.settings.display, 0);
   EXPECT_TRUE(defaults.options.settings.vsync);
   EXPECT_FALSE(defaults.options.settings.windowed);
   EXPECT_TRUE(parse({"--vsync", "off", "--vsync", "on"}).options.settings.vsync);
   EXPECT_EQ(defaults.options.command_line, "");
   EXPECT_TRUE(parse({"--music-only"}).options.music_only);
-  EXPECT_EQ(parse({"--preset", "ultrafast"}).options.settings.video_preset, "ultrafast");
-  EXPECT_TRUE(parse({"--lossless"}).options.settings.video_lossless);
+  EXPECT_EQ(parse({"--preset", "ultrafast"}).options.capture.video_preset, "ultrafast");
+  EXPECT_TRUE(parse({"--lossless"}).options.capture.video_lossless);
   Parsed part = parse({"--capture", "show.mp4", "--segment", "3/4"});
   ASSERT_TRUE(part.ok) << part.error;
-  EXPECT_EQ(part.options.settings.capture_segment, 3);
-  EXPECT_EQ(part.options.settings.capture_segments, 4);
+  EXPECT_EQ(part.options.capture.capture_segment, 3);
+  EXPECT_EQ(part.options.capture.capture_segments, 4);
   Parsed join = parse({"--join", "show.mp4", "--fps", "25"});
   ASSERT_TRUE(join.ok) << join.error;
   EXPECT_TRUE(join.options.join);
-  EXPECT_EQ(join.options.settings.capture_path, "show.mp4");
+  EXPECT_EQ(join.options.capture.capture_path, "show.mp4");
   EXPECT_EQ(parse({"--capture", "frames", "--jobs", "2"}).options.jobs, 2);
   // The ends of the show are inside it.
   EXPECT_TRUE(parse({"--from", "0", "--to", "107.5"}).ok);
@@ -143,7 +144,7 @@ TEST(CommandLine, UnknownOptionWordsAreIgnoredWithAWarning) {
   EXPECT_EQ(p.options.warnings, (std::vector<std::string>{"unknown option '--capure' ignored; see --help",
                                                           "unknown option '--' ignored; see --help"}));
   EXPECT_EQ(p.options.command_line, "--capure frames -x frobnicate --nosound --choosedrv --windowed --");
-  EXPECT_TRUE(p.options.settings.capture_path.empty());
+  EXPECT_TRUE(p.options.capture.capture_path.empty());
   EXPECT_TRUE(parse({"--windowed"}).options.warnings.empty());
 }
 

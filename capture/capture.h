@@ -1,13 +1,16 @@
-// Frame capture (platform/capture.cpp, capture_writer.cpp, capture_join.cpp): every presented frame of a
+// Frame capture (capture/capture.cpp, capture_writer.cpp, capture_join.cpp): every presented frame of a
 // --capture run, written as DIR/frame_NNNNNN.png, or piped as raw RGB to the ffmpeg program, which
 // encodes a video file; the music, rendered offline by the sound library into
 // platform_settings.sound_capture_path, is muxed in by finishCapture.
 //
+// Capture sits above the platform: beginCapture installs its sink of presented frames in the rendering
+// context (see PresentedFrameSink), which hands over every presented frame; nothing in platform/ knows
+// about capture.
+//
 // Frames are numbered from the timeline's start: frame i shows moment i / fps (the virtual clock moves
 // one frame period per drawn frame). --from and --to choose the interval; --segment K/N the part of it
-// that this run writes. The run tells capture about every frame: the context's UpdateFrame hands over
-// each presented one, and the run calls captureSkipFrame for each frame before its first that it does
-// not draw.
+// that this run writes. The run tells capture about every frame: the context hands over each presented
+// one, and the run calls captureSkipFrame for each frame before its first that it does not draw.
 //
 // Writing never holds up drawing: a thread of its own encodes the PNG files or feeds ffmpeg from a queue
 // of a few frames, and the GL context reads frames back two presentations late. finishCapture waits for
@@ -26,9 +29,30 @@
 #include <string>
 #include <vector>
 
-#include "platform/settings.h"
+#include "platform/platform.h"
 
-// Whether platform_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
+// What a capture writes and which frames; main() fills it from the options, tests set it directly.
+struct CaptureSettings {
+  std::string capture_path;           // non-empty: write every presented frame (PNG folder or video file)
+  int fps = 60;                       // frames per second (the virtual clock's rate during the capture)
+  int video_crf = -1;                 // video capture quality (-1: the encoder's near-lossless default)
+  std::string video_preset;           // x264's preset for H.264 (empty: the capture's default)
+  bool video_lossless = false;        // lossless video (see above for the codec of each file kind)
+  // --segment K/N: this run captures only the K-th (from 1) of N contiguous parts of the interval
+  // (0 of 0: all of it). A video part is written beside the video as a file of its own; see captureJoin.
+  int capture_segment = 0;
+  int capture_segments = 0;
+  double capture_from_seconds = 0;    // frames before this moment of the timeline are not written
+  double capture_to_seconds = -1;     // frames after it are not written (-1: to the end)
+  double capture_length_seconds = 0;  // how long the run presents frames, for the progress line
+};
+extern CaptureSettings capture_settings;
+
+// Before the rendering context is created: the virtual clock at the capture's rate, no display, and
+// the capture's sink of presented frames installed.
+void beginCapture();
+
+// Whether capture_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
 // Checked before anything is rendered: the folder can be made and written, or the video's folder
 // written and the ffmpeg program found. False with the reason.
@@ -41,11 +65,11 @@ struct CaptureFrames {
 };
 // The interval: the first frame at or after --from, the last at or before --to; without --to, the last
 // is the one that ends the show (the first at or after settings.capture_length_seconds).
-CaptureFrames captureInterval(const PlatformSettings& settings);
+CaptureFrames captureInterval(const CaptureSettings& settings);
 // The frames a run with these settings writes: the interval, or its K-th of N parts (--segment K/N),
 // which split it into runs of frames as even as whole frames allow. A part holds no frame when the
 // interval has fewer frames than parts (last < first).
-CaptureFrames capturePart(const PlatformSettings& settings);
+CaptureFrames capturePart(const CaptureSettings& settings);
 
 // This run's frames, as frame numbers: the first, and the last (-1 for a whole run without --to: the
 // frames go on to the run's end).

@@ -1,4 +1,4 @@
-// Joining the parts of a capture (see platform/capture.h): finding them, checking that they hold the
+// Joining the parts of a capture (see capture/capture.h): finding them, checking that they hold the
 // interval's frames exactly once, and making the one video of them.
 //
 // A video's parts are put together by ffmpeg's concat demuxer with the video copied, not encoded again:
@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/platform_local.h"
+#include "capture/capture_local.h"
 
 struct PartFile {
   long first, last;
@@ -21,7 +21,7 @@ struct PartFile {
 // The video parts of capture_path in its folder, in the order of their first frames.
 static std::vector<PartFile> videoParts() {
   std::error_code ignored;
-  std::filesystem::path capture = std::filesystem::absolute(platform_settings.capture_path, ignored);
+  std::filesystem::path capture = std::filesystem::absolute(capture_settings.capture_path, ignored);
   std::string prefix = capture.filename().string() + ".frames-";
   std::vector<PartFile> parts;
   for (const auto& entry : std::filesystem::directory_iterator(capture.parent_path(), ignored)) {
@@ -43,7 +43,7 @@ static std::string framesText(long first, long last) {
 }
 
 bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
-  CaptureFrames interval = captureInterval(platform_settings);
+  CaptureFrames interval = captureInterval(capture_settings);
   long next = interval.first;  // the first frame that no part holds yet
   long prefix_end = -1;        // the frame after the frames held from the interval's first, once a gap shows
   std::string missing;
@@ -80,7 +80,7 @@ bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
   *covered = {interval.first, (prefix_end < 0 ? interval.last + 1 : prefix_end) - 1};
   if (missing.empty()) return true;
   *error = "the parts lack " + missing + " of " + framesText(interval.first, interval.last);
-  if (captureIsVideo()) *error += " (parts are named " + platform_settings.capture_path + ".frames-FIRST-LAST.mkv)";
+  if (captureIsVideo()) *error += " (parts are named " + capture_settings.capture_path + ".frames-FIRST-LAST.mkv)";
   return false;
 }
 
@@ -91,10 +91,10 @@ static std::string quotedForConcat(const std::string& text) {
 }
 
 static bool joinVideo(const CaptureFrames& frames, std::string* error) {
-  std::string list_path = platform_settings.capture_path + ".parts.ffconcat";
+  std::string list_path = capture_settings.capture_path + ".parts.ffconcat";
   std::ofstream list(list_path);
   list << "ffconcat version 1.0\n";
-  double fps = platform_settings.fps > 0 ? platform_settings.fps : 60;
+  double fps = capture_settings.fps > 0 ? capture_settings.fps : 60;
   for (const PartFile& part : videoParts()) {
     if (part.first < frames.first || part.last > frames.last) continue;
     char duration[64];
@@ -110,7 +110,7 @@ static bool joinVideo(const CaptureFrames& frames, std::string* error) {
 
 bool captureJoin(const CaptureFrames& frames, std::string* error) {
   countJoinedFrames(std::max(0L, frames.last - frames.first + 1));
-  CaptureFrames interval = captureInterval(platform_settings);
+  CaptureFrames interval = captureInterval(capture_settings);
   if (!captureIsVideo()) {
     // Frames after a gap belong to no capture that the music describes.
     for (long index = frames.last + 1; index <= interval.last; ++index) std::remove(captureFramePath(index).c_str());

@@ -18,7 +18,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/platform_local.h"
+#include "capture/capture_local.h"
 
 extern char** environ;
 

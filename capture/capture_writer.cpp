@@ -19,7 +19,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/platform_local.h"
+#include "capture/capture_local.h"
 
 // Enough to even out a slow PNG or a busy encoder over a few frames; 25 MB at 1920 × 1080.
 static const size_t kQueueLength = 4;
@@ -100,7 +100,7 @@ static bool writeFrame(const QueuedFrame& frame) {
     }
     return true;
   }
-  const std::string& folder = platform_settings.capture_path;
+  const std::string& folder = capture_settings.capture_path;
   if (!folder_ready && !makeFolder(folder))
     return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
   folder_ready = true;

@@ -1,5 +1,5 @@
-// Child processes of this program, for a capture made in parts side by side (see platform/processes.h).
-#include "platform/processes.h"
+// Child processes of this program, for a capture made in parts side by side (see capture/processes.h).
+#include "capture/processes.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/platform_local.h"
+#include "capture/capture_local.h"
 
 extern char** environ;
 

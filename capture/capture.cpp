@@ -1,9 +1,10 @@
 // Frame capture: the frames of a --capture run (its interval, or a part of it), where they go, the
-// progress line and the summary, and the end that makes the files whole (see platform/capture.h).
+// progress line and the summary, and the end that makes the files whole (see capture/capture.h).
 //
 // Frames are numbered from the timeline's start: frame i shows moment i / fps. The run tells capture
 // about every frame, the ones it skips before its first (captureSkipFrame) and the ones it presents
-// (capturePresentedFrame, from the context's UpdateFrame). The writing itself is capture_writer.cpp's.
+// (capturePresentedFrame, which the context's UpdateFrame calls through the sink). The writing itself
+// is capture_writer.cpp's.
 // A failure is remembered, not acted on: the frames after it are not written, and whoever runs the
 // capture asks captureError and ends the run.
 #include <sys/stat.h>
@@ -22,7 +23,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/platform_local.h"
+#include "capture/capture_local.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -54,11 +55,23 @@ bool failCapture(const std::string& what) {
 
 const char* captureError() { return capture_failed.load() ? capture_error.c_str() : nullptr; }
 
+CaptureSettings capture_settings;
+
+// A capture runs off-screen on the virtual clock at its own rate, so that every frame shows exactly
+// its moment whatever the machine's speed.
+void beginCapture() {
+  platform_settings.virtual_clock = true;
+  platform_settings.fps = capture_settings.fps;
+  platform_settings.headless = true;
+  static const PresentedFrameSink sink = {capturePresentedFrame, queueCaptureFrame, drainCaptureWriter};
+  setPresentedFrameSink(&sink);
+}
+
 // ---- The interval and its parts --------------------------------------------------------------------------
 
-static double framesPerSecond(const PlatformSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
+static double framesPerSecond(const CaptureSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
 
-CaptureFrames captureInterval(const PlatformSettings& settings) {
+CaptureFrames captureInterval(const CaptureSettings& settings) {
   double fps = framesPerSecond(settings);
   CaptureFrames interval;
   interval.first = long(std::ceil(settings.capture_from_seconds * fps - 1e-9));
@@ -68,7 +81,7 @@ CaptureFrames captureInterval(const PlatformSettings& settings) {
   return interval;
 }
 
-CaptureFrames capturePart(const PlatformSettings& settings) {
+CaptureFrames capturePart(const CaptureSettings& settings) {
   CaptureFrames interval = captureInterval(settings);
   if (settings.capture_segments <= 0) return interval;
   long count = interval.last - interval.first + 1;
@@ -76,14 +89,14 @@ CaptureFrames capturePart(const PlatformSettings& settings) {
   return {interval.first + (k - 1) * count / n, interval.first + k * count / n - 1};
 }
 
-static bool segmented() { return platform_settings.capture_segments > 0; }
+static bool segmented() { return capture_settings.capture_segments > 0; }
 
-long captureFirstFrame() { return capturePart(platform_settings).first; }
+long captureFirstFrame() { return capturePart(capture_settings).first; }
 
 long captureLastFrame() {
   // A whole run without --to lets the show end it: its music plays on through the tail.
-  if (!segmented() && platform_settings.capture_to_seconds < 0) return -1;
-  return capturePart(platform_settings).last;
+  if (!segmented() && capture_settings.capture_to_seconds < 0) return -1;
+  return capturePart(capture_settings).last;
 }
 
 bool captureWantsFrame() { return counted_frames >= captureFirstFrame(); }
@@ -95,7 +108,7 @@ long captureFramesCounted() { return counted_frames; }
 // ---- Where the frames go -----------------------------------------------------------------------------
 
 bool capturePathEndsWith(const char* tail) {
-  const std::string& text = platform_settings.capture_path;
+  const std::string& text = capture_settings.capture_path;
   size_t length = std::strlen(tail);
   if (text.size() < length) return false;
   for (size_t i = 0; i < length; ++i)
@@ -133,7 +146,7 @@ static bool folderCanBeWritten(const std::filesystem::path& folder) {
 }
 
 bool captureTargetUsable(std::string* error) {
-  const std::string& path = platform_settings.capture_path;
+  const std::string& path = capture_settings.capture_path;
   std::error_code ignored;
   if (!captureIsVideo()) {
     if (!folderCanBeWritten(std::filesystem::absolute(path, ignored))) {
@@ -162,7 +175,7 @@ bool captureTargetUsable(std::string* error) {
 
 // Parts running side by side in one folder each encode into a file of their own.
 std::string captureVideoStreamPath() {
-  const PlatformSettings& s = platform_settings;
+  const CaptureSettings& s = capture_settings;
   if (!segmented()) return s.capture_path + ".video.mkv";
   return s.capture_path + ".segment-" + std::to_string(s.capture_segment) + "-of-" +
          std::to_string(s.capture_segments) + ".mkv";
@@ -171,17 +184,17 @@ std::string captureVideoStreamPath() {
 std::string capturePartPath(long first, long last) {
   char frames[48];
   std::snprintf(frames, sizeof frames, ".frames-%06ld-%06ld.mkv", first, last);
-  return platform_settings.capture_path + frames;
+  return capture_settings.capture_path + frames;
 }
 
 std::string captureFramePath(long index) {
   char name[32];
   std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-  return platform_settings.capture_path + name;
+  return capture_settings.capture_path + name;
 }
 
 std::vector<std::string> captureEncoderOptions() {
-  const PlatformSettings& s = platform_settings;
+  const CaptureSettings& s = capture_settings;
   bool webm = capturePathEndsWith(".webm");
   std::string preset = s.video_preset.empty() ? kDefaultPreset : s.video_preset;
   if (s.video_lossless) {
@@ -196,7 +209,7 @@ std::vector<std::string> captureEncoderOptions() {
 }
 
 std::vector<std::string> captureEncoderCommand(int width, int height, const std::string& output) {
-  std::string size = std::to_string(width) + "x" + std::to_string(height), fps = std::to_string(platform_settings.fps);
+  std::string size = std::to_string(width) + "x" + std::to_string(height), fps = std::to_string(capture_settings.fps);
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
                                         "-f",     "rawvideo",     "-pix_fmt",  "rgb24", "-s",
                                         size,     "-framerate",   fps,         "-i",    "pipe:0"};
@@ -213,7 +226,7 @@ static double secondsSince(Clock::time_point start) {
 
 // The frames the run holds: from its first to its last, or to the show's end.
 static long expectedFrames() {
-  CaptureFrames part = capturePart(platform_settings);
+  CaptureFrames part = capturePart(capture_settings);
   return std::max(1L, part.last - part.first + 1);
 }
 
@@ -223,7 +236,7 @@ static void showProgress() {
   auto now = Clock::now();
   if (now - last_progress < std::chrono::milliseconds(terminal ? 250 : 10000)) return;
   last_progress = now;
-  double fps = framesPerSecond(platform_settings);
+  double fps = framesPerSecond(capture_settings);
   char line[160];
   if (!captureWantsFrame()) {
     std::snprintf(line, sizeof line, "capture: seeking to %.1f s (%.1f s)", captureFirstFrame() / fps,
@@ -259,7 +272,7 @@ long capturePresentedFrame() {
 
 static uintmax_t outputBytes() {
   std::error_code ignored;
-  const std::string& path = platform_settings.capture_path;
+  const std::string& path = capture_settings.capture_path;
   if (!std::filesystem::is_directory(path, ignored)) return std::filesystem::file_size(path, ignored);
   uintmax_t total = 0;
   for (const auto& entry : std::filesystem::directory_iterator(path, ignored))
@@ -269,12 +282,12 @@ static uintmax_t outputBytes() {
 
 std::string captureSummary() {
   long frames = captureFramesWritten();
-  double show_seconds = frames / framesPerSecond(platform_settings);
+  double show_seconds = frames / framesPerSecond(capture_settings);
   double wall = secondsSince(capture_started);
   char text[256];
   std::snprintf(text, sizeof text, "%ld frames (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s", frames,
                 show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6,
-                platform_settings.capture_path.c_str());
+                capture_settings.capture_path.c_str());
   return text;
 }
 
@@ -296,10 +309,10 @@ bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* e
     arguments.push_back("-c:v");
     arguments.push_back("copy");
   }
-  arguments.push_back(ffmpegFileArgument(platform_settings.capture_path));
+  arguments.push_back(ffmpegFileArgument(capture_settings.capture_path));
   FfmpegProcess mux;
   if (startFfmpeg(arguments, false, &mux, error) && finishFfmpeg(&mux, error)) return true;
-  std::remove(platform_settings.capture_path.c_str());  // what it left is no video
+  std::remove(capture_settings.capture_path.c_str());  // what it left is no video
   return false;
 }
 
@@ -315,7 +328,7 @@ static bool keepPart(std::string* why) {
 bool finishCapture(std::string* error) {
   if (finished) return captureError() == nullptr;
   finished = true;
-  finishGlReadBacks();
+  readBackPresentedFrames();
   stopCaptureWriter();
   if (isatty(2) && presented_frames > 0) std::fputc('\n', stderr);
   bool ok = captureError() == nullptr;
@@ -325,7 +338,7 @@ bool finishCapture(std::string* error) {
     bool any = captureFramesWritten() > 0;
     if (ok && any && segmented() && !keepPart(&why)) ok = failCapture(why);
     if (ok && any && !segmented() && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
-      ok = failCapture("ffmpeg could not write " + platform_settings.capture_path + "; " + why);
+      ok = failCapture("ffmpeg could not write " + capture_settings.capture_path + "; " + why);
     if (ok && !any) ok = failCapture("no frame was captured");
     std::remove(captureVideoStreamPath().c_str());
     if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());

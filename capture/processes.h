@@ -1,4 +1,4 @@
-// Child processes of this program (platform/processes.cpp): a capture made in parts side by side runs
+// Child processes of this program (capture/processes.cpp): a capture made in parts side by side runs
 // each part as this program again. Started without a shell from an argument vector; each child's
 // standard output and error go to a file of its own, so that parts running together do not write over
 // each other's progress lines, and a failing part's own words can be shown.

@@ -1,0 +1,66 @@
+// Inside capture/ only: what the capture's files ask of each other. The rest of the program sees
+// capture/capture.h and capture/processes.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/capture.h"
+#include "capture/processes.h"
+
+// ---- The ffmpeg program (ffmpeg.cpp) -------------------------------------------------------------------
+struct FfmpegProcess {
+  int pid = -1;
+  int input = -1;        // its standard input, when it reads frames from us; -1 otherwise
+  std::string log_path;  // its standard error, kept until it has finished
+};
+// A new file in the temporary folder (TMPDIR, else /tmp) named narvu-STEM-XXXXXX, for a child's
+// standard error: its descriptor and *path, or -1 when none can be made.
+int makeTemporaryLog(const char* stem, std::string* path);
+// "file:" and the absolute path: a name ffmpeg takes for nothing but a file.
+std::string ffmpegFileArgument(const std::string& path);
+// Starts ffmpeg with `arguments` (arguments[0] is "ffmpeg"); with `with_input`, its standard input is a
+// pipe we write to. False with the reason when it cannot be started.
+bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, FfmpegProcess* process,
+                 std::string* error);
+// Writes all of `bytes` to its input; false when it no longer takes them (it has ended).
+bool writeToFfmpeg(FfmpegProcess* process, const uint8_t* bytes, size_t count);
+// Closes its input and waits for it: true when it succeeded, else `error` holds what it said.
+bool finishFfmpeg(FfmpegProcess* process, std::string* error);
+
+// ---- Capture (capture.cpp, capture_writer.cpp) ----------------------------------------------------------
+// The sink's frame_presented, for every presented frame: counts it, and returns its number when it is
+// one to write, -1 when not (outside the run's frames, or after a failure).
+long capturePresentedFrame();
+// A frame to write, numbered by capturePresentedFrame, in that order: 3 bytes a pixel (R, G, B), rows
+// bottom to top when `bottom_up` (as GL reads them). The pixels are copied into the writing thread's
+// queue; the call waits while the queue is full. False after a failure; captureError says why.
+bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, bool bottom_up);
+// Waits until every queued frame is written, then ends the writing thread (finishCapture).
+void stopCaptureWriter();
+// Waits until every queued frame is written (a context that goes leaves nothing unwritten).
+void drainCaptureWriter();
+// Frames written so far.
+long captureFramesWritten();
+// A join's frames, counted as written for the summary.
+void countJoinedFrames(long frames);
+// Remembers the first failure (any thread); false, for the caller to return.
+bool failCapture(const std::string& what);
+// Closes the encoder's pipe once the writing thread has ended and waits for ffmpeg: false with its
+// words when it failed; true when none ran.
+bool closeCaptureEncoder(std::string* error);
+// Where the video stream of this run goes while it is encoded.
+std::string captureVideoStreamPath();
+// A video part's name: the frames it holds (see capture/capture.h).
+std::string capturePartPath(long first, long last);
+// Frame `index` of a folder capture: capture_path/frame_NNNNNN.png.
+std::string captureFramePath(long index);
+// Writes capture_path from the video stream that `video_input` opens (ffmpeg's input arguments) and the
+// music at sound_capture_path when it is there, copying the video. Removes what it wrote when it fails.
+bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error);
+// The ffmpeg arguments that choose the codec of capture_path's kind and the quality.
+std::vector<std::string> captureEncoderOptions();
+// Whether capture_path ends in `tail` (lower case), whatever the case of its letters.
+bool capturePathEndsWith(const char* tail);
+
