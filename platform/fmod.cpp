@@ -45,24 +45,32 @@ int sound_library_calls = 0;
 
 static constexpr int kDefaultRate = 44100;
 
-static int last_error = FMOD_ERR_NONE;
-static bool initialised = false;
-static int mix_rate = kDefaultRate;
-static bool capturing = false;
-static SDL_AudioDeviceID audio_device = 0;
-static FMUSIC_MODULE* live_song = nullptr;  // the song SDL's audio thread renders; changed under the device lock
+// Everything the library holds between calls. The main thread owns it, but for live_song, which SDL's
+// audio thread reads under the device lock.
+struct SoundLibrary {
+  int last_error = FMOD_ERR_NONE;
+  bool initialised = false;
+  int mix_rate = kDefaultRate;
+  bool capturing = false;  // rendering offline: sound_capture_path was set at FSOUND_Init
+  SDL_AudioDeviceID audio_device = 0;
+  FMUSIC_MODULE* live_song = nullptr;  // the song SDL's audio thread renders; changed under the device lock
 
-static FSOUND_OPENCALLBACK open_callback = nullptr;
-static FSOUND_CLOSECALLBACK close_callback = nullptr;
-static FSOUND_READCALLBACK read_callback = nullptr;
-static FSOUND_SEEKCALLBACK seek_callback = nullptr;
-static FSOUND_TELLCALLBACK tell_callback = nullptr;
+  // The program's file access (FSOUND_File_SetCallbacks); the standard streams while any is missing.
+  FSOUND_OPENCALLBACK open_callback = nullptr;
+  FSOUND_CLOSECALLBACK close_callback = nullptr;
+  FSOUND_READCALLBACK read_callback = nullptr;
+  FSOUND_SEEKCALLBACK seek_callback = nullptr;
+  FSOUND_TELLCALLBACK tell_callback = nullptr;
 
-static FMUSIC_MODULE* capture_song = nullptr;
-static DWORD capture_start_ms = 0;
+  // Offline rendering: the song FMUSIC_PlaySong started and the tick count then, until it is written.
+  FMUSIC_MODULE* capture_song = nullptr;
+  DWORD capture_start_ms = 0;
+  bool capture_written = true;  // the last song's WAV file was written
+};
+static SoundLibrary sound;
 
 static int fail(int code) {
-  last_error = code;
+  sound.last_error = code;
   return 0;
 }
 static signed char failed(int code) { return static_cast<signed char>(fail(code)); }
@@ -90,8 +98,9 @@ struct FileAccess {
 };
 
 static FileAccess fileAccess() {
-  if (open_callback && close_callback && read_callback && seek_callback && tell_callback)
-    return {open_callback, close_callback, read_callback, seek_callback, tell_callback, 0};
+  const SoundLibrary& s = sound;
+  if (s.open_callback && s.close_callback && s.read_callback && s.seek_callback && s.tell_callback)
+    return {s.open_callback, s.close_callback, s.read_callback, s.seek_callback, s.tell_callback, 0};
   return {standardOpen, standardClose, standardRead, standardSeek, standardTell, 0};
 }
 
@@ -123,7 +132,7 @@ static int64_t streamTell(void* stream) {
 }
 
 // ---- Rendering ---------------------------------------------------------------------------------------
-static int renderRate() { return initialised ? mix_rate : kDefaultRate; }
+static int renderRate() { return sound.initialised ? sound.mix_rate : kDefaultRate; }
 
 static size_t renderInto(FMUSIC_MODULE* module, int16_t* output, size_t frames) {
   size_t done = 0;
@@ -146,8 +155,8 @@ static size_t renderInto(FMUSIC_MODULE* module, int16_t* output, size_t frames) 
 static void audioCallback(void*, Uint8* stream, int length) {
   int16_t* output = reinterpret_cast<int16_t*>(stream);
   size_t frames = size_t(length) / (2 * sizeof(int16_t));
-  if (live_song && live_song->playing && !live_song->paused)
-    renderInto(live_song, output, frames);
+  if (sound.live_song && sound.live_song->playing && !sound.live_song->paused)
+    renderInto(sound.live_song, output, frames);
   else
     std::memset(stream, 0, size_t(length));
 }
@@ -215,18 +224,16 @@ static void skipSongFrames(FMUSIC_MODULE* module, uint64_t frames) {
   }
 }
 
-static bool sound_capture_written = true;
-
 bool finishSoundCapture() {
-  FMUSIC_MODULE* module = capture_song;
-  if (!module) return sound_capture_written;
-  capture_song = nullptr;
+  FMUSIC_MODULE* module = sound.capture_song;
+  if (!module) return sound.capture_written;
+  sound.capture_song = nullptr;
   const std::string& file = platform_settings.sound_capture_path;
   if (file.empty()) return true;
   uint64_t first = soundFramesBefore(platform_settings.sound_capture_first_frame);
   uint64_t end = platform_settings.sound_capture_end_frame >= 0
                      ? soundFramesBefore(platform_settings.sound_capture_end_frame)
-                     : uint64_t(GetTickCount() - capture_start_ms) * uint64_t(renderRate()) / 1000;
+                     : uint64_t(GetTickCount() - sound.capture_start_ms) * uint64_t(renderRate()) / 1000;
   skipSongFrames(module, first);
   size_t frames = size_t(end > first ? end - first : 0);
   std::vector<int16_t> samples(frames * 2);
@@ -234,9 +241,10 @@ bool finishSoundCapture() {
   std::error_code ignored;
   std::filesystem::path folder = std::filesystem::path(file).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-  sound_capture_written = writeWav(file, samples, renderRate());
-  if (!sound_capture_written) std::fprintf(stderr, "narvu: cannot write %s: %s\n", file.c_str(), std::strerror(errno));
-  return sound_capture_written;
+  sound.capture_written = writeWav(file, samples, renderRate());
+  if (!sound.capture_written)
+    std::fprintf(stderr, "narvu: cannot write %s: %s\n", file.c_str(), std::strerror(errno));
+  return sound.capture_written;
 }
 
 float FSOUND_GetVersion() {
@@ -249,11 +257,11 @@ signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags)
   (void)flags;  // no output or mixer options exist here
   // libopenmpt mixes every voice a module needs; the software channel count limits nothing.
   (void)max_software_channels;
-  if (initialised) return failed(FMOD_ERR_BUSY);
+  if (sound.initialised) return failed(FMOD_ERR_BUSY);
   if (rate < 8000 || rate > 192000) return failed(FMOD_ERR_INVALID_PARAM);
-  mix_rate = rate;
-  capturing = !platform_settings.sound_capture_path.empty();
-  if (!capturing) {
+  sound.mix_rate = rate;
+  sound.capturing = !platform_settings.sound_capture_path.empty();
+  if (!sound.capturing) {
     int saved = quietStandardError();
     bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     if (started) {
@@ -264,40 +272,40 @@ signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags)
       wanted.samples = 2048;  // 46 ms at 44100 Hz
       wanted.callback = audioCallback;
       SDL_AudioSpec obtained = {};
-      audio_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+      sound.audio_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     }
     restoreStandardError(saved);
-    if (audio_device == 0) {
+    if (sound.audio_device == 0) {
       // The error code's text is all the show says; the reason SDL gives goes beside it.
       std::fprintf(stderr, "narvu: no sound output (%s); play the show with nosound\n", SDL_GetError());
       if (started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
       return failed(FMOD_ERR_INIT);
     }
-    SDL_PauseAudioDevice(audio_device, 0);
+    SDL_PauseAudioDevice(sound.audio_device, 0);
   }
-  initialised = true;
-  last_error = FMOD_ERR_NONE;
+  sound.initialised = true;
+  sound.last_error = FMOD_ERR_NONE;
   return 1;
 }
 
 int FSOUND_GetError() {
   ++sound_library_calls;
-  return last_error;
+  return sound.last_error;
 }
 
 void FSOUND_File_SetCallbacks(FSOUND_OPENCALLBACK open, FSOUND_CLOSECALLBACK close, FSOUND_READCALLBACK read,
                               FSOUND_SEEKCALLBACK seek, FSOUND_TELLCALLBACK tell) {
   ++sound_library_calls;
-  open_callback = open;
-  close_callback = close;
-  read_callback = read;
-  seek_callback = seek;
-  tell_callback = tell;
+  sound.open_callback = open;
+  sound.close_callback = close;
+  sound.read_callback = read;
+  sound.seek_callback = seek;
+  sound.tell_callback = tell;
 }
 
 FMUSIC_MODULE* FMUSIC_LoadSong(const char* name) {
   ++sound_library_calls;
-  if (!initialised) return fail(FMOD_ERR_UNINITIALIZED), nullptr;
+  if (!sound.initialised) return fail(FMOD_ERR_UNINITIALIZED), nullptr;
   if (!name) return fail(FMOD_ERR_INVALID_PARAM), nullptr;
   FileAccess file = fileAccess();
   file.handle = file.open(name);
@@ -320,39 +328,39 @@ FMUSIC_MODULE* FMUSIC_LoadSong(const char* name) {
   }
   FMUSIC_MODULE* module = new FMUSIC_MODULE{player, true, false, {false}, {false}, {false}, {0}};
   applyPlaybackSettings(module);
-  last_error = FMOD_ERR_NONE;
+  sound.last_error = FMOD_ERR_NONE;
   return module;
 }
 
 signed char FMUSIC_PlaySong(FMUSIC_MODULE* module) {
   ++sound_library_calls;
-  if (!initialised) return failed(FMOD_ERR_UNINITIALIZED);
+  if (!sound.initialised) return failed(FMOD_ERR_UNINITIALIZED);
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
-  if (capturing) {
-    if (capture_song && capture_song != module) finishSoundCapture();
-    capture_song = module;
-    capture_start_ms = GetTickCount();
+  if (sound.capturing) {
+    if (sound.capture_song && sound.capture_song != module) finishSoundCapture();
+    sound.capture_song = module;
+    sound.capture_start_ms = GetTickCount();
   }
-  if (audio_device) SDL_LockAudioDevice(audio_device);
-  if (live_song && live_song != module) live_song->playing = false;
+  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
+  if (sound.live_song && sound.live_song != module) sound.live_song->playing = false;
   if (module->started) openmpt_module_set_position_seconds(module->player, 0);
   module->started = true;
   module->finished = false;
   module->frames_played = 0;
   module->playing = true;
-  if (!capturing) live_song = module;
-  if (audio_device) SDL_UnlockAudioDevice(audio_device);
+  if (!sound.capturing) sound.live_song = module;
+  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
   return 1;
 }
 
 signed char FMUSIC_StopSong(FMUSIC_MODULE* module) {
   ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
-  if (module == capture_song) finishSoundCapture();
-  if (audio_device) SDL_LockAudioDevice(audio_device);
+  if (module == sound.capture_song) finishSoundCapture();
+  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
   module->playing = false;
-  if (live_song == module) live_song = nullptr;
-  if (audio_device) SDL_UnlockAudioDevice(audio_device);
+  if (sound.live_song == module) sound.live_song = nullptr;
+  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
   return 1;
 }
 
@@ -368,10 +376,10 @@ signed char FMUSIC_FreeSong(FMUSIC_MODULE* module) {
 signed char FMUSIC_SetLooping(FMUSIC_MODULE* module, signed char looping) {
   ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
-  if (audio_device) SDL_LockAudioDevice(audio_device);
+  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
   module->looping = looping != 0;
   openmpt_module_set_repeat_count(module->player, module->looping ? -1 : 0);
-  if (audio_device) SDL_UnlockAudioDevice(audio_device);
+  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
   return 1;
 }
 
@@ -398,33 +406,33 @@ int FMUSIC_GetTime(FMUSIC_MODULE* module) {
   ++sound_library_calls;
   if (!module) return fail(FMOD_ERR_INVALID_PARAM), -1;
   // A captured song is rendered only when the capture ends; until then its time is the clock's.
-  if (module == capture_song) return int(GetTickCount() - capture_start_ms);
+  if (module == sound.capture_song) return int(GetTickCount() - sound.capture_start_ms);
   return int(module->frames_played * 1000 / uint64_t(renderRate()));
 }
 
 void FSOUND_Close() {
   ++sound_library_calls;
   finishSoundCapture();
-  if (audio_device) {
-    SDL_LockAudioDevice(audio_device);
-    if (live_song) live_song->playing = false;
-    live_song = nullptr;
-    SDL_UnlockAudioDevice(audio_device);
-    SDL_CloseAudioDevice(audio_device);
-    audio_device = 0;
+  if (sound.audio_device) {
+    SDL_LockAudioDevice(sound.audio_device);
+    if (sound.live_song) sound.live_song->playing = false;
+    sound.live_song = nullptr;
+    SDL_UnlockAudioDevice(sound.audio_device);
+    SDL_CloseAudioDevice(sound.audio_device);
+    sound.audio_device = 0;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
   }
-  initialised = false;
-  capturing = false;
+  sound.initialised = false;
+  sound.capturing = false;
 }
 
 bool setSongPosition(FMUSIC_MODULE* module, int milliseconds) {
   if (!module || milliseconds < 0) return false;
-  if (audio_device) SDL_LockAudioDevice(audio_device);
+  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
   openmpt_module_set_position_seconds(module->player, milliseconds / 1000.0);
   module->finished = false;
   module->frames_played = uint64_t(milliseconds) * uint64_t(renderRate()) / 1000;
-  if (audio_device) SDL_UnlockAudioDevice(audio_device);
+  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
   return true;
 }
 

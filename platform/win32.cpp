@@ -31,13 +31,16 @@ struct WindowClass {
   WNDPROC procedure;
 };
 
-static std::vector<WindowClass> window_classes;
-static std::vector<WindowRecord*> windows;
-static MessageBoxResponder message_box_responder = nullptr;
-static bool video_started = false;
-
-// Why the last startVideo found no display to play on; empty when it found one.
-static std::string video_problem;
+// Everything the window system holds between calls (main thread only).
+struct WindowSystem {
+  std::vector<WindowClass> window_classes;
+  std::vector<WindowRecord*> windows;     // in creation order; the show has one
+  MessageBoxResponder message_box_responder = nullptr;
+  bool video_started = false;
+  std::string video_problem;              // why the last startVideo found no display; empty when it found one
+  bool missing_display_reported = false;  // the --display fallback is said once
+};
+static WindowSystem window_system;
 
 static bool namedVideoDriver() {
   const char* named = SDL_getenv("SDL_VIDEODRIVER");
@@ -65,32 +68,33 @@ static std::string unansweredDisplays() {
 // taken only when asked for by name (SDL_VIDEODRIVER, which a headless run sets itself), and they make
 // the run headless: nobody could see a window or answer a message box there.
 static bool startVideo() {
-  if (video_started) return true;
+  if (window_system.video_started) return true;
   if (platform_settings.headless && !namedVideoDriver()) setenv("SDL_VIDEODRIVER", "offscreen", 1);
   int saved = quietStandardError();
   int failed = SDL_InitSubSystem(SDL_INIT_VIDEO);
   restoreStandardError(saved);
   if (failed != 0) {
     // A driver named by the user says why it failed; otherwise it is the display that is missing.
-    video_problem = namedVideoDriver() ? std::string("SDL: ") + SDL_GetError() : unansweredDisplays();
+    std::string why = namedVideoDriver() ? std::string("SDL: ") + SDL_GetError() : unansweredDisplays();
+    window_system.video_problem = why;
     return false;
   }
   if (drawsNowhere(SDL_GetCurrentVideoDriver())) {
     if (!namedVideoDriver()) {
       SDL_QuitSubSystem(SDL_INIT_VIDEO);
-      video_problem = unansweredDisplays();
+      window_system.video_problem = unansweredDisplays();
       return false;
     }
     platform_settings.headless = true;
   }
-  video_problem.clear();
-  video_started = true;
+  window_system.video_problem.clear();
+  window_system.video_started = true;
   return true;
 }
 
 bool displayAvailable(std::string* reason) {
   if (startVideo()) return true;
-  if (reason) *reason = video_problem;
+  if (reason) *reason = window_system.video_problem;
   return false;
 }
 
@@ -99,38 +103,37 @@ static int chosenDisplay() {
   int displays = SDL_GetNumVideoDisplays();
   int asked = platform_settings.display;
   if (asked >= 0 && asked < displays) return asked;
-  static bool warned = false;
-  if (!warned)
+  if (!window_system.missing_display_reported)
     std::fprintf(stderr, "narvu: there is no display %d (this desktop has %d); playing on display 0\n", asked,
                  displays);
-  warned = true;
+  window_system.missing_display_reported = true;
   return 0;
 }
 
 SDL_Window* sdlWindowOf(HWND window) { return window && !window->destroyed ? window->sdl_window : nullptr; }
 
 void resetWindows() {
-  for (WindowRecord* window : windows) {
+  for (WindowRecord* window : window_system.windows) {
     if (window->sdl_window) SDL_DestroyWindow(window->sdl_window);
     delete window;
   }
-  windows.clear();
-  window_classes.clear();
+  window_system.windows.clear();
+  window_system.window_classes.clear();
 }
 
 ATOM RegisterClassExA(const WNDCLASSEXA* window_class) {
   if (!window_class || !window_class->lpszClassName || !window_class->lpfnWndProc) return 0;
-  for (const WindowClass& known : window_classes)
+  for (const WindowClass& known : window_system.window_classes)
     if (known.name == window_class->lpszClassName) return 0;  // already registered, as on Windows
-  window_classes.push_back({window_class->lpszClassName, window_class->lpfnWndProc});
-  return ATOM(window_classes.size());
+  window_system.window_classes.push_back({window_class->lpszClassName, window_class->lpfnWndProc});
+  return ATOM(window_system.window_classes.size());
 }
 
 // Every window can be resized: the picture follows the window's size whatever style the show asks for.
 HWND CreateWindowExA(DWORD, const char* class_name, const char* caption, DWORD style, int x, int y, int width,
                      int height, HWND, HMENU, HINSTANCE, void*) {
   const WindowClass* found = nullptr;
-  for (const WindowClass& known : window_classes)
+  for (const WindowClass& known : window_system.window_classes)
     if (class_name && known.name == class_name) found = &known;
   if (!found || !startVideo()) return nullptr;
   // A headless run has one display of its own, whatever --display says.
@@ -145,7 +148,7 @@ HWND CreateWindowExA(DWORD, const char* class_name, const char* caption, DWORD s
     return nullptr;
   }
   WindowRecord* window = new WindowRecord{sdl_window, found->procedure, {}, false, false, width, height};
-  windows.push_back(window);
+  window_system.windows.push_back(window);
   return window;
 }
 
@@ -243,10 +246,10 @@ static void post(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 // Moves what SDL has seen into the windows' queues. There is one window, so every event is its.
 static void pumpEvents() {
-  if (!video_started) return;
+  if (!window_system.video_started) return;
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
-    HWND window = windows.empty() ? nullptr : windows.back();
+    HWND window = window_system.windows.empty() ? nullptr : window_system.windows.back();
     bool alt_enter = event.type == SDL_KEYDOWN && (event.key.keysym.mod & KMOD_ALT) &&
                      (event.key.keysym.sym == SDLK_RETURN || event.key.keysym.sym == SDLK_KP_ENTER);
     if (alt_enter) {
@@ -264,7 +267,7 @@ static void pumpEvents() {
 
 BOOL PeekMessageA(MSG* message, HWND window, UINT, UINT, UINT remove) {
   pumpEvents();
-  for (WindowRecord* candidate : windows) {
+  for (WindowRecord* candidate : window_system.windows) {
     if ((window && candidate != window) || candidate->queue.empty()) continue;
     *message = candidate->queue.front();
     if (remove & PM_REMOVE) candidate->queue.pop_front();
@@ -305,7 +308,7 @@ void pressKeyboardKey(WPARAM virtual_key, bool alt) {
 
 void injectCloseBox(HWND window) { post(window, WM_CLOSE, 0, 0); }
 
-void setMessageBoxResponder(MessageBoxResponder responder) { message_box_responder = responder; }
+void setMessageBoxResponder(MessageBoxResponder responder) { window_system.message_box_responder = responder; }
 
 // A box without a display: "caption: text", or "caption text" when the caption ends in its own colon
 // ("Picture not found:").
@@ -319,7 +322,7 @@ static void printBox(const char* caption, const char* text) {
 int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   text = text ? text : "";
   caption = caption ? caption : "";
-  if (message_box_responder) return message_box_responder(text, caption, type);
+  if (window_system.message_box_responder) return window_system.message_box_responder(text, caption, type);
   bool yes_no = (type & 0xF) == MB_YESNO;
   // Without a display nobody can answer: say it on standard error and take the default button, so a
   // headless run never blocks.
@@ -352,8 +355,8 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
 // The show hides the cursor at every pass, as a full-screen show may; in a window the viewer needs it to
 // reach the window's frame and the rest of the desktop, so it is hidden only while full screen.
 HCURSOR SetCursor(HCURSOR cursor) {
-  if (!video_started) return nullptr;
-  HWND window = windows.empty() ? nullptr : windows.back();
+  if (!window_system.video_started) return nullptr;
+  HWND window = window_system.windows.empty() ? nullptr : window_system.windows.back();
   bool fullscreen = sdlWindowOf(window) && window->fullscreen;
   SDL_ShowCursor(cursor || !fullscreen ? SDL_ENABLE : SDL_DISABLE);
   return nullptr;
