@@ -110,25 +110,6 @@ static HWND openWindow(HINSTANCE instance, int show_command) {
   return window;
 }
 
-bool takeWindowMessage(HWND window, int* exit_code) {
-  MSG message;
-  if (!PeekMessageA(&message, window, 0, 0, PM_REMOVE)) return false;
-  if (message.message == WM_DESTROY || message.message == WM_QUIT) {
-    releaseRenderingContext();
-    *exit_code = int(message.wParam);
-    return true;
-  }
-  if (message.message == WM_KEYDOWN) {
-    if (message.wParam == VK_ESCAPE || message.wParam == VK_F12)
-      PostMessageA(window, WM_CLOSE, 0, 0);
-    else if (viewer_keys_enabled)
-      takeViewerKey(message.wParam);
-    return false;  // every key press ends here
-  }
-  DefWindowProcA(window, message.message, message.wParam, message.lParam);
-  return false;
-}
-
 int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command) {
   const char* options = command_line ? command_line : "";
   sound_disabled = std::strstr(options, "nosound") != nullptr;

@@ -54,6 +54,25 @@ static bool capturePass(int* exit_code) {
   return captureEnds(exit_code);
 }
 
+bool takeWindowMessage(HWND window, int* exit_code) {
+  MSG message;
+  if (!PeekMessageA(&message, window, 0, 0, PM_REMOVE)) return false;
+  if (message.message == WM_DESTROY || message.message == WM_QUIT) {
+    releaseRenderingContext();
+    *exit_code = int(message.wParam);
+    return true;
+  }
+  if (message.message == WM_KEYDOWN) {
+    if (message.wParam == VK_ESCAPE || message.wParam == VK_F12)
+      PostMessageA(window, WM_CLOSE, 0, 0);
+    else if (viewer_keys_enabled)
+      takeViewerKey(message.wParam);
+    return false;  // every key press ends here
+  }
+  DefWindowProcA(window, message.message, message.wParam, message.lParam);
+  return false;
+}
+
 // A signal ends live play as Esc does: through the window's close.
 static bool livePass(HWND window, int* exit_code) {
   int frame = timelineFrame(GetTickCount());

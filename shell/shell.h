@@ -54,15 +54,15 @@ PackPlaces packPlaces(HINSTANCE instance);
 bool mountPack(HINSTANCE instance);
 // "looked for one appended to ..., then for ... and ...", for the message after a failed mountPack.
 std::string packPlacesText(const PackPlaces& places);
-// The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
-// every key press ends here, WM_DESTROY and WM_QUIT release the rendering objects and return true with
-// the message's wParam in *exit_code; anything else goes to DefWindowProcA.
-bool takeWindowMessage(HWND window, int* exit_code);
 
 // ---- Main loop (main_loop.cpp) -------------------------------------------------------------------------
 // The passes of the timeline until it ends: true when the show ended early (a closed window, a capture
 // that is complete, failed or interrupted), with the process's exit code in *exit_code.
 bool playTimeline(HWND window, int* exit_code);
+// The main loop's message step: takes at most one message of `window`. Esc and F12 post WM_CLOSE,
+// every key press ends here, WM_DESTROY and WM_QUIT release the rendering objects and return true with
+// the message's wParam in *exit_code; anything else goes to DefWindowProcA.
+bool takeWindowMessage(HWND window, int* exit_code);
 // After the timeline: 1700 ms in which the scene is drawn on but nothing is presented and no message
 // is taken (a capture draws nothing there, its clock moves on alone).
 void playTail();
