@@ -724,26 +724,30 @@ TEST_F(GlDevice, StateReachesGlOnlyWhenItChanges) {
   EXPECT_EQ(glDeviceCounters(device).texture_uploads, after.texture_uploads + 1);
 }
 
-// A render target larger than the show's screen draws the same picture, scaled.
-TEST(GlDeviceLargerTarget, ScreenCoordinatesScaleToTheTarget) {
-  platform_settings.headless = true;
-  platform_settings.render_width = 1280;
-  platform_settings.render_height = 960;
-  HWND window = openHeadlessWindow(640, 480);
-  ASSERT_NE(window, nullptr);
-  ID3DXContext* context = makeContext(window);
-  platform_settings.render_width = 640;
-  platform_settings.render_height = 480;
-  ASSERT_NE(context, nullptr);
-  IDirect3DDevice7* device = context->GetD3DDevice();
+// One scene with a white screen quad over pixels 10..29 × 20..49 of the show's screen, depth off.
+void drawWhiteQuad(IDirect3DDevice7* device) {
   device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
   device->BeginScene();
   ScreenVertex quad[4] = {{10, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
                           {30, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
                           {10, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0},
                           {30, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0}};
-  ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
+  EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
   device->EndScene();
+}
+
+// A render target larger than the show's screen draws the same picture, scaled.
+TEST(GlDeviceLargerTarget, ScreenCoordinatesScaleToTheTarget) {
+  ScopedPlatformSettings restored;
+  platform_settings.headless = true;
+  platform_settings.render_width = 1280;
+  platform_settings.render_height = 960;
+  HWND window = openHeadlessWindow(640, 480);
+  ASSERT_NE(window, nullptr);
+  ID3DXContext* context = makeContext(window);
+  ASSERT_NE(context, nullptr);
+  IDirect3DDevice7* device = context->GetD3DDevice();
+  drawWhiteQuad(device);
   std::vector<uint8_t> rgb;
   int width = 0, height = 0;
   ASSERT_TRUE(readGlRenderTarget(context, &rgb, &width, &height));
@@ -769,17 +773,10 @@ class GlContextCreation : public testing::Test {
     capture_settings = CaptureSettings();
     setPresentedFrameSink(nullptr);
   }
-  // Draws a white screen quad over pixels 10..29 × 20..49 and presents.
+  // Draws the white quad and presents.
   static void drawAndPresent(ID3DXContext* context) {
     IDirect3DDevice7* device = context->GetD3DDevice();
-    device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
-    device->BeginScene();
-    ScreenVertex quad[4] = {{10, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
-                            {30, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
-                            {10, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0},
-                            {30, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0}};
-    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
-    device->EndScene();
+    drawWhiteQuad(device);
     EXPECT_EQ(context->UpdateFrame(0), S_OK);
     device->Release();
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "headless.h"
 #include "platform/test_hooks.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -292,6 +293,7 @@ TEST(SoundOutput, NoDeviceIsAnInitFailureWithCode3) {
 // moment it started to the tick count at which it is freed: sample k is the sound at k / 44100 s.
 TEST(SoundCapture, WavHoldsExactlyTheCapturedTimeOfTheSong) {
   ScopedEnvironment driver("SDL_AUDIODRIVER", "no-such-driver");
+  ScopedPlatformSettings restored;
   std::string folder = scratchFolder();
   platform_settings.sound_capture_path = folder + "/audio.wav";
   platform_settings.virtual_clock = true;
@@ -322,7 +324,6 @@ TEST(SoundCapture, WavHoldsExactlyTheCapturedTimeOfTheSong) {
   EXPECT_GT(peak(std::vector<int16_t>(captured.end() - 2 * 4410, captured.end())), 1000);
   FMUSIC_FreeSong(fresh);
   FSOUND_Close();
-  platform_settings = PlatformSettings();
 }
 
 // The song an early exit leaves behind, as the show leaves it (reachable, so not a leak).

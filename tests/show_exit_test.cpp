@@ -1,7 +1,6 @@
 // The show as a user starts it: exit codes and messages of the start-up failures, the options of this
 // port, and a captured run checked frame by frame.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include <chrono>

@@ -13,3 +13,16 @@ HWND openHeadlessWindow(int width, int height);
 // A one-colour R8G8B8 texture of edge × edge texels, with its whole mip chain when asked, in the
 // context library's B, G, R layout.
 TextureSurface* solidTexture(uint8_t r, uint8_t g, uint8_t b, DWORD edge = 2, bool mip_chain = false);
+
+// The platform's settings as they were, given back when the scope ends, however the test leaves it (an
+// ASSERT returns early): a test that changes them leaves none of its changes to the next one.
+class ScopedPlatformSettings {
+ public:
+  ScopedPlatformSettings() : saved_(platform_settings) {}
+  ~ScopedPlatformSettings() { platform_settings = saved_; }
+  ScopedPlatformSettings(const ScopedPlatformSettings&) = delete;
+  ScopedPlatformSettings& operator=(const ScopedPlatformSettings&) = delete;
+
+ private:
+  PlatformSettings saved_;
+};
