@@ -18,6 +18,16 @@
 
 #include "platform/platform_local.h"
 
+// The build's GL: OpenGL 3.3 core and GLSL 3.30 natively, OpenGL ES 3.0 (WebGL 2) and GLSL ES 3.00 in the
+// page, whose build defines NARVU_GL_ES. The device keeps to what both offer; kGlEs chooses only the
+// shaders' version line and precision, and takes for granted what every ES 3.0 driver has (5-6-5
+// textures, immutable texture storage).
+#ifdef NARVU_GL_ES
+constexpr bool kGlEs = true;
+#else
+constexpr bool kGlEs = false;
+#endif
+
 enum VertexKind { kLitVertex = 0, kScreenVertex = 1, kColouredVertex = 2, kVertexKindCount = 3 };
 
 struct LightBlock {
@@ -34,6 +44,7 @@ struct DeviceBlock {
 
 struct StageKey {
   uint8_t colour_op, colour_arg1, colour_arg2, alpha_op, alpha_arg1, alpha_arg2, texture, uv_set;
+  uint8_t border;  // 1: u, 2: v addressed with the border colour (the shader's, for ES has no border)
 };
 
 // Everything that changes shader code; compared as bytes.
@@ -157,6 +168,8 @@ class GlDevice : public ShadowDevice {
   size_t last_program = 0;
   GlShadow gl;
   StreamedRange streamed = {};
+  std::vector<uint8_t> upload_texels;      // a texture level in GL's order of colours, as it goes up
+  std::vector<uint32_t> rebased_indices;  // a draw's indices moved to its first vertex, reused draw after draw
 
   // The device state the uniform block was last built from.
   DeviceBlock block = {};
