@@ -9,24 +9,12 @@
 // Every call expects the context's GL context to be current on the calling (main) thread.
 #pragma once
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/glcorearb.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "platform/gl_dialect.h"
 #include "platform/platform_local.h"
-
-// The build's GL: OpenGL 3.3 core and GLSL 3.30 natively, OpenGL ES 3.0 (WebGL 2) and GLSL ES 3.00 in the
-// page, whose build defines NARVU_GL_ES. The device keeps to what both offer; kGlEs chooses only the
-// shaders' version line and precision, and takes for granted what every ES 3.0 driver has (5-6-5
-// textures, immutable texture storage).
-#ifdef NARVU_GL_ES
-constexpr bool kGlEs = true;
-#else
-constexpr bool kGlEs = false;
-#endif
 
 enum VertexKind { kLitVertex = 0, kScreenVertex = 1, kColouredVertex = 2, kVertexKindCount = 3 };
 
