@@ -9,13 +9,14 @@
 // For scripts, the page sets the global `narvu`:
 //   narvu.FS        the show's file system (where an in-page capture leaves its PNG frames and audio.wav)
 //   narvu.done      a promise of the show's exit code (a new one at every start)
-//   narvu.sound     the music's progress as the worklet reports it: {played, peak}
+//   narvu.sound     the music as the worklet reports it: frames played since the song was started or
+//                   moved, the loudest sample lately (0 to 1), and frames mixed ahead of what it played
 //   narvu.times     milliseconds since the page began loading: downloaded, started, firstFrame
 'use strict';
 
 (() => {
   const element = (id) => document.getElementById(id);
-  const narvu = (window.narvu = {FS: null, done: null, sound: {played: 0, peak: 0}, times: {}});
+  const narvu = (window.narvu = {FS: null, done: null, sound: {played: 0, peak: 0, queued: 0}, times: {}});
   const files = {wasm: null, pack: null};
   let soundContext = null;  // made at the first click, kept for every later start
   let running = null;       // the show running now: {music, finished}
@@ -141,14 +142,15 @@
         if (report.epoch === this.epoch) this.played = report.played;
         narvu.sound.played = report.played;
         narvu.sound.peak = report.peak;
+        narvu.sound.queued = this.queued();
       };
     }
     open(rate) { return this.context.sampleRate === rate ? 1 : 0; }
     queued() { return this.written - this.played; }
     play(samples) {
       const copy = samples.slice();
+      this.written += copy.length / 2;  // before the copy's buffer goes to the worklet, which empties it here
       this.node.port.postMessage({epoch: this.epoch, samples: copy}, [copy.buffer]);
-      this.written += copy.length / 2;
     }
     drop() {
       this.epoch += 1;
@@ -164,6 +166,8 @@
   // The worklet, on the context made at the click. The show plays at 44100 Hz, as natively; the
   // browser converts to the sound card's rate.
   async function startMusic() {
+    if (!window.isSecureContext || !window.AudioWorkletNode)
+      throw new Error('browsers give a page its sound only over https, or from this computer (127.0.0.1)');
     if (!soundContext) soundContext = new AudioContext({sampleRate: 44100, latencyHint: 'interactive'});
     await soundContext.audioWorklet.addModule('narvu-audio.js');
     const node = new AudioWorkletNode(soundContext, 'narvu-music', {numberOfInputs: 0, outputChannelCount: [2]});
