@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parseCommandLine(argc, argv, &options, &error)) {
     std::fprintf(stderr, "narvu: %s\n", error.c_str());
-    return 1;
+    return kUsageExitCode;
   }
   for (const std::string& warning : options.warnings) std::fprintf(stderr, "narvu: %s\n", warning.c_str());
   if (options.help) {

@@ -45,6 +45,7 @@ const char kCommandLineUsage[] =
     "Keys while the show plays: Space pauses and resumes, Left and Right go back and forward\n"
     "5 seconds, Home starts again, Alt+Enter switches full screen and window, Esc or F12 ends.\n"
     "Exit codes: 0 after the show, Esc/F12, closing the window or Ctrl-C; 1 after a failure;\n"
+    "2 after a mistake in the options;\n"
     "a capture ends with 0 only when every file is complete, and with 130 or 143 when\n"
     "SIGINT or SIGTERM cut it short.\n";
 

@@ -33,6 +33,9 @@ struct CommandLineOptions {
 // Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
 // without the program's name) for a value that is missing or out of range. Prints nothing.
 bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error);
+// A mistake in the options ends the show before it starts with this code, as it ends every tool of
+// the project: scripts tell a command that was wrong from one that failed.
+constexpr int kUsageExitCode = 2;
 extern const char kCommandLineUsage[];  // the --help text
 
 // ---- Entry point ------------------------------------------------------------------------------------

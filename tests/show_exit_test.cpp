@@ -158,7 +158,7 @@ TEST(ShowStartUp, WithoutADisplayALiveRunEndsAtOnceAndACaptureStillRenders) {
   EXPECT_GT(sum / double(first.rgb.size()), 20.0) << "the first frame is nearly black";
 }
 
-TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
+TEST(ShowOptions, HelpListsTheOptionsAndAMistakeInThemExitsWithTwo) {
   std::string folder = scratchFolder();
   ChildResult help = runChild({kBareShow, "--help"}, folder);
   EXPECT_EQ(help.exit_code, 0);
@@ -166,13 +166,13 @@ TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
        {"nosound", "choosedrv", "--capture", "--fps", "--windowed", "--display", "--vsync", "--size", "Alt+Enter"})
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   ChildResult missing = runChild({kBareShow, "--capture"}, folder);
-  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.exit_code, 2);
   EXPECT_NE(missing.output.find("--capture needs a value"), std::string::npos) << missing.output;
   ChildResult bad_size = runChild({kBareShow, "--size", "big"}, folder);
-  EXPECT_EQ(bad_size.exit_code, 1);
+  EXPECT_EQ(bad_size.exit_code, 2);
   EXPECT_NE(bad_size.output.find("--size"), std::string::npos) << bad_size.output;
   ChildResult far = runChild({kBareShow, "--capture", folder + "/frames", "--from", "1e300"}, folder);
-  EXPECT_EQ(far.exit_code, 1);
+  EXPECT_EQ(far.exit_code, 2);
   EXPECT_NE(far.output.find("narvu: --from takes seconds from 0 to 107.5"), std::string::npos) << far.output;
 }
 

@@ -14,7 +14,9 @@ static const char kUsage[] =
     "       narvu-content --dump DIR [TUNE.txt]\n"
     "Makes every resource of the show (scenes, pictures, the module) and writes them as one pack,\n"
     "or with --dump as one file each into DIR (made when missing). TUNE.txt is the module's score\n"
-    "(default: the project's tools/content/music/song.txt).\n";
+    "(default: the project's tools/content/music/song.txt).\n"
+    "Exit code 0 on success, 1 when a resource cannot be made or written, 2 for a mistake in the\n"
+    "arguments.\n";
 
 int main(int argc, char** argv) {
   // Every word is looked at first: a word that is asked for help, or an option this tool does not
