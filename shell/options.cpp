@@ -111,7 +111,8 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
     CaptureFrames interval = captureInterval(whole);
     long parts = s.capture_segments > 0 ? s.capture_segments : options.jobs;
     if (interval.last - interval.first + 1 >= parts) return true;
-    *error = "the interval holds " + std::to_string(interval.last - interval.first + 1) + " frames, too few for " +
+    long frames = interval.last - interval.first + 1;
+    *error = "the interval holds " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") + ", too few for " +
              std::to_string(parts) + " parts";
   } else {
     return true;
