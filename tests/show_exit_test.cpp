@@ -42,16 +42,58 @@ TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
   EXPECT_FALSE(std::filesystem::exists(folder + "/frames"));
   // Beside the box, every place that was looked at, in order.
   EXPECT_NE(run.output.find("narvu: no pack found (looked for one appended to " + show + ", then for " + folder +
-                            "/narvu.dat and " + folder + "/bin/narvu.dat)\n"),
+                            "/narvu.dat, " + folder + "/bin/narvu.dat and " + folder + "/share/narvu/narvu.dat)\n"),
             std::string::npos)
       << run.output;
   // A file of that name that is no pack is named as such.
   writeFile(folder + "/narvu.dat", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 'c', 'k'});
   run = runChild({show, "--capture", folder + "/frames", "--fps", "25"}, folder);
   EXPECT_EQ(run.exit_code, 1) << run.output;
-  EXPECT_NE(run.output.find("then for " + folder + "/narvu.dat (there, but not a pack or damaged) and "),
+  EXPECT_NE(run.output.find("then for " + folder + "/narvu.dat (there, but not a pack or damaged), "),
             std::string::npos)
       << run.output;
+}
+
+// Someone trying a pack of their own in the working folder must not watch another one unawares: when
+// it does not mount, one line says so and names the pack used instead, beside the executable or in
+// the data folder of an installation (bin/../share/narvu).
+TEST(ShowStartUp, AWorkingFolderPackThatDoesNotMountIsNamedBeforeAnotherIsUsed) {
+  std::string folder = scratchFolder();
+  std::string show = showAlone(folder);
+  std::vector<unsigned char> pack = makePack({{"readme.txt", {'h', 'i'}}}, PackMethod::stored);
+  std::vector<unsigned char> damaged_directory = pack;
+  damaged_directory[damaged_directory.size() - 10] ^= 0x40;  // the stored directory comes last
+  const std::string installed = folder + "/share/narvu/narvu.dat";
+  std::filesystem::create_directories(folder + "/share/narvu");
+  writeFile(installed, pack);
+  struct Case {
+    std::vector<unsigned char> working_folder_pack;
+    bool beside;  // a pack beside the executable too
+    std::string said;  // "" for nothing said
+  } cases[] = {
+      {{'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 'c', 'k'}, true,
+       "narvu: ./narvu.dat is not a pack or is damaged (no pack at its start nor one appended at its end); using " +
+           folder + "/bin/narvu.dat\n"},
+      {damaged_directory, false,
+       "narvu: ./narvu.dat is not a pack or is damaged (its directory does not decode: checksum failed); using " +
+           installed + "\n"},
+      {pack, true, ""},
+  };
+  for (const Case& c : cases) {
+    writeFile(folder + "/narvu.dat", c.working_folder_pack);
+    std::filesystem::remove(folder + "/bin/narvu.dat");
+    if (c.beside) writeFile(folder + "/bin/narvu.dat", pack);
+    ChildResult run = runChild({show, "nosound", "--capture", "frames"}, folder);
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    // Mounted: start-up goes on to the scenes, which these packs do not hold.
+    EXPECT_NE(run.output.find("Cannot load the scene mv.vyl"), std::string::npos) << run.output;
+    if (c.said.empty()) {
+      EXPECT_EQ(run.output.find("is not a pack"), std::string::npos) << run.output;
+    } else {
+      EXPECT_EQ(occurrences(run.output, c.said), 1) << run.output;
+      EXPECT_EQ(occurrences(run.output, "is not a pack"), 1) << run.output;
+    }
+  }
 }
 
 // The pack beside the executable is found from any working folder.
