@@ -218,13 +218,37 @@ TEST(ShowOptions, HelpListsTheOptionsAndAMistakeInThemExitsWithTwo) {
   EXPECT_NE(far.output.find("narvu: --from takes seconds from 0 to 107.5"), std::string::npos) << far.output;
 }
 
-TEST(ShowOptions, VersionAndAWarningForAMistypedOption) {
+// --version names the version and the commit the show was built from; without git, it says so.
+TEST(ShowOptions, VersionNamesTheCommitAndAMistypedOptionIsWarnedAbout) {
   std::string folder = scratchFolder();
   ChildResult run = runChild({kBareShow, "--capure", "frames", "--version"}, folder);
   EXPECT_EQ(run.exit_code, 0) << run.output;
   EXPECT_NE(run.output.find("narvu: unknown option '--capure' ignored; see --help\n"), std::string::npos)
       << run.output;
-  EXPECT_NE(run.output.find(std::string("narvu ") + NARVU_VERSION + "\n"), std::string::npos) << run.output;
+  ChildResult head =
+      runChild({"/bin/sh", "-c", std::string("git -C '") + NARVU_SOURCE_DIR + "' rev-parse --short=12 HEAD"}, folder);
+  if (head.exit_code == 0) {
+    std::string commit = head.output.substr(0, 12);
+    EXPECT_NE(run.output.find(std::string("narvu ") + NARVU_VERSION + " (commit " + commit), std::string::npos)
+        << run.output;
+  }
+
+  // The header the build writes, for sources that are no git checkout, and for a packager who names it.
+  const std::string script = std::string(NARVU_SOURCE_DIR) + "/cmake/narvu_commit.cmake";
+  std::filesystem::create_directories(folder + "/sources");
+  for (const std::string& commit : {std::string(), std::string("1.0.0-from-an-archive")}) {
+    std::string header = folder + "/narvu_commit.h";
+    ChildResult made = runChild({"/bin/sh", "-c",
+                                 "cmake -DSOURCE_DIR='" + folder + "/sources' -DOUTPUT='" + header + "' -DCOMMIT='" +
+                                     commit + "' -P '" + script + "'"},
+                                folder, {"GIT_CEILING_DIRECTORIES=" + folder});
+    EXPECT_EQ(made.exit_code, 0) << made.output;
+    std::vector<unsigned char> text = readFile(header);
+    EXPECT_NE(std::string(text.begin(), text.end())
+                  .find(commit.empty() ? "\"commit unknown: not built from a git checkout\""
+                                       : "\"commit 1.0.0-from-an-archive\""),
+              std::string::npos);
+  }
 }
 
 TEST(ShowOptions, VideoCaptureWithoutFfmpegFailsAtOnce) {
