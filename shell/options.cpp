@@ -41,7 +41,7 @@ const char kCommandLineUsage[] =
     "  --music-only         print the module's facts and play only the music\n"
     "  --timedemo           play live, presenting every frame, and print frame times at the end\n"
     "  --help               this text\n"
-    "  --version            the version of narvu\n"
+    "  --version            the version of narvu and the commit it was built from\n"
     "Keys while the show plays: Space pauses and resumes, Left and Right go back and forward\n"
     "5 seconds, Home starts again, Alt+Enter switches full screen and window, Esc or F12 ends.\n"
     "Exit codes: 0 after the show, Esc/F12, closing the window or Ctrl-C; 1 after a failure;\n"
