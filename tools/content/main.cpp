@@ -18,11 +18,25 @@ static const char kUsage[] =
     "       narvu-content --icons DIR\n"
     "Makes every resource of the show (scenes, pictures, the module) and writes them as one pack,\n"
     "or with --dump as one file each into DIR (made when missing). TUNE.txt is the module's score\n"
-    "(default: the project's tools/content/music/song.txt).\n"
+    "(default: %s).\n"
     "With --icons, writes the show's icon, made from its start logo, in the folders of an icon theme:\n"
     "DIR/SIZExSIZE/apps/narvu.png for the sizes 16, 32, 48, 64, 128 and 256; the pack is not touched.\n"
     "Exit code 0 on success, 1 when a resource cannot be made or written, 2 for a mistake in the\n"
     "arguments.\n";
+
+// The score an installation keeps in its data folder (../share/narvu from the executable's folder),
+// else the project's own: an installed generator makes the installed pack wherever the sources are.
+static std::string defaultTune() {
+  std::error_code error;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    std::filesystem::path installed = (self.parent_path() / NARVU_DATA_FROM_BIN / "song.txt").lexically_normal();
+    if (std::filesystem::is_regular_file(installed, error)) return installed.string();
+  }
+  return NARVU_TUNE_PATH;
+}
+
+static void printUsage(FILE* stream) { std::fprintf(stream, kUsage, defaultTune().c_str()); }
 
 static bool makeFolder(const char* folder) {
   std::error_code made;
@@ -57,17 +71,18 @@ int main(int argc, char** argv) {
   // know, must never become the name of the file it writes.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
+      printUsage(stdout);
       return 0;
     }
     if (argv[i][0] == '-' && std::strcmp(argv[i], "--dump") != 0 && std::strcmp(argv[i], "--icons") != 0) {
-      std::fprintf(stderr, "narvu-content: unknown option '%s'\n%s", argv[i], kUsage);
+      std::fprintf(stderr, "narvu-content: unknown option '%s'\n", argv[i]);
+      printUsage(stderr);
       return 2;
     }
   }
   if (argc > 1 && std::strcmp(argv[1], "--icons") == 0) {
     if (argc != 3) {
-      std::fputs(kUsage, stderr);
+      printUsage(stderr);
       return 2;
     }
     return writeIcons(argv[2]);
@@ -75,10 +90,10 @@ int main(int argc, char** argv) {
   bool dump = argc > 1 && std::strcmp(argv[1], "--dump") == 0;
   int first = dump ? 2 : 1;
   if (argc < first + 1 || argc > first + 2) {
-    std::fputs(kUsage, stderr);
+    printUsage(stderr);
     return 2;
   }
-  std::string tune = argc > first + 1 ? argv[first + 1] : NARVU_TUNE_PATH;
+  std::string tune = argc > first + 1 ? argv[first + 1] : defaultTune();
   std::vector<ContentResource> resources;
   std::string error;
   if (!buildResources(tune, &resources, &error)) {
