@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 const std::string kBuild = NARVU_BUILD_DIR;
 
 // Runs a shell command line; its output is standard output and standard error together.
-ChildResult shell(const std::string& command, const std::string& folder, const std::vector<std::string>& environment = {},
-                  int timeout_seconds = 300) {
+ChildResult shell(const std::string& command, const std::string& folder,
+                  const std::vector<std::string>& environment = {}, int timeout_seconds = 300) {
   return runChild({"/bin/sh", "-c", command}, folder, environment, timeout_seconds);
 }
 
@@ -77,7 +77,9 @@ class Package : public testing::Test {
   void SetUp() override { ASSERT_TRUE(failure.empty()) << failure; }
 
   std::string installed(const std::string& path) const { return root + "/usr/" + path; }
-  std::string field(const std::string& name) const { return shell("dpkg-deb -f " + inQuotes(deb) + " " + name, folder).output; }
+  std::string field(const std::string& name) const {
+    return shell("dpkg-deb -f " + inQuotes(deb) + " " + name, folder).output;
+  }
 };
 
 std::string Package::folder, Package::deb, Package::root, Package::failure;
@@ -115,7 +117,8 @@ TEST_F(Package, HoldsEveryProgramWithItsDataManualAndCompletion) {
     Image icon = readPng(installed("share/icons/hicolor/" + name + "/apps/narvu.png"));
     EXPECT_EQ(icon.width * 100000 + icon.height, size * 100000 + size) << name;
   }
-  for (const char* paper : {"share/doc/narvu/copyright", "share/doc/narvu/changelog.gz", "share/applications/narvu.desktop"})
+  for (const char* paper :
+       {"share/doc/narvu/copyright", "share/doc/narvu/changelog.gz", "share/applications/narvu.desktop"})
     EXPECT_TRUE(fs::is_regular_file(installed(paper))) << paper;
 
   // The libraries come from dpkg-shlibdeps; ffmpeg only makes video captures, so it is recommended.
@@ -199,8 +202,8 @@ class Completion : public Package {
   std::set<std::string> offered(const std::vector<std::string>& line) {
     std::string assignment = "COMP_WORDS=(";
     for (const std::string& word : line) assignment += inQuotes(word) + " ";
-    std::string script = "source " + inQuotes(installed("share/bash-completion/completions/narvu")) + "; " + assignment +
-                         "); COMP_CWORD=" + std::to_string(line.size() - 1) +
+    std::string script = "source " + inQuotes(installed("share/bash-completion/completions/narvu")) + "; " +
+                         assignment + "); COMP_CWORD=" + std::to_string(line.size() - 1) +
                          "; _narvu; printf '%s\\n' \"${COMPREPLY[@]}\"";
     ChildResult run = runChild({"/bin/bash", "-c", script}, folder, {"PATH=" + installed("bin") + ":/usr/bin:/bin"});
     EXPECT_EQ(run.exit_code, 0) << run.output;
