@@ -29,11 +29,6 @@ struct ColouredVertex {
   D3DCOLOR diffuse, specular;
   float u, v;
 };
-struct ScreenVertex {
-  float x, y, z, rhw;
-  D3DCOLOR diffuse, specular;
-  float u, v;
-};
 
 static constexpr int kGroups = 200;
 

@@ -266,7 +266,14 @@ void GlContext::readBack(std::vector<uint8_t>* rgb) {
 // The picture scaled into the window's drawable, its shape kept between black bars, and swapped. The
 // drawable is measured at every frame, so a resize by the viewer, by the window manager or by Alt+Enter
 // is followed at once; it is the drawable and not the window that counts, which differ on HiDPI screens.
+//
+// The window system's events are taken in first. The driver measures the window itself when the
+// window's framebuffer is bound below, as the display server has it now; SDL knows a new size only once
+// it has read the server's event, which the main loop asks for after presenting. A resize that came
+// while the frame was being drawn would otherwise be laid out for the old size into buffers of the new
+// one: the old picture cut at the new edge, or a band below it, for a whole frame.
 static void present(SDL_Window* sdl_window, const RenderTarget& target) {
+  pumpWindowEvents();
   GLuint source = presentedFramebuffer(target);
   int drawable_width = 0, drawable_height = 0;
   SDL_GL_GetDrawableSize(sdl_window, &drawable_width, &drawable_height);

@@ -14,6 +14,9 @@ struct SDL_Window;
 // ---- Window system (win32.cpp) ---------------------------------------------------------------------
 // The SDL window behind a window handle; null for none.
 SDL_Window* sdlWindowOf(HWND window);
+// Moves the window system's events into the window's message queue (as PeekMessageA does first), so
+// that the window's size is as the display server has it now.
+void pumpWindowEvents();
 // A borderless window covering the chosen display (platform_settings.display), or back to a framed
 // window of its former size. False, with the reason on standard error, when SDL refuses; nothing
 // happens in a headless run.

@@ -5,14 +5,18 @@
 // WM_CLOSE, PeekMessageA takes at most one message, and DefWindowProcA(WM_CLOSE) destroys the window,
 // which calls the window procedure with WM_DESTROY before it returns.
 #include <SDL.h>
+#include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform_local.h"
@@ -245,7 +249,7 @@ static void post(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 // Moves what SDL has seen into the windows' queues. There is one window, so every event is its.
-static void pumpEvents() {
+void pumpWindowEvents() {
   if (!window_system.video_started) return;
   SDL_Event event;
   while (SDL_PollEvent(&event)) {
@@ -266,7 +270,7 @@ static void pumpEvents() {
 }
 
 BOOL PeekMessageA(MSG* message, HWND window, UINT, UINT, UINT remove) {
-  pumpEvents();
+  pumpWindowEvents();
   for (WindowRecord* candidate : window_system.windows) {
     if ((window && candidate != window) || candidate->queue.empty()) continue;
     *message = candidate->queue.front();
@@ -319,6 +323,60 @@ static void printBox(const char* caption, const char* text) {
   std::fflush(stderr);
 }
 
+// The processes this one started that are still there (SDL shows a box in a child process of its own).
+static std::vector<pid_t> childProcesses() {
+  std::vector<pid_t> children;
+  DIR* processes = opendir("/proc");
+  if (!processes) return children;
+  while (dirent* entry = readdir(processes)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    std::string path = std::string("/proc/") + entry->d_name + "/stat";
+    FILE* stat = std::fopen(path.c_str(), "r");
+    if (!stat) continue;
+    char line[512] = {};
+    size_t length = std::fread(line, 1, sizeof line - 1, stat);
+    std::fclose(stat);
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses, so look after the last ')'.
+    const char* after_name = std::strrchr(line, ')');
+    char state = 0;
+    int parent = 0;
+    if (length > 0 && after_name && std::sscanf(after_name + 1, " %c %d", &state, &parent) == 2 && parent == getpid())
+      children.push_back(pid_t(std::atoi(entry->d_name)));
+  }
+  closedir(processes);
+  return children;
+}
+
+// An end signal while a box waits: the box's process goes (SIGKILL: it inherited our handlers, so it
+// would only note a SIGTERM), and so does this one, with the exit code of a start-up that failed.
+static void endWhileBoxWaits(int signal_number, std::thread* shower, const std::atomic<bool>& closed) {
+  for (pid_t child : childProcesses()) kill(child, SIGKILL);
+  std::fprintf(stderr, "narvu: ended by %s while a message box was open\n", endSignalName(signal_number));
+  std::fflush(stderr);
+  for (int waited = 0; waited < 50 && !closed; ++waited) Sleep(10);
+  if (!closed) _exit(1);  // the box could not be closed: leave it to its own thread's end
+  shower->join();
+  std::exit(1);
+}
+
+// SDL waits for the box without looking at signals; so it waits on a thread of its own, and the main
+// thread, which the end signals reach, watches both.
+static int showBoxUntilEndSignal(const SDL_MessageBoxData& box, int* pressed) {
+  std::atomic<bool> closed{false};
+  int result = -1;
+  std::thread shower([&] {
+    leaveEndSignalsToMainThread();
+    result = SDL_ShowMessageBox(&box, pressed);
+    closed = true;
+  });
+  while (!closed) {
+    if (int signal_number = endSignal()) endWhileBoxWaits(signal_number, &shower, closed);
+    Sleep(20);
+  }
+  shower.join();
+  return result;
+}
+
 int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   text = text ? text : "";
   caption = caption ? caption : "";
@@ -345,7 +403,7 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
   box.numbuttons = yes_no ? 2 : 1;
   box.buttons = yes_no ? yes_no_buttons : ok_button;
   int pressed = 0;
-  if (SDL_ShowMessageBox(&box, &pressed) != 0 || pressed < 0) {
+  if (showBoxUntilEndSignal(box, &pressed) != 0 || pressed < 0) {
     printBox(caption, text);
     return yes_no ? (pressed < 0 ? IDNO : IDYES) : IDOK;
   }

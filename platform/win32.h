@@ -116,7 +116,10 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // With a display: an SDL message box. Without one (headless, capture): "caption: text" on standard
 // error (no second colon after a caption that ends in one) and the default (first) button. Tests may
-// script the answer with setMessageBoxResponder.
+// script the answer with setMessageBoxResponder. Every box the show shows belongs to its start-up, and
+// once catchEndSignals is called, SIGINT or SIGTERM while a box waits closes it and ends the process
+// with exit code 1, as a start-up that did not finish: without a window manager the box has no frame
+// to close it by, and nobody else could end it.
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 HCURSOR SetCursor(HCURSOR cursor);
 HICON LoadIconA(HINSTANCE instance, const char* name);

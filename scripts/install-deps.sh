@@ -14,7 +14,8 @@ packages=(
 if [ "${1:-}" = --tests ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
   # The show on a virtual X screen, looked at through screenshots.
-  packages+=(xvfb xauth imagemagick xdotool)
+  # X's core fonts, without which SDL's message boxes cannot be drawn.
+  packages+=(xvfb xauth imagemagick xdotool xfonts-base)
   # Video captures, their exit codes and their joins are tested through the real ffmpeg.
   packages+=(ffmpeg)
   # The Debian package: made by cpack (dpkg-shlibdeps finds its libraries, with file), then checked as

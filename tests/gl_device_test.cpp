@@ -24,11 +24,6 @@ namespace {
 struct LitVertex {
   float x, y, z, nx, ny, nz, u0, v0, u1, v1;
 };
-struct ScreenVertex {
-  float x, y, z, rhw;
-  D3DCOLOR diffuse, specular;
-  float u, v;
-};
 struct ColouredVertex {
   float x, y, z;
   DWORD reserved;

@@ -6,6 +6,14 @@
 
 #include "platform/platform.h"
 
+// A pre-transformed vertex (D3DFVF_TLVERTEX): screen position, diffuse and specular colour, one texture
+// coordinate pair.
+struct ScreenVertex {
+  float x, y, z, rhw;
+  D3DCOLOR diffuse, specular;
+  float u, v;
+};
+
 // A window whose procedure only lets DefWindowProcA work (WM_DESTROY ends nothing). With SDL's
 // offscreen driver it needs no display.
 HWND openHeadlessWindow(int width, int height);
