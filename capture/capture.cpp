@@ -239,7 +239,7 @@ static void showProgress() {
   double fps = framesPerSecond(capture_settings);
   char line[160];
   if (!captureWantsFrame()) {
-    std::snprintf(line, sizeof line, "capture: seeking to %.1f s (%.1f s)", captureFirstFrame() / fps,
+    std::snprintf(line, sizeof line, "capture: seeking to %.1f s, now at %.1f s", captureFirstFrame() / fps,
                   counted_frames / fps);
   } else {
     // The speed of the frames so far; too few to tell at first.
@@ -285,8 +285,8 @@ std::string captureSummary() {
   double show_seconds = frames / framesPerSecond(capture_settings);
   double wall = secondsSince(capture_started);
   char text[256];
-  std::snprintf(text, sizeof text, "%ld frames (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s", frames,
-                show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6,
+  std::snprintf(text, sizeof text, "%ld frame%s (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s", frames,
+                frames == 1 ? "" : "s", show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6,
                 capture_settings.capture_path.c_str());
   return text;
 }

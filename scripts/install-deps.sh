@@ -37,6 +37,9 @@ if [ $tests = 1 ]; then
   packages+=(xvfb xauth imagemagick xdotool xfonts-base)
   # Video captures, their exit codes and their joins are tested through the real ffmpeg.
   packages+=(ffmpeg)
+  # The Debian package: made by cpack (dpkg-shlibdeps finds its libraries, with file), then checked as
+  # installed: its manual pages rendered, its desktop entry validated, the whole package linted.
+  packages+=(dpkg-dev file lintian desktop-file-utils man-db bsdextrautils)
 fi
 # For the show alone ffmpeg is optional: it is only used to capture video files.
 if [ "${NARVU_WITH_FFMPEG:-0}" = 1 ]; then packages+=(ffmpeg); fi

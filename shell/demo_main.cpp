@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "render/render.h"
@@ -50,43 +49,6 @@ static LRESULT windowProcedure(HWND window, UINT message, WPARAM wparam, LPARAM 
     std::exit(int(wparam));
   }
   return DefWindowProcA(window, message, wparam, lparam);
-}
-
-PackPlaces packPlaces(HINSTANCE instance) {
-  PackPlaces places;
-  char path[1024] = {};
-  GetModuleFileNameA(instance, path, sizeof path);
-  places.executable = path;
-  std::error_code error;
-  std::filesystem::path folder = std::filesystem::current_path(error);
-  places.working_folder_pack = (folder / "narvu.dat").string();
-  if (!places.executable.empty()) {
-    std::string beside = (std::filesystem::path(places.executable).parent_path() / "narvu.dat").string();
-    if (beside != places.working_folder_pack) places.beside_executable_pack = beside;
-  }
-  return places;
-}
-
-bool mountPack(HINSTANCE instance) {
-  PackPlaces places = packPlaces(instance);
-  // The order the show always had, then the folder of the executable, so that a show started from
-  // another folder finds the pack that was built beside it.
-  return (!places.executable.empty() && packMount(places.executable.c_str(), 0)) ||
-         packMount("narvu.dat", 0) ||
-         (!places.beside_executable_pack.empty() && packMount(places.beside_executable_pack.c_str(), 0));
-}
-
-// A file that is there and did not mount is no pack or a damaged one: worth telling apart from none.
-static std::string placeText(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::exists(path, error) ? path + " (there, but not a pack or damaged)" : path;
-}
-
-std::string packPlacesText(const PackPlaces& places) {
-  std::string text =
-      "looked for one appended to " + places.executable + ", then for " + placeText(places.working_folder_pack);
-  if (!places.beside_executable_pack.empty()) text += " and " + placeText(places.beside_executable_pack);
-  return text;
 }
 
 static bool registerWindowClass(HINSTANCE instance) {

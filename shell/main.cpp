@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "narvu_commit.h"
 #include "shell/shell.h"
 
 int main(int argc, char** argv) {
@@ -11,7 +12,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parseCommandLine(argc, argv, &options, &error)) {
     std::fprintf(stderr, "narvu: %s\n", error.c_str());
-    return 1;
+    return kUsageExitCode;
   }
   for (const std::string& warning : options.warnings) std::fprintf(stderr, "narvu: %s\n", warning.c_str());
   if (options.help) {
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("narvu %s\n", NARVU_VERSION);
+    std::printf("narvu %s (%s)\n", NARVU_VERSION, NARVU_COMMIT_TEXT);
     return 0;
   }
   platform_settings = options.settings;

@@ -41,10 +41,11 @@ const char kCommandLineUsage[] =
     "  --music-only         print the module's facts and play only the music\n"
     "  --timedemo           play live, presenting every frame, and print frame times at the end\n"
     "  --help               this text\n"
-    "  --version            the version of narvu\n"
+    "  --version            the version of narvu and the commit it was built from\n"
     "Keys while the show plays: Space pauses and resumes, Left and Right go back and forward\n"
     "5 seconds, Home starts again, Alt+Enter switches full screen and window, Esc or F12 ends.\n"
     "Exit codes: 0 after the show, Esc/F12, closing the window or Ctrl-C; 1 after a failure;\n"
+    "2 after a mistake in the options;\n"
     "a capture ends with 0 only when every file is complete, and with 130 or 143 when\n"
     "SIGINT or SIGTERM cut it short.\n";
 
@@ -110,7 +111,8 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
     CaptureFrames interval = captureInterval(whole);
     long parts = s.capture_segments > 0 ? s.capture_segments : options.jobs;
     if (interval.last - interval.first + 1 >= parts) return true;
-    *error = "the interval holds " + std::to_string(interval.last - interval.first + 1) + " frames, too few for " +
+    long frames = interval.last - interval.first + 1;
+    *error = "the interval holds " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") + ", too few for " +
              std::to_string(parts) + " parts";
   } else {
     return true;

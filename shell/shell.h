@@ -33,6 +33,9 @@ struct CommandLineOptions {
 // Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
 // without the program's name) for a value that is missing or out of range. Prints nothing.
 bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error);
+// A mistake in the options ends the show before it starts with this code, as it ends every tool of
+// the project: scripts tell a command that was wrong from one that failed.
+constexpr int kUsageExitCode = 2;
 extern const char kCommandLineUsage[];  // the --help text
 
 // ---- Entry point ------------------------------------------------------------------------------------
@@ -42,15 +45,19 @@ void loadScenes();
 // After loadScenes: the device prepared for every frame the timeline can draw (prepareSceneDrawing for
 // its scenes in their order, with the overlay of both logos), and given back the state it had.
 void prepareDrawing();
-// Where the pack is looked for, in this order: appended to the executable, "narvu.dat" in the working
-// folder, "narvu.dat" beside the executable (left empty when that is the working folder).
+// Where the pack is looked for, in this order (pack_places.cpp): appended to the executable, "narvu.dat"
+// in the working folder, "narvu.dat" beside the executable, and "narvu.dat" in the data folder of an
+// installation (../share/narvu from the executable's folder); a place that is the same file as an
+// earlier one is left empty.
 struct PackPlaces {
   std::string executable;
   std::string working_folder_pack;
   std::string beside_executable_pack;
+  std::string installed_pack;
 };
 PackPlaces packPlaces(HINSTANCE instance);
-// Mounts the first of the places that holds a pack.
+// Mounts the first of the places that holds a pack. A file passed over on the way, there but no pack,
+// is named with the reason on standard error once a later place gives the pack.
 bool mountPack(HINSTANCE instance);
 // "looked for one appended to ..., then for ... and ...", for the message after a failed mountPack.
 std::string packPlacesText(const PackPlaces& places);

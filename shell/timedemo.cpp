@@ -70,8 +70,8 @@ static void printTimedemo() {
   reported = true;
   double total = 0;
   for (const TimedFrame& frame : frames) total += frame.milliseconds;
-  std::printf("timedemo: %zu frames presented in %.1f s, %.1f frames/s\n", frames.size(), total / 1000.0,
-              total > 0 ? 1000.0 * double(frames.size()) / total : 0.0);
+  std::printf("timedemo: %zu frame%s presented in %.1f s, %.1f frames/s\n", frames.size(),
+              frames.size() == 1 ? "" : "s", total / 1000.0, total > 0 ? 1000.0 * double(frames.size()) / total : 0.0);
   printLine("whole show", nullptr);
   printAfterTheFirst();
   printLine("first scene", first_scene);

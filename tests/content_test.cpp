@@ -70,6 +70,47 @@ TEST(ContentTool, HelpAndUnknownOptionsPrintTheUsageAndWriteNothing) {
   EXPECT_TRUE(written.empty()) << written.front();
 }
 
+// The installed show's icon is its start logo brought down to size: the mean colour stays the logo's
+// at every size, also at 48, which does not divide the logo's 512; the corners are rounded off through
+// alpha. The tool writes each size where an icon theme keeps it, as a PNG of that size.
+TEST(ContentTool, TheIconIsTheStartLogoAtEverySizeWithRoundedCorners) {
+  RgbImage logo = makeStartLogo();
+  double logo_mean[3] = {0, 0, 0};
+  for (size_t i = 0; i < logo.rgb.size(); ++i) logo_mean[i % 3] += logo.rgb[i];
+  for (int size : {16, 48, 256}) {
+    RgbaImage icon = makeIcon(size);
+    ASSERT_EQ(icon.width, size);
+    ASSERT_EQ(icon.rgba.size(), size_t(size) * size * 4);
+    double mean[3] = {0, 0, 0};
+    for (size_t i = 0; i < icon.rgba.size(); ++i)
+      if (i % 4 < 3) mean[i % 4] += icon.rgba[i];
+    for (int c = 0; c < 3; ++c)
+      EXPECT_NEAR(mean[c] / (size * size), logo_mean[c] / (logo.width * logo.height), 0.5) << size << " " << c;
+    auto alpha = [&](int x, int y) { return icon.rgba[(size_t(y) * size + x) * 4 + 3]; };
+    // A corner pixel is mostly outside (at 16 the rounding's radius is only 2 pixels), and transparent
+    // from 48 on.
+    for (int corner : {0, size - 1}) {
+      for (int value : {int(alpha(corner, corner)), int(alpha(size - 1 - corner, corner))}) {
+        EXPECT_LT(value, 128) << size;
+        if (size >= 48) {
+          EXPECT_EQ(value, 0) << size;
+        }
+      }
+    }
+    EXPECT_EQ(alpha(size / 2, 0), 255) << size;  // the edges are straight between the corners
+    EXPECT_EQ(alpha(size / 2, size / 2), 255) << size;
+  }
+
+  std::string folder = scratchFolder();
+  ChildResult r = runChild({generator(), "--icons", folder + "/icons"}, folder, {}, 120);
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  for (int size : {16, 32, 48, 64, 128, 256}) {
+    std::string name = std::to_string(size) + "x" + std::to_string(size);
+    Image png = readPng(folder + "/icons/" + name + "/apps/narvu.png");
+    EXPECT_EQ(png.width * 100000 + png.height, size * 100000 + size) << name;
+  }
+}
+
 TEST(ContentTool, DumpMakesItsFolder) {
   std::string folder = scratchFolder();
   ChildResult r = runChild({generator(), "--dump", "new/deeper"}, folder, {}, 120);

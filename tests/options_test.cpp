@@ -128,6 +128,8 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--join", "a", "--segment", "1/2"}, "--join puts parts together; it does not make them (--segment, --jobs)"},
       {{"--capture", "a", "--fps", "1", "--from", "10", "--to", "12", "--segment", "1/4"},
        "the interval holds 3 frames, too few for 4 parts"},
+      {{"--capture", "a", "--fps", "1", "--from", "10", "--to", "10.5", "--segment", "1/2"},
+       "the interval holds 1 frame, too few for 2 parts"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.words);

@@ -1,5 +1,5 @@
 // narvu-pack as its users run it: packs made by it read back the same through every command, an
-// appended pack mounts from the executable, and bad arguments or files end with exit code 1.
+// appended pack mounts from the executable, and bad files end with exit code 1, bad arguments with 2.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -148,30 +148,32 @@ TEST(PackTool, BadArgumentsAndFilesEndWithExitCodeOne) {
   writeFile(folder + "/a.txt", text(100));
   writeFile(folder + "/junk", noise(100));
   ASSERT_EQ(tool({"create", "p.dat", "a.txt"}, folder).exit_code, 0);
+  // A mistake in the arguments exits with 2, a command that fails with 1.
   struct Case {
     std::vector<std::string> arguments;
     const char* message;
+    int exit_code;
   } cases[] = {
-      {{}, "no command"},
-      {{"pack"}, "unknown command 'pack'"},
-      {{"create", "q.dat"}, "at least one input"},
-      {{"create", "q.dat", "missing.txt"}, "cannot read 'missing.txt'"},
-      {{"create", "q.dat", "--method", "rar", "a.txt"}, "unknown method 'rar'"},
-      {{"create", "q.dat", "--method"}, "--method needs a value"},
-      {{"create", "q.dat", "a.txt", "x/a.txt=a.txt", "A.TXT=a.txt"}, "two entries named"},
-      {{"create", "q.dat", "=a.txt"}, "empty entry name"},
-      {{"create", "no-such-folder/q.dat", "a.txt"}, "cannot create"},
-      {{"list"}, "list takes one pack file"},
-      {{"list", "junk"}, "'junk' is not a pack file"},
-      {{"verify", "missing.dat"}, "cannot read 'missing.dat'"},
-      {{"extract", "p.dat", "absent", "-C", "."}, "no entry 'absent'"},
-      {{"extract", "p.dat", "-C", "a.txt"}, "cannot make the folder 'a.txt'"},
-      {{"append", "junk", "p.dat"}, "append takes EXE PACK OUT"},
-      {{"append", "junk", "junk", "out"}, "is not a pack file"},
+      {{}, "no command", 2},
+      {{"pack"}, "unknown command 'pack'", 2},
+      {{"create", "q.dat"}, "at least one input", 2},
+      {{"create", "q.dat", "missing.txt"}, "cannot read 'missing.txt'", 1},
+      {{"create", "q.dat", "--method", "rar", "a.txt"}, "unknown method 'rar'", 2},
+      {{"create", "q.dat", "--method"}, "--method needs a value", 2},
+      {{"create", "q.dat", "a.txt", "x/a.txt=a.txt", "A.TXT=a.txt"}, "two entries named", 2},
+      {{"create", "q.dat", "=a.txt"}, "empty entry name", 2},
+      {{"create", "no-such-folder/q.dat", "a.txt"}, "cannot create", 1},
+      {{"list"}, "list takes one pack file", 2},
+      {{"list", "junk"}, "'junk' is not a pack file", 1},
+      {{"verify", "missing.dat"}, "cannot read 'missing.dat'", 1},
+      {{"extract", "p.dat", "absent", "-C", "."}, "no entry 'absent'", 1},
+      {{"extract", "p.dat", "-C", "a.txt"}, "cannot make the folder 'a.txt'", 1},
+      {{"append", "junk", "p.dat"}, "append takes EXE PACK OUT", 2},
+      {{"append", "junk", "junk", "out"}, "is not a pack file", 1},
   };
   for (const Case& c : cases) {
     ChildResult r = tool(c.arguments, folder);
-    EXPECT_EQ(r.exit_code, 1) << c.message;
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.message;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
   }
   // A named pipe or a device is no pack: refused at once, not waited on.

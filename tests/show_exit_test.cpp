@@ -42,16 +42,58 @@ TEST(ShowStartUp, WithoutAPackTheShowSaysSoOnceAndExitsWithOne) {
   EXPECT_FALSE(std::filesystem::exists(folder + "/frames"));
   // Beside the box, every place that was looked at, in order.
   EXPECT_NE(run.output.find("narvu: no pack found (looked for one appended to " + show + ", then for " + folder +
-                            "/narvu.dat and " + folder + "/bin/narvu.dat)\n"),
+                            "/narvu.dat, " + folder + "/bin/narvu.dat and " + folder + "/share/narvu/narvu.dat)\n"),
             std::string::npos)
       << run.output;
   // A file of that name that is no pack is named as such.
   writeFile(folder + "/narvu.dat", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 'c', 'k'});
   run = runChild({show, "--capture", folder + "/frames", "--fps", "25"}, folder);
   EXPECT_EQ(run.exit_code, 1) << run.output;
-  EXPECT_NE(run.output.find("then for " + folder + "/narvu.dat (there, but not a pack or damaged) and "),
+  EXPECT_NE(run.output.find("then for " + folder + "/narvu.dat (there, but not a pack or damaged), "),
             std::string::npos)
       << run.output;
+}
+
+// Someone trying a pack of their own in the working folder must not watch another one unawares: when
+// it does not mount, one line says so and names the pack used instead, beside the executable or in
+// the data folder of an installation (bin/../share/narvu).
+TEST(ShowStartUp, AWorkingFolderPackThatDoesNotMountIsNamedBeforeAnotherIsUsed) {
+  std::string folder = scratchFolder();
+  std::string show = showAlone(folder);
+  std::vector<unsigned char> pack = makePack({{"readme.txt", {'h', 'i'}}}, PackMethod::stored);
+  std::vector<unsigned char> damaged_directory = pack;
+  damaged_directory[damaged_directory.size() - 10] ^= 0x40;  // the stored directory comes last
+  const std::string installed = folder + "/share/narvu/narvu.dat";
+  std::filesystem::create_directories(folder + "/share/narvu");
+  writeFile(installed, pack);
+  struct Case {
+    std::vector<unsigned char> working_folder_pack;
+    bool beside;  // a pack beside the executable too
+    std::string said;  // "" for nothing said
+  } cases[] = {
+      {{'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 'c', 'k'}, true,
+       "narvu: ./narvu.dat is not a pack or is damaged (no pack at its start nor one appended at its end); using " +
+           folder + "/bin/narvu.dat\n"},
+      {damaged_directory, false,
+       "narvu: ./narvu.dat is not a pack or is damaged (its directory does not decode: checksum failed); using " +
+           installed + "\n"},
+      {pack, true, ""},
+  };
+  for (const Case& c : cases) {
+    writeFile(folder + "/narvu.dat", c.working_folder_pack);
+    std::filesystem::remove(folder + "/bin/narvu.dat");
+    if (c.beside) writeFile(folder + "/bin/narvu.dat", pack);
+    ChildResult run = runChild({show, "nosound", "--capture", "frames"}, folder);
+    EXPECT_EQ(run.exit_code, 1) << run.output;
+    // Mounted: start-up goes on to the scenes, which these packs do not hold.
+    EXPECT_NE(run.output.find("Cannot load the scene mv.vyl"), std::string::npos) << run.output;
+    if (c.said.empty()) {
+      EXPECT_EQ(run.output.find("is not a pack"), std::string::npos) << run.output;
+    } else {
+      EXPECT_EQ(occurrences(run.output, c.said), 1) << run.output;
+      EXPECT_EQ(occurrences(run.output, "is not a pack"), 1) << run.output;
+    }
+  }
 }
 
 // The pack beside the executable is found from any working folder.
@@ -158,7 +200,7 @@ TEST(ShowStartUp, WithoutADisplayALiveRunEndsAtOnceAndACaptureStillRenders) {
   EXPECT_GT(sum / double(first.rgb.size()), 20.0) << "the first frame is nearly black";
 }
 
-TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
+TEST(ShowOptions, HelpListsTheOptionsAndAMistakeInThemExitsWithTwo) {
   std::string folder = scratchFolder();
   ChildResult help = runChild({kBareShow, "--help"}, folder);
   EXPECT_EQ(help.exit_code, 0);
@@ -166,23 +208,47 @@ TEST(ShowOptions, HelpListsTheOptionsAndCaptureNeedsAFolder) {
        {"nosound", "choosedrv", "--capture", "--fps", "--windowed", "--display", "--vsync", "--size", "Alt+Enter"})
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   ChildResult missing = runChild({kBareShow, "--capture"}, folder);
-  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.exit_code, 2);
   EXPECT_NE(missing.output.find("--capture needs a value"), std::string::npos) << missing.output;
   ChildResult bad_size = runChild({kBareShow, "--size", "big"}, folder);
-  EXPECT_EQ(bad_size.exit_code, 1);
+  EXPECT_EQ(bad_size.exit_code, 2);
   EXPECT_NE(bad_size.output.find("--size"), std::string::npos) << bad_size.output;
   ChildResult far = runChild({kBareShow, "--capture", folder + "/frames", "--from", "1e300"}, folder);
-  EXPECT_EQ(far.exit_code, 1);
+  EXPECT_EQ(far.exit_code, 2);
   EXPECT_NE(far.output.find("narvu: --from takes seconds from 0 to 107.5"), std::string::npos) << far.output;
 }
 
-TEST(ShowOptions, VersionAndAWarningForAMistypedOption) {
+// --version names the version and the commit the show was built from; without git, it says so.
+TEST(ShowOptions, VersionNamesTheCommitAndAMistypedOptionIsWarnedAbout) {
   std::string folder = scratchFolder();
   ChildResult run = runChild({kBareShow, "--capure", "frames", "--version"}, folder);
   EXPECT_EQ(run.exit_code, 0) << run.output;
   EXPECT_NE(run.output.find("narvu: unknown option '--capure' ignored; see --help\n"), std::string::npos)
       << run.output;
-  EXPECT_NE(run.output.find(std::string("narvu ") + NARVU_VERSION + "\n"), std::string::npos) << run.output;
+  ChildResult head =
+      runChild({"/bin/sh", "-c", std::string("git -C '") + NARVU_SOURCE_DIR + "' rev-parse --short=12 HEAD"}, folder);
+  if (head.exit_code == 0) {
+    std::string commit = head.output.substr(0, 12);
+    EXPECT_NE(run.output.find(std::string("narvu ") + NARVU_VERSION + " (commit " + commit), std::string::npos)
+        << run.output;
+  }
+
+  // The header the build writes, for sources that are no git checkout, and for a packager who names it.
+  const std::string script = std::string(NARVU_SOURCE_DIR) + "/cmake/narvu_commit.cmake";
+  std::filesystem::create_directories(folder + "/sources");
+  for (const std::string& commit : {std::string(), std::string("1.0.0-from-an-archive")}) {
+    std::string header = folder + "/narvu_commit.h";
+    ChildResult made = runChild({"/bin/sh", "-c",
+                                 "cmake -DSOURCE_DIR='" + folder + "/sources' -DOUTPUT='" + header + "' -DCOMMIT='" +
+                                     commit + "' -P '" + script + "'"},
+                                folder, {"GIT_CEILING_DIRECTORIES=" + folder});
+    EXPECT_EQ(made.exit_code, 0) << made.output;
+    std::vector<unsigned char> text = readFile(header);
+    EXPECT_NE(std::string(text.begin(), text.end())
+                  .find(commit.empty() ? "\"commit unknown: not built from a git checkout\""
+                                       : "\"commit 1.0.0-from-an-archive\""),
+              std::string::npos);
+  }
 }
 
 TEST(ShowOptions, VideoCaptureWithoutFfmpegFailsAtOnce) {

@@ -1,5 +1,6 @@
 // JPEG pictures from a pack into mipmapped textures: the pixel layout, what libjpeg refuses and what it
 // repairs, the box for a missing picture, and the contents of the mip levels.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -31,6 +32,12 @@ std::vector<uint8_t> testPattern(int width, int height, bool checker = true) {
     }
   }
   return rgb;
+}
+
+int occurrences(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
 }
 
 // Offset of the first marker `code` (0xC0: the frame header; 0xDA: the scan header).
@@ -171,7 +178,7 @@ TEST_F(TextureTest, DamagedStreamsStillGiveTheWholePicture) {
   ASSERT_NE(picture.pixels, nullptr);
   EXPECT_EQ(picture.width, 96u);
   EXPECT_EQ(picture.height, 80u);
-  EXPECT_NE(messages.find("Premature end of JPEG file"), std::string::npos) << messages;
+  EXPECT_EQ(messages, "narvu: truncated.jpg: Premature end of JPEG file\n");
   EXPECT_EQ(std::memcmp(picture.pixels, whole.pixels, 96 * 8 * 4), 0);  // the first band was all there
 
   for (const char* name : {"corrupt.jpg", "progressive.jpg"}) {
@@ -185,16 +192,20 @@ TEST_F(TextureTest, DamagedStreamsStillGiveTheWholePicture) {
   EXPECT_TRUE(message_boxes.empty());
 }
 
-TEST_F(TextureTest, RefusedPicturesGiveNoTextureAndNoBox) {
+// A picture libjpeg refuses is as good as a damaged one: the box that a missing picture shows, with
+// libjpeg's reason beside it, named after the picture and said once however often it is asked for.
+TEST_F(TextureTest, RefusedPicturesShowTheMissingPictureBoxWithLibjpegsReasonOnce) {
   std::vector<uint8_t> pattern = testPattern(32, 32);
   std::vector<uint8_t> baseline = encodeJpeg(pattern.data(), 32, 32, 90);
   size_t sof = findMarker(baseline, 0xC0);  // FF C0, length, precision, height, width, components
   ASSERT_GT(sof, 0u);
-  std::vector<uint8_t> twelve_bit = baseline, lossless = baseline, huge = baseline, no_components = baseline;
+  std::vector<uint8_t> twelve_bit = baseline, lossless = baseline, huge = baseline, no_components = baseline,
+                       beyond = baseline;
   twelve_bit[sof + 1] = 0xC1;
   twelve_bit[sof + 4] = 12;
   lossless[sof + 1] = 0xC3;
   for (size_t i = sof + 5; i < sof + 9; ++i) huge[i] = 0xFA;  // 64250 × 64250 in about 1 KB
+  for (size_t i = sof + 5; i < sof + 9; ++i) beyond[i] = 0xFF;  // 65535 × 65535: past libjpeg's own limit
   no_components[sof + 9] = 0;
   std::vector<uint8_t> cmyk(32 * 32 * 4, 0x40);
 
@@ -204,6 +215,7 @@ TEST_F(TextureTest, RefusedPicturesGiveNoTextureAndNoBox) {
       {"twelve.jpg", twelve_bit},
       {"lossless.jpg", lossless},
       {"huge.jpg", huge},
+      {"beyond.jpg", beyond},
       {"nocomponents.jpg", no_components},
       {"text.jpg", {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'}},
       {"empty.jpg", {}},
@@ -215,15 +227,23 @@ TEST_F(TextureTest, RefusedPicturesGiveNoTextureAndNoBox) {
   for (const PackItem& item : refused) {
     std::string messages;
     EXPECT_EQ(decode(item.name, &messages).pixels, nullptr) << item.name;
-    EXPECT_FALSE(messages.empty()) << item.name;  // libjpeg's own words
+    // Every line names the picture before libjpeg's own words (a warning may come before the error).
+    std::string prefix = "narvu: " + item.name + ": ";
+    EXPECT_EQ(messages.rfind(prefix, 0), 0u) << messages;
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), occurrences(messages, "\n" + prefix) + 1)
+        << messages;
     testing::internal::CaptureStderr();
     EXPECT_EQ(load(item.name.c_str(), 1), nullptr) << item.name;
-    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << item.name;
     if (item.name == "huge.jpg") {
-      EXPECT_NE(messages.find("Maximum supported image dimension is 4096"), std::string::npos) << messages;
+      EXPECT_EQ(messages, "narvu: huge.jpg: Maximum supported image dimension is 4096 pixels\n");
+    } else if (item.name == "beyond.jpg") {
+      EXPECT_EQ(messages, "narvu: beyond.jpg: Maximum supported image dimension is 65500 pixels\n");
     }
   }
-  EXPECT_TRUE(message_boxes.empty());
+  ASSERT_EQ(message_boxes.size(), 2 * refused.size());
+  for (size_t i = 0; i < message_boxes.size(); ++i)
+    EXPECT_EQ(message_boxes[i], std::make_pair(std::string("Picture not found:"), refused[i / 2].name));
 
   // The limit is the device's: a smaller one refuses what a larger one took whole.
   EXPECT_NE(decode("fine.jpg").pixels, nullptr);
@@ -268,8 +288,8 @@ TEST_F(TextureTest, PicturesLargerThanTheLargestTextureAreDecodedSmaller) {
   setMaxTextureSize(37);
   std::string messages;
   EXPECT_EQ(decode("wide.jpg", &messages).pixels, nullptr);
-  EXPECT_NE(messages.find("Maximum supported image dimension is 37"), std::string::npos) << messages;
-  EXPECT_TRUE(message_boxes.empty());
+  EXPECT_EQ(messages, "narvu: wide.jpg: Maximum supported image dimension is 37 pixels\n");
+  EXPECT_EQ(message_boxes.size(), 1u);  // the scaled pictures showed none
 }
 
 // A photograph of 3120 x 4208 pixels is taller than the largest texture: it comes out at half its size.

@@ -3,10 +3,13 @@
 //
 // libjpeg reports a fatal error through the error manager's error_exit, which must not return to the
 // library; ours prints the library's message and jumps back into loadJpegPicture, which cleans up.
+// Every line the library has to say names the picture it is about.
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -85,7 +88,22 @@ void jpeg_ramf_src(jpeg_decompress_struct* cinfo, RamFile* stream) {
 struct PictureErrorManager {
   jpeg_error_mgr pub;
   jmp_buf resume;
+  const char* name;  // the resource being decoded
 };
+
+// Two scenes may ask for the same picture, and the reason it fails is the same each time: a line on
+// standard error is said once in a run, while the box, the show's own, comes with every request.
+static void sayOnce(const std::string& line) {
+  static std::set<std::string> said;
+  if (said.insert(line).second) std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// libjpeg's warnings and its last error, as "narvu: rock.jpg: <the library's text>".
+static void pictureMessage(j_common_ptr cinfo) {
+  char text[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, text);
+  sayOnce(std::string("narvu: ") + reinterpret_cast<PictureErrorManager*>(cinfo->err)->name + ": " + text);
+}
 
 static void pictureErrorExit(j_common_ptr cinfo) {
   (*cinfo->err->output_message)(cinfo);
@@ -147,7 +165,8 @@ void loadJpegPicture(const char* name, Picture* picture) {
   RamFile* stream = ramfopen(name);
   if (!stream) {
     // The box is the show's, whatever the reason; a reason other than absence goes beside it.
-    if (pack_failure != PackFailure::missing) std::fprintf(stderr, "narvu: %s is %s\n", name, packFailureText(pack_failure));
+    if (pack_failure != PackFailure::missing)
+      sayOnce(std::string("narvu: ") + name + " is " + packFailureText(pack_failure));
     MessageBoxA(nullptr, name, "Picture not found:", MB_OK);
     return;
   }
@@ -156,10 +175,15 @@ void loadJpegPicture(const char* name, Picture* picture) {
   PictureErrorManager error;
   cinfo.err = jpeg_std_error(&error.pub);
   error.pub.error_exit = pictureErrorExit;
+  error.pub.output_message = pictureMessage;
+  error.name = name;
   // Everything touched after the jump lives in memory (cinfo, *picture) or was set before setjmp.
   if (setjmp(error.resume)) {
     jpeg_destroy_decompress(&cinfo);
     ramfclose(stream);
+    // A picture that libjpeg refuses is as good as a damaged one; one that failed in its scan lines
+    // keeps the rows it has.
+    if (!picture->pixels) MessageBoxA(nullptr, name, "Picture not found:", MB_OK);
     return;
   }
 

@@ -23,7 +23,8 @@ struct Picture {
 // true_colour nonzero: a 24-bit texture (format R8G8B8); zero: 16-bit (R5G6B5).
 IDirectDrawSurface7* loadTexture(const char* name, int true_colour);
 // Fills the caller's picture; no pixels when the resource is missing or undecodable before the
-// pixel buffer exists. A missing resource shows "Picture not found:". A picture larger than the
+// pixel buffer exists, and then "Picture not found:" shows, with the reason on standard error
+// ("narvu: rock.jpg: <libjpeg's words>") unless the resource is simply absent. A picture larger than the
 // largest texture (maxTextureSize) comes out at 1/2, 1/4 or 1/8 of its size, the largest that fits;
 // one that 1/8 cannot bring within it is refused.
 void loadJpegPicture(const char* name, Picture* picture);

@@ -35,11 +35,11 @@ static const char kUsage[] =
     "\n"
     "PACK may also be an executable with a pack appended. Names are matched without regard to\n"
     "letter case and listed upper-cased, as the show sees them.\n"
-    "Exit code 0 on success, 1 on any error.\n";
+    "Exit code 0 on success, 1 on any error, 2 for a mistake in the arguments.\n";
 
 static int usageError(const std::string& message) {
   fprintf(stderr, "narvu-pack: %s\n(narvu-pack --help shows the commands)\n", message.c_str());
-  return 1;
+  return 2;
 }
 
 static int error(const std::string& message) {

@@ -24,7 +24,9 @@ std::string programPath(const std::string& name) {
 
 // Xvfb chooses a free display number itself and writes it to -displayfd once it accepts clients, so
 // tests running side by side never share a screen and none has to guess when the server is ready.
-// -br: a black root window, so that everything around the show's picture is pure black.
+// -br: a black root window, so that everything around the show's picture is pure black. -noreset: the
+// server would otherwise start over whenever its last client leaves, and a screenshot taken before the
+// show has connected is such a client; a show connecting during the reset finds no display.
 XScreen startXvfb(const std::string& xvfb, int width, int height) {
   XScreen screen;
   int ends[2];
@@ -37,7 +39,7 @@ XScreen startXvfb(const std::string& xvfb, int width, int height) {
     for (int fd : {0, 1, 2}) dup2(null_fd, fd);
     std::string fd = std::to_string(ends[1]);
     execl(xvfb.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(), "-nolisten", "tcp", "-br",
-          static_cast<char*>(nullptr));
+          "-noreset", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(ends[1]);

@@ -121,6 +121,12 @@ struct RgbImage {
   std::vector<uint8_t> rgb;
 };
 
+// The same with a fourth byte per pixel: alpha, 0 transparent to 255 opaque.
+struct RgbaImage {
+  int width, height;
+  std::vector<uint8_t> rgba;
+};
+
 // One named resource of the pack.
 struct ContentResource {
   std::string name;

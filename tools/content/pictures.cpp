@@ -2,6 +2,7 @@
 // the repeats have no seams.
 #include "pictures.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -362,4 +363,39 @@ RgbImage makeEndLogo() {
                    {"VOMMIKAS TELJAKKO", 290, 4.0f, {1.0f, 0.85f, 0.55f}},
                    {"vUUr 2001", 340, 4.0f, {1.0f, 0.7f, 0.45f}}},
                   Vec3{0.3f, 0.5f, 1.0f}, 1301);
+}
+
+// Each icon pixel is the mean of the logo pixels whose centres fall inside it, which for sizes that do
+// not divide the logo's (48) still weighs the whole logo evenly. Its alpha is the share of 4 × 4
+// points inside it that lie within the rounded square.
+RgbaImage makeIcon(int size) {
+  RgbImage logo = makeStartLogo();
+  const double ratio = double(logo.width) / size, corner = 0.125 * size;
+  RgbaImage icon{size, size, std::vector<uint8_t>(size_t(size) * size * 4)};
+  auto first = [ratio](int i) { return int(std::ceil(i * ratio - 0.5)); };
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      double sum[3] = {0, 0, 0};
+      int count = 0;
+      for (int ly = first(y); ly < first(y + 1); ++ly) {
+        for (int lx = first(x); lx < first(x + 1); ++lx, ++count) {
+          const uint8_t* p = &logo.rgb[(size_t(ly) * logo.width + lx) * 3];
+          for (int c = 0; c < 3; ++c) sum[c] += p[c];
+        }
+      }
+      int inside = 0;
+      for (int sy = 0; sy < 4; ++sy) {
+        for (int sx = 0; sx < 4; ++sx) {
+          double px = x + (sx + 0.5) / 4, py = y + (sy + 0.5) / 4;
+          double dx = std::max({corner - px, 0.0, px - (size - corner)});
+          double dy = std::max({corner - py, 0.0, py - (size - corner)});
+          inside += dx * dx + dy * dy <= corner * corner;
+        }
+      }
+      uint8_t* out = &icon.rgba[(size_t(y) * size + x) * 4];
+      for (int c = 0; c < 3; ++c) out[c] = uint8_t(sum[c] / count + 0.5);
+      out[3] = uint8_t((inside * 255 + 8) / 16);
+    }
+  }
+  return icon;
 }

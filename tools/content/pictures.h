@@ -1,4 +1,5 @@
-// The show's pictures as RGB pixels: scene textures, the six skybox faces and the two logos.
+// The show's pictures as RGB pixels: scene textures, the six skybox faces and the two logos; and the
+// icon made from the start logo.
 #pragma once
 
 #include "content_model.h"
@@ -14,3 +15,6 @@ Vec3 skyColour(Vec3 direction);
 Vec3 skyboxDirection(int face, int x, int y);
 RgbImage makeStartLogo();
 RgbImage makeEndLogo();
+// The icon of the installed show, size × size pixels (16 to 512): the start logo averaged down, its
+// corners rounded off through alpha. No resource of the pack; the desktop shows it.
+RgbaImage makeIcon(int size);
