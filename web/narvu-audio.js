@@ -5,6 +5,7 @@
 // Messages in:  {epoch, samples: Int16Array}   frames to play after those it has, of that epoch
 //               {epoch}                        a new epoch: what it has goes (the song was moved)
 //               {hold: true|false}             the show paused: silence, keeping its place
+//               {end: true}                    the show ended: the processor stops for good
 // Messages out: {epoch, played, peak}          frames of the epoch it has gone through, and the
 //                                              loudest sample since the last message (0 to 1)
 //
@@ -20,12 +21,17 @@ class NarvuMusic extends AudioWorkletProcessor {
     this.played = 0;
     this.owed = 0;  // frames counted as played that never came in time
     this.held = false;
+    this.ended = false;
     this.peak = 0;
     this.quanta = 0;
     this.port.onmessage = (event) => this.take(event.data);
   }
 
   take(message) {
+    if (message.end) {
+      this.ended = true;
+      return;
+    }
     if ('hold' in message) {
       this.held = message.hold;
       return;
@@ -59,6 +65,7 @@ class NarvuMusic extends AudioWorkletProcessor {
   }
 
   process(inputs, outputs) {
+    if (this.ended) return false;
     const [left, right] = outputs[0];
     let frame = 0;
     if (this.started && !this.held) {

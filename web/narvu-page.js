@@ -160,7 +160,12 @@
     }
     hold(held) { this.node.port.postMessage({hold: held}); }
     suspend(suspended) { suspended ? this.context.suspend() : this.context.resume(); }
-    close() { this.node.disconnect(); }
+    // The worklet stops, so the node can go: a disconnected node would otherwise play on for nobody.
+    close() {
+      this.node.port.onmessage = null;
+      this.node.port.postMessage({end: true});
+      this.node.disconnect();
+    }
   }
 
   // The worklet, on the context made at the click. The show plays at 44100 Hz, as natively; the
@@ -168,8 +173,11 @@
   async function startMusic() {
     if (!window.isSecureContext || !window.AudioWorkletNode)
       throw new Error('browsers give a page its sound only over https, or from this computer (127.0.0.1)');
-    if (!soundContext) soundContext = new AudioContext({sampleRate: 44100, latencyHint: 'interactive'});
-    await soundContext.audioWorklet.addModule('narvu-audio.js');
+    if (!soundContext) {
+      soundContext = new AudioContext({sampleRate: 44100, latencyHint: 'interactive'});
+      soundContext.workletAdded = soundContext.audioWorklet.addModule('narvu-audio.js');
+    }
+    await soundContext.workletAdded;
     const node = new AudioWorkletNode(soundContext, 'narvu-music', {numberOfInputs: 0, outputChannelCount: [2]});
     node.connect(soundContext.destination);
     await soundContext.resume();
