@@ -107,8 +107,7 @@ long captureFramesCounted() { return counted_frames; }
 
 // ---- Where the frames go -----------------------------------------------------------------------------
 
-bool capturePathEndsWith(const char* tail) {
-  const std::string& text = capture_settings.capture_path;
+static bool endsWithIgnoringCase(const std::string& text, const char* tail) {
   size_t length = std::strlen(tail);
   if (text.size() < length) return false;
   for (size_t i = 0; i < length; ++i)
@@ -116,8 +115,61 @@ bool capturePathEndsWith(const char* tail) {
   return true;
 }
 
-bool captureIsVideo() {
-  return capturePathEndsWith(".mp4") || capturePathEndsWith(".mkv") || capturePathEndsWith(".webm");
+bool capturePathEndsWith(const char* tail) { return endsWithIgnoringCase(capture_settings.capture_path, tail); }
+
+static bool namesVideo(const std::string& path) {
+  return endsWithIgnoringCase(path, ".mp4") || endsWithIgnoringCase(path, ".mkv") || endsWithIgnoringCase(path, ".webm");
+}
+
+bool captureIsVideo() { return namesVideo(capture_settings.capture_path); }
+
+// The path as it can be printed: control characters as \n, \r or \xNN.
+static std::string printablePath(const std::string& path) {
+  std::string text;
+  for (char c : path) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      text += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    text += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : escaped;
+  }
+  return text;
+}
+
+// The extension of the path's last name: up to five letters and digits, at least one a letter, after
+// its last dot ("avi" in clip.avi); empty for none ("run.2", "frames", a path ending in /).
+static std::string extensionOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || name.size() - dot - 1 > 5) return "";
+  std::string extension = name.substr(dot + 1);
+  bool letter = false;
+  for (char c : extension) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return "";
+    letter = letter || std::isalpha(static_cast<unsigned char>(c));
+  }
+  return letter ? extension : "";
+}
+
+bool capturePathAcceptable(const char* option, const std::string& path, std::string* error) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(path[i]);
+    if (byte < 0x20 || byte == 0x7f) {
+      *error = std::string(option) + " '" + printablePath(path) + "': the path holds a control character at byte " +
+               std::to_string(i + 1) + "; give a path without newlines, carriage returns or other control characters";
+      return false;
+    }
+  }
+  std::string extension = extensionOf(path);
+  if (namesVideo(path) || extension.empty()) return true;
+  *error = std::string(option) + " " + path + ": a capture writes videos as .mp4, .mkv or .webm, or PNG frames and " +
+           "audio.wav into a folder, not ." + extension + "; name the video with one of those endings, or give a " +
+           "folder (" + path + "/ keeps that name for a folder)";
+  return false;
 }
 
 static bool programOnPath(const char* program) {

@@ -54,6 +54,11 @@ void beginCapture();
 
 // Whether capture_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
+// Whether `path`, given to `option` (--capture, --join), names something a capture can write: a video
+// (.mp4, .mkv, .webm) or a folder for PNG frames. A name with another extension (clip.avi) is refused,
+// as is a control character (a newline would end a line of the join's list of parts). False with a
+// message that names the path and says what to give instead.
+bool capturePathAcceptable(const char* option, const std::string& path, std::string* error);
 // Checked before anything is rendered: the folder can be made and written, or the video's folder
 // written and the ffmpeg program found. False with the reason.
 bool captureTargetUsable(std::string* error);

@@ -26,7 +26,8 @@ TEST(CaptureParts, TheIntervalEndsWithTheFrameThatEndsTheShow) {
     double from, to;
     long first, last;
   } cases[] = {{60, 0, -1, 0, 6450},   {25, 0, -1, 0, 2688}, {2, 0, -1, 0, 215},       {7, 0, -1, 0, 753},
-               {10, 20, 24, 200, 240}, {3, 0.4, 0.9, 2, 2},  {25, 106, -1, 2650, 2688}};
+               {10, 20, 24, 200, 240}, {3, 0.4, 0.9, 2, 2},  {25, 106, -1, 2650, 2688},
+               {60, 50, 50, 3000, 3000}};
   for (const Case& c : cases) {
     CaptureFrames interval = captureInterval(intervalSettings(c.fps, c.from, c.to));
     EXPECT_EQ(interval.first, c.first) << c.fps << " fps from " << c.from;
