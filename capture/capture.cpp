@@ -38,6 +38,10 @@ static bool finished = false;
 static Clock::time_point capture_started = Clock::now();
 static Clock::time_point writing_started;
 static Clock::time_point last_progress;
+static bool progress_line_open = false;  // a progress line without its newline on the terminal
+// What the summary reports (see setCaptureOutput).
+static std::string output_path;
+static long output_first_frame = 0;
 
 // The first failure, from whichever thread: written once under the lock, then only read.
 static std::mutex error_lock;
@@ -306,6 +310,13 @@ static void showProgress() {
   }
   std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line);
   std::fflush(stderr);
+  progress_line_open = terminal;
+}
+
+void captureEndProgressLine() {
+  if (!progress_line_open) return;
+  std::fputc('\n', stderr);
+  progress_line_open = false;
 }
 
 void captureSkipFrame() {
@@ -322,25 +333,39 @@ long capturePresentedFrame() {
   return index;
 }
 
+void setCaptureOutput(const std::string& path, long first_frame) {
+  output_path = path;
+  output_first_frame = first_frame;
+}
+
+// A file's size, 0 when it is not there (a folder capture's music, when the run has none).
+static uintmax_t fileBytes(const std::string& path) {
+  std::error_code error;
+  uintmax_t bytes = std::filesystem::file_size(path, error);
+  return error ? 0 : bytes;
+}
+
+// The bytes the run wrote: the video, or its PNG frames and the music beside them (other frames in
+// the folder belong to other parts).
 static uintmax_t outputBytes() {
-  std::error_code ignored;
-  const std::string& path = capture_settings.capture_path;
-  if (!std::filesystem::is_directory(path, ignored)) return std::filesystem::file_size(path, ignored);
+  if (captureIsVideo()) return fileBytes(output_path);
   uintmax_t total = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(path, ignored))
-    if (entry.is_regular_file(ignored)) total += entry.file_size(ignored);
-  return total;
+  long frames = captureFramesWritten();
+  for (long index = output_first_frame; index < output_first_frame + frames; ++index)
+    total += fileBytes(captureFramePath(index));
+  const std::string& music = platform_settings.sound_capture_path;
+  return total + (music.empty() ? 0 : fileBytes(music));
 }
 
 std::string captureSummary() {
   long frames = captureFramesWritten();
   double show_seconds = frames / framesPerSecond(capture_settings);
   double wall = secondsSince(capture_started);
+  const std::string& path = output_path.empty() ? capture_settings.capture_path : output_path;
   char text[256];
-  std::snprintf(text, sizeof text, "%ld frames (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s", frames,
-                show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6,
-                capture_settings.capture_path.c_str());
-  return text;
+  std::snprintf(text, sizeof text, "%ld frames (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in ", frames,
+                show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6);
+  return text + path;
 }
 
 // ---- The end -----------------------------------------------------------------------------------------
@@ -372,29 +397,33 @@ bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* e
 static bool keepPart(std::string* why) {
   long first = captureFirstFrame();
   std::string part = capturePartPath(first, first + captureFramesWritten() - 1);
+  setCaptureOutput(part, first);
   if (std::rename(captureVideoStreamPath().c_str(), part.c_str()) == 0) return true;
   *why = "cannot name it " + part + ": " + std::strerror(errno);
   return false;
 }
 
-bool finishCapture(std::string* error) {
+bool finishCapture(bool interrupted, std::string* error) {
   if (finished) return captureError() == nullptr;
   finished = true;
   readBackPresentedFrames();
   stopCaptureWriter();
-  if (isatty(2) && presented_frames > 0) std::fputc('\n', stderr);
+  captureEndProgressLine();
+  setCaptureOutput(capture_settings.capture_path, captureFirstFrame());
   bool ok = captureError() == nullptr;
+  bool any = captureFramesWritten() > 0;
   if (captureIsVideo()) {
     std::string why;
     if (!closeCaptureEncoder(&why)) ok = failCapture("ffmpeg could not encode the video; " + why);
-    bool any = captureFramesWritten() > 0;
     if (ok && any && segmented() && !keepPart(&why)) ok = failCapture(why);
     if (ok && any && !segmented() && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
       ok = failCapture("ffmpeg could not write " + capture_settings.capture_path + "; " + why);
-    if (ok && !any) ok = failCapture("no frame was captured");
     std::remove(captureVideoStreamPath().c_str());
     if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());
+  } else if (!any && !platform_settings.sound_capture_path.empty()) {
+    std::remove(platform_settings.sound_capture_path.c_str());  // the music of no frame
   }
+  if (ok && !any && !interrupted) ok = failCapture("no frame was captured");
   if (!ok && error) *error = captureError();
   return ok;
 }

@@ -88,6 +88,8 @@ void captureSkipFrame();
 bool captureComplete();
 // Frames gone by, written or skipped: the number of the next one.
 long captureFramesCounted();
+// Frames written so far (after a join: the frames joined).
+long captureFramesWritten();
 
 // Null while the capture is sound; after a failure, why (frames after it are not written). The run
 // checks it after every presented frame; a failure of the writing thread shows there a few frames late.
@@ -95,10 +97,14 @@ const char* captureError();
 // Ends a capture: the frames still being read back or queued are written, the video stream is closed
 // and the music muxed in (it must be on disk by then); a part's stream is given its part's name. The
 // temporary files go. False, with the reason, when a file the capture was to write is not complete (also
-// after an earlier failure). Only the first call does anything.
-bool finishCapture(std::string* error);
-// "N frames (S s of show) in W s, X x real time, B MB in PATH".
+// after an earlier failure). A run `interrupted` by a signal before its first frame has nothing to
+// write, which is no failure. Only the first call does anything.
+bool finishCapture(bool interrupted, std::string* error);
+// "N frames (S s of show) in W s, X x real time, B MB in PATH": PATH is what the run wrote (the video,
+// a video part's own file, or the folder of PNG frames), B the bytes of its frames and music there.
 std::string captureSummary();
+// On a terminal the progress line is rewritten in place; a message after it starts a line of its own.
+void captureEndProgressLine();
 
 // The ffmpeg command line of a video capture of width × height, reading raw RGB frames on its standard
 // input and writing the video stream to `output` (benchmarks time the encoder alone with it).

@@ -110,6 +110,7 @@ static bool joinVideo(const CaptureFrames& frames, std::string* error) {
 
 bool captureJoin(const CaptureFrames& frames, std::string* error) {
   countJoinedFrames(std::max(0L, frames.last - frames.first + 1));
+  setCaptureOutput(capture_settings.capture_path, frames.first);
   CaptureFrames interval = captureInterval(capture_settings);
   if (!captureIsVideo()) {
     // Frames after a gap belong to no capture that the music describes.

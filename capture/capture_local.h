@@ -41,10 +41,10 @@ bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, b
 void stopCaptureWriter();
 // Waits until every queued frame is written (a context that goes leaves nothing unwritten).
 void drainCaptureWriter();
-// Frames written so far.
-long captureFramesWritten();
 // A join's frames, counted as written for the summary.
 void countJoinedFrames(long frames);
+// What the summary reports: the file or folder written, and the first of its frames.
+void setCaptureOutput(const std::string& path, long first_frame);
 // Remembers the first failure (any thread); false, for the caller to return.
 bool failCapture(const std::string& what);
 // Closes the encoder's pipe once the writing thread has ended and waits for ffmpeg: false with its

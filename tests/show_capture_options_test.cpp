@@ -156,6 +156,14 @@ TEST(ShowCaptureOptions, VideoPartsJoinIntoTheVideoOfOneRun) {
     ChildResult made = run("--capture", "parts.mp4", {"--segment", part});
     ASSERT_EQ(made.exit_code, 0) << made.output;
   }
+  // A part's summary names the part's own file, with its size.
+  std::string last_part = folder + "/parts.mp4.frames-000227-000240.mkv";
+  ChildResult again = run("--capture", "parts.mp4", {"--segment", "3/3"});
+  ASSERT_EQ(again.exit_code, 0) << again.output;
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f MB in ", std::filesystem::file_size(last_part) / 1e6);
+  EXPECT_NE(again.output.find("narvu: 14 frames (1.40 s of show) in "), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find(size + last_part), std::string::npos) << again.output;
   // Frames 200 to 240 in three parts: 200-212, 213-226, 227-240.
   ChildResult early = run("--join", "parts.mp4", {});
   EXPECT_EQ(early.exit_code, 1) << early.output;
@@ -209,6 +217,9 @@ TEST(CaptureExits, FfmpegRefusingTheVideoFailsWithItsOwnWordsAndLeavesNothingBeh
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_TRUE(occursIn(run.output, "narvu: capture failed: ")) << run.output;
   EXPECT_TRUE(occursIn(run.output, "ffmpeg says:")) << run.output;
+  // Said once, and no summary after it that would read as a success.
+  EXPECT_EQ(run.output.find("capture failed"), run.output.rfind("capture failed")) << run.output;
+  EXPECT_FALSE(occursIn(run.output, " MB in ")) << run.output;
   for (const std::string& left : {video, video + ".audio.wav", video + ".video.mkv"})
     EXPECT_FALSE(std::filesystem::exists(left)) << left;
 }
@@ -231,6 +242,8 @@ TEST(CaptureExits, AnInterruptedCaptureFinishesWhatItHasAndSaysSo) {
   ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "10"}, folder, {}, 300, interrupt);
   EXPECT_EQ(run.exit_code, 130) << run.output;
   EXPECT_TRUE(occursIn(run.output, "interrupted by SIGINT")) << run.output;
+  // Off a terminal no progress line is left open, so no message needs a blank line before it.
+  EXPECT_FALSE(occursIn(run.output, "\n\n")) << run.output;
   int frames = int(framesIn(folder + "/frames").size());
   EXPECT_GE(frames, 4);
   for (const std::string& name : framesIn(folder + "/frames")) EXPECT_EQ(readPng(folder + "/frames/" + name).width, 640);
