@@ -59,6 +59,14 @@ bool failCapture(const std::string& what) {
 
 const char* captureError() { return capture_failed.load() ? capture_error.c_str() : nullptr; }
 
+static int stopped_by_signal = 0;
+
+void noteCaptureStopped(int signal_number) {
+  if (!stopped_by_signal) stopped_by_signal = signal_number;
+}
+
+int captureStoppedBySignal() { return stopped_by_signal; }
+
 CaptureSettings capture_settings;
 
 // A capture runs off-screen on the virtual clock at its own rate, so that every frame shows exactly
@@ -176,20 +184,6 @@ bool capturePathAcceptable(const char* option, const std::string& path, std::str
   return false;
 }
 
-static bool programOnPath(const char* program) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= folders.size()) {
-    size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    std::string candidate = folders.substr(start, end - start) + "/" + program;
-    if (end > start && access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 static bool writableFolder(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
 
 // A folder that is there and writable, or that can be made: its nearest existing ancestor is writable.
@@ -211,7 +205,7 @@ bool captureTargetUsable(std::string* error) {
     }
     return true;
   }
-  if (!programOnPath("ffmpeg")) {
+  if (findProgram("ffmpeg").empty()) {
     *error = "capturing to " + path +
              " needs the ffmpeg program, which is not on the PATH; install ffmpeg, or capture to a folder "
              "(--capture DIR) for PNG frames and audio.wav";
@@ -220,6 +214,12 @@ bool captureTargetUsable(std::string* error) {
   std::filesystem::path folder = std::filesystem::absolute(path, ignored).parent_path();
   if (std::filesystem::is_directory(path, ignored)) {
     *error = "cannot write the video " + path + ": it is a folder";
+    return false;
+  }
+  // ffmpeg would open a FIFO or a device there and wait, or write into it.
+  if (std::filesystem::exists(path, ignored) && !std::filesystem::is_regular_file(path, ignored)) {
+    *error = "cannot write the video " + path + ": something that is not a file (a FIFO or a device) has that "
+             "name; remove it or choose another name";
     return false;
   }
   if (!std::filesystem::is_directory(folder, ignored) || !writableFolder(folder.string())) {
@@ -333,17 +333,18 @@ long capturePresentedFrame() {
   return index;
 }
 
-void setCaptureOutput(const std::string& path, long first_frame) {
-  output_path = path;
-  output_first_frame = first_frame;
-}
-
 // A file's size, 0 when it is not there (a folder capture's music, when the run has none).
 static uintmax_t fileBytes(const std::string& path) {
   std::error_code error;
   uintmax_t bytes = std::filesystem::file_size(path, error);
   return error ? 0 : bytes;
 }
+
+void setCaptureOutput(const std::string& path, long first_frame) {
+  output_path = path;
+  output_first_frame = first_frame;
+}
+
 
 // The bytes the run wrote: the video, or its PNG frames and the music beside them (other frames in
 // the folder belong to other parts).
@@ -370,6 +371,8 @@ std::string captureSummary() {
 
 // ---- The end -----------------------------------------------------------------------------------------
 
+static const uintmax_t kWavHeaderBytes = 44;
+
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {
   const std::string& audio = platform_settings.sound_capture_path;
   bool with_audio = !audio.empty() && access(audio.c_str(), R_OK) == 0;
@@ -387,8 +390,7 @@ bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* e
     arguments.push_back("copy");
   }
   arguments.push_back(ffmpegFileArgument(capture_settings.capture_path));
-  FfmpegProcess mux;
-  if (startFfmpeg(arguments, false, &mux, error) && finishFfmpeg(&mux, error)) return true;
+  if (runFfmpeg(arguments, error)) return true;
   std::remove(capture_settings.capture_path.c_str());  // what it left is no video
   return false;
 }
@@ -420,8 +422,9 @@ bool finishCapture(bool interrupted, std::string* error) {
       ok = failCapture("ffmpeg could not write " + capture_settings.capture_path + "; " + why);
     std::remove(captureVideoStreamPath().c_str());
     if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());
-  } else if (!any && !platform_settings.sound_capture_path.empty()) {
-    std::remove(platform_settings.sound_capture_path.c_str());  // the music of no frame
+  } else if (!any && !platform_settings.sound_capture_path.empty() &&
+             fileBytes(platform_settings.sound_capture_path) <= kWavHeaderBytes) {
+    std::remove(platform_settings.sound_capture_path.c_str());  // a run that ended while seeking has no music
   }
   if (ok && !any && !interrupted) ok = failCapture("no frame was captured");
   if (!ok && error) *error = captureError();

@@ -94,6 +94,9 @@ long captureFramesWritten();
 // Null while the capture is sound; after a failure, why (frames after it are not written). The run
 // checks it after every presented frame; a failure of the writing thread shows there a few frames late.
 const char* captureError();
+// The end signal that stopped ffmpeg or ffprobe while the capture waited for it after its frames (a
+// mux, a join, a part's check), or 0. The run then ends with 128 + it rather than 1.
+int captureStoppedBySignal();
 // Ends a capture: the frames still being read back or queued are written, the video stream is closed
 // and the music muxed in (it must be on disk by then); a part's stream is given its part's name. The
 // temporary files go. False, with the reason, when a file the capture was to write is not complete (also

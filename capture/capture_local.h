@@ -20,10 +20,13 @@ struct FfmpegProcess {
 int makeTemporaryLog(const char* stem, std::string* path);
 // "file:" and the absolute path: a name ffmpeg takes for nothing but a file.
 std::string ffmpegFileArgument(const std::string& path);
-// Starts ffmpeg with `arguments` (arguments[0] is "ffmpeg"); with `with_input`, its standard input is a
-// pipe we write to. False with the reason when it cannot be started.
-bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, FfmpegProcess* process,
-                 std::string* error);
+// Starts the encoder: ffmpeg with `arguments` (arguments[0] is "ffmpeg"), reading a pipe we write to,
+// with SIGINT and SIGTERM blocked (see ffmpeg.cpp). False with the reason when it cannot be started.
+bool startFfmpeg(const std::vector<std::string>& arguments, FfmpegProcess* process, std::string* error);
+// Runs ffmpeg with `arguments` (arguments[0] is "ffmpeg") on files, to its end: true when it succeeded,
+// else false with its words, or with "stopped by SIGTERM" when an end signal ended it (the capture then
+// ends with 128 + it; see noteCaptureStopped).
+bool runFfmpeg(const std::vector<std::string>& arguments, std::string* error);
 // Writes all of `bytes` to its input; false when it no longer takes them (it has ended).
 bool writeToFfmpeg(FfmpegProcess* process, const uint8_t* bytes, size_t count);
 // Closes its input and waits for it: true when it succeeded, else `error` holds what it said.
@@ -47,6 +50,9 @@ void countJoinedFrames(long frames);
 void setCaptureOutput(const std::string& path, long first_frame);
 // Remembers the first failure (any thread); false, for the caller to return.
 bool failCapture(const std::string& what);
+// An end signal stopped a program the capture waited for (its output is removed): the capture failed,
+// and the run ends with 128 + the signal.
+void noteCaptureStopped(int signal_number);
 // Closes the encoder's pipe once the writing thread has ended and waits for ffmpeg: false with its
 // words when it failed; true when none ran.
 bool closeCaptureEncoder(std::string* error);

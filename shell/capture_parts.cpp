@@ -38,17 +38,20 @@ static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end) {
 }
 
 // Joins what the parts hold: the whole interval, or after an interrupted capture the frames from its
-// start up to the first missing one. The music goes with exactly those frames.
-static bool joinParts(const CaptureFrames& frames, bool with_music) {
+// start up to the first missing one. The music goes with exactly those frames. The exit code: 0, 1 with
+// the reason, or 128 + the end signal that stopped ffmpeg or ffprobe (the parts are kept then).
+static int joinParts(const CaptureFrames& frames, bool with_music) {
   bool whole = frames.last == captureInterval(capture_settings).last;
   bool to_show_end = whole && capture_settings.capture_to_seconds < 0;
-  if (with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return false;
+  if (with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return 1;
   std::string error;
-  if (!captureJoin(frames, &error)) {
-    std::fprintf(stderr, "narvu: cannot join the parts: %s\n", error.c_str());
-    return false;
+  if (captureJoin(frames, &error)) return 0;
+  if (int signal_number = captureStoppedBySignal()) {
+    std::fprintf(stderr, "narvu: join interrupted: %s; every part is kept\n", error.c_str());
+    return 128 + signal_number;
   }
-  return true;
+  std::fprintf(stderr, "narvu: cannot join the parts: %s\n", error.c_str());
+  return 1;
 }
 
 // The facts a join needs that a capture's start-up would set.
@@ -70,7 +73,7 @@ int runCaptureJoin(const CommandLineOptions& options) {
                  error.c_str());
     return 1;
   }
-  if (!joinParts(covered, withMusic(options))) return 1;
+  if (int exit_code = joinParts(covered, withMusic(options))) return exit_code;
   std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
   return 0;
 }
@@ -128,6 +131,12 @@ int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
     return 1;
   }
   int parts = options.jobs;
+  int processors = processorCount();
+  if (parts > processors)
+    std::fprintf(stderr,
+                 "narvu: --jobs %d is more than the %d processors here: the parts will share them, each with its "
+                 "own memory, and end no sooner than fewer would\n",
+                 parts, processors);
   std::vector<ChildProcess> children(static_cast<size_t>(parts));
   bool started = startParts(partWords(argc, argv), &children, &error);
   if (!started)
@@ -150,10 +159,17 @@ int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
     std::fprintf(stderr, "narvu: capture failed: %s\n", error.c_str());
     return 1;
   }
+  if (signal_number && covered.last < covered.first) {
+    std::fprintf(stderr,
+                 "narvu: capture interrupted by %s before the interval's first frame was written; nothing is "
+                 "joined, and what the parts wrote is kept for --segment and --join\n",
+                 endSignalName(signal_number));
+    return 128 + signal_number;
+  }
   if (signal_number)
     std::fprintf(stderr, "narvu: capture interrupted by %s; joining the frames from the start that are written\n",
                  endSignalName(signal_number));
-  if (!joinParts(covered, withMusic(options))) return 1;
+  if (int exit_code = joinParts(covered, withMusic(options))) return exit_code;
   std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
   return signal_number ? 128 + signal_number : 0;
 }

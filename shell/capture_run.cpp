@@ -32,6 +32,10 @@ int finishCaptureRun(int exit_code) {
   std::string error;
   bool frames = finishCapture(exit_code > 128, &error);
   // A failure is said once, by itself: a summary after it would read as a success.
+  if (int signal_number = captureStoppedBySignal()) {
+    std::fprintf(stderr, "narvu: capture interrupted: %s\n", error.c_str());
+    return 128 + signal_number;
+  }
   if (!frames) std::fprintf(stderr, "narvu: capture failed: %s\n", error.c_str());
   if (!sound || !frames) return 1;
   if (captureFramesWritten() > 0)

@@ -3,8 +3,12 @@
 
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -283,6 +287,106 @@ TEST(CaptureExits, AnInterruptedCaptureInPartsKeepsTheFramesFromItsStart) {
   EXPECT_EQ(frames.back(), last);
   uint64_t sound_bytes = std::filesystem::file_size(folder + "/frames/audio.wav") - 44;
   EXPECT_EQ(sound_bytes, uint64_t(frames.size()) * 4410 * 4) << frames.size() << " frames";
+}
+
+// Interrupted before any frame: nothing to write is no failure. Both parts of --jobs are still seeking
+// to --from when SIGTERM comes.
+TEST(CaptureExits, AnEarlyEndSignalEndsWith128PlusItsNumber) {
+  std::string folder = scratchFolder();
+  ChildSignal terminate = {SIGTERM, "", "capturing in 2 parts side by side", 0};
+  ChildResult jobs = runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--from", "60", "--jobs", "2"},
+                              folder, {}, 300, terminate);
+  EXPECT_EQ(jobs.exit_code, 143) << jobs.output;
+  EXPECT_TRUE(occursIn(jobs.output, "before the interval's first frame was written; nothing is joined")) << jobs.output;
+
+  ChildSignal seeking = {SIGTERM, "", "capture: seeking", 0};
+  ChildResult part = runChild({kShow, "--capture", folder + "/part.mkv", "--fps", "10", "--from", "100", "--segment",
+                               "2/2"},
+                              folder, {}, 300, seeking);
+  EXPECT_EQ(part.exit_code, 143) << part.output;
+  EXPECT_TRUE(occursIn(part.output, "narvu: no frame was written before the capture ended")) << part.output;
+  EXPECT_FALSE(occursIn(part.output, "capture failed")) << part.output;
+}
+
+// Running, and not a zombie that nobody reaps (an orphan's parent here may be an init that does not).
+bool processAlive(int pid) {
+  if (pid <= 0 || kill(pid, 0) != 0) return false;
+  std::vector<unsigned char> status = readFile("/proc/" + std::to_string(pid) + "/status");
+  return std::string(status.begin(), status.end()).find("State:\tZ") == std::string::npos;
+}
+
+int pidIn(const std::string& path) {
+  std::vector<unsigned char> text = readFile(path);
+  return std::atoi(std::string(text.begin(), text.end()).c_str());
+}
+
+// Processes whose command line mentions `text`: a part of a --jobs run names its capture's folder.
+int processesMentioning(const std::string& text) {
+  int found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::vector<unsigned char> line = readFile(entry.path().string() + "/cmdline");
+    std::replace(line.begin(), line.end(), (unsigned char)0, (unsigned char)' ');
+    if (std::string(line.begin(), line.end()).find(text) != std::string::npos) ++found;
+  }
+  return found;
+}
+
+bool waitUntil(const std::function<bool()>& done, double seconds) {
+  for (int i = 0; i < int(seconds * 50); ++i) {
+    if (done()) return true;
+    usleep(20000);
+  }
+  return done();
+}
+
+// An ffmpeg that muxes and never ends (here one that sleeps; a part that is a FIFO did the same): an end
+// signal ends it and the show, with the video's partial file removed; and a show killed outright takes
+// it along. The encoder, reading the pipe, is the real one.
+TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  std::string real = commandOutput("command -v ffmpeg");
+  real.erase(real.find_last_not_of("\n") + 1);
+  std::filesystem::create_directories(folder + "/bin");
+  writeFile(folder + "/bin/ffmpeg", {});
+  std::string script = "#!/bin/sh\ncase \"$*\" in *pipe:0*) exec " + real + " \"$@\";; esac\necho $$ > " + folder +
+                       "/hung.pid\nexec sleep 60\n";
+  writeFile(folder + "/bin/ffmpeg", std::vector<unsigned char>(script.begin(), script.end()));
+  std::filesystem::permissions(folder + "/bin/ffmpeg", std::filesystem::perms::owner_all);
+  std::string path = "PATH=" + folder + "/bin:" + std::getenv("PATH");
+  std::vector<std::string> capture = {kShow, "--capture", folder + "/hung.mkv", "--fps", "10", "--to", "0.3"};
+
+  for (int end_signal : {SIGTERM, SIGKILL}) {
+    std::filesystem::remove(folder + "/hung.pid");
+    RunningChild show = startChild(capture, folder, {path}, "output.txt");
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(folder + "/hung.pid"); }, 60));
+    int hung = 0;
+    ASSERT_TRUE(waitUntil([&] { return (hung = pidIn(folder + "/hung.pid")) > 0; }, 5));
+    auto sent = std::chrono::steady_clock::now();
+    kill(show.pid, end_signal);
+    ChildResult run = waitChild(&show, 10);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    if (end_signal == SIGTERM) {
+      EXPECT_EQ(run.exit_code, 143) << run.output;
+      EXPECT_LT(seconds, 1.0) << run.output;
+      EXPECT_TRUE(occursIn(run.output, "capture interrupted: ffmpeg could not write")) << run.output;
+      for (const char* left : {"/hung.mkv", "/hung.mkv.video.mkv", "/hung.mkv.audio.wav"})
+        EXPECT_FALSE(std::filesystem::exists(folder + left)) << left;
+    }
+    EXPECT_TRUE(waitUntil([&] { return !processAlive(hung); }, 1.0)) << "the muxing ffmpeg outlived the show after signal " << end_signal;
+    if (processAlive(hung)) kill(hung, SIGKILL);
+  }
+}
+
+// Parts of --jobs die with the run that started them, finishing what they have.
+TEST(CaptureExits, PartsOfAKilledCaptureInPartsEndWithIt) {
+  std::string folder = scratchFolder();
+  ChildSignal kill_it = {SIGKILL, folder + "/frames/frame_000001.png", "", 0};
+  ChildResult run =
+      runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--jobs", "2"}, folder, {}, 300, kill_it);
+  EXPECT_EQ(run.exit_code, -1) << run.output;
+  EXPECT_TRUE(waitUntil([&] { return processesMentioning(folder + "/frames") == 0; }, 20))
+      << processesMentioning(folder + "/frames") << " parts still run";
 }
 
 TEST(CaptureExits, ATerminatedVideoCaptureIsAPlayableVideoOfItsFrames) {
