@@ -395,14 +395,18 @@ bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* e
   return false;
 }
 
-// A part's stream is kept under the name of the frames it holds.
+// A part's stream is kept under the name of the frames it holds. Once the part is whole, what earlier
+// runs of it left (a cancelled run's frames from its start) would only stand in the join's way.
 static bool keepPart(std::string* why) {
-  long first = captureFirstFrame();
-  std::string part = capturePartPath(first, first + captureFramesWritten() - 1);
-  setCaptureOutput(part, first);
-  if (std::rename(captureVideoStreamPath().c_str(), part.c_str()) == 0) return true;
-  *why = "cannot name it " + part + ": " + std::strerror(errno);
-  return false;
+  CaptureFrames frames = {captureFirstFrame(), captureFirstFrame() + captureFramesWritten() - 1};
+  std::string part = capturePartPath(frames.first, frames.last);
+  setCaptureOutput(part, frames.first);
+  if (std::rename(captureVideoStreamPath().c_str(), part.c_str()) != 0) {
+    *why = "cannot name it " + part + ": " + std::strerror(errno);
+    return false;
+  }
+  if (frames.last == capturePart(capture_settings).last) removePartsWithin(frames, part);
+  return true;
 }
 
 bool finishCapture(bool interrupted, std::string* error) {

@@ -114,13 +114,35 @@ void captureEndProgressLine();
 std::vector<std::string> captureEncoderCommand(int width, int height, const std::string& output);
 
 // ---- Joining parts (capture_join.cpp) ------------------------------------------------------------------
+// Whether `file_name` is the name of a video part of the capture named `capture_name` (both without
+// folders): capture_name.frames-FIRST-LAST.mkv, each number of 1 to 9 digits, FIRST <= LAST. The frames
+// it names into *frames.
+bool captureParsePartName(const std::string& file_name, const std::string& capture_name, CaptureFrames* frames);
 // With capture_path, fps, --from and --to as the parts were made with: the frames from the interval's
-// first that the parts on disk hold without a gap, into *covered (last < first for none). True when
-// that is the whole interval; false with what is missing, held twice or outside the interval.
+// first that the parts on disk hold without a gap, by their names, into *covered (last < first for
+// none). True when that is the whole interval; false with what is missing, held twice (and which file
+// to delete) or outside the interval.
 bool captureJoinCoverage(CaptureFrames* covered, std::string* error);
+// Whether the parts that hold `frames` are what their names say: regular files (no folder, FIFO or
+// device), each a video of exactly its frames at --fps (ffprobe counts them), all of one size; for a
+// PNG capture, every frame a PNG picture of one size. False naming the part and what it holds instead.
+bool captureCheckParts(const CaptureFrames& frames, std::string* error);
 // Puts the parts holding `frames` (the interval, or its start after an interrupted capture) into the
-// one video at capture_path without encoding them again, the music at sound_capture_path muxed in, and
-// removes every part. A PNG capture's frames are its parts already: only frames of the interval after
-// `frames` are removed, and the music stays where it is. The summary counts `frames`. False with the
-// reason (the parts then stay).
+// one video at capture_path without encoding them again, the music at sound_capture_path muxed in,
+// counts the frames of the video made, and only then removes the parts (and those an interrupted
+// capture made after `frames`). A PNG capture's frames are its parts already: only frames of the
+// interval after `frames` are removed, and the music stays where it is. The summary counts `frames`.
+// False with the reason (every part then stays).
 bool captureJoin(const CaptureFrames& frames, std::string* error);
+
+// One part of the interval split in N (as --segment K/N splits it), as it is on disk: "done" (all its
+// frames there, as its name says), "missing" (none, or some: `detail` says) or "broken" (a file of its
+// name that holds something else: `detail` names it and says what).
+struct CapturePartState {
+  int part = 0;  // K, from 1
+  CaptureFrames frames = {0, -1};
+  std::string state;
+  std::string detail;
+};
+// Every part of the interval split in `parts`, in order (--join PATH --check N).
+std::vector<CapturePartState> captureSplitStates(int parts);

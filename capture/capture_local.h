@@ -60,6 +60,9 @@ bool closeCaptureEncoder(std::string* error);
 std::string captureVideoStreamPath();
 // A video part's name: the frames it holds (see capture/capture.h).
 std::string capturePartPath(long first, long last);
+// Removes the video parts (regular files) whose frames lie within `frames`, but `kept`: what is left of
+// earlier runs of a part that has now been made whole.
+void removePartsWithin(const CaptureFrames& frames, const std::string& kept);
 // Frame `index` of a folder capture: capture_path/frame_NNNNNN.png.
 std::string captureFramePath(long index);
 // Writes capture_path from the video stream that `video_input` opens (ffmpeg's input arguments) and the

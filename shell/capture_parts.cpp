@@ -43,9 +43,10 @@ static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end) {
 static int joinParts(const CaptureFrames& frames, bool with_music) {
   bool whole = frames.last == captureInterval(capture_settings).last;
   bool to_show_end = whole && capture_settings.capture_to_seconds < 0;
-  if (with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return 1;
   std::string error;
-  if (captureJoin(frames, &error)) return 0;
+  bool checked = captureCheckParts(frames, &error);
+  if (checked && with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return 1;
+  if (checked && captureJoin(frames, &error)) return 0;
   if (int signal_number = captureStoppedBySignal()) {
     std::fprintf(stderr, "narvu: join interrupted: %s; every part is kept\n", error.c_str());
     return 128 + signal_number;
@@ -64,8 +65,22 @@ static bool withMusic(const CommandLineOptions& options) {
   return std::strstr(options.command_line.c_str(), "nosound") == nullptr;
 }
 
+// --check N: one line a part on standard output.
+static int listParts(int parts) {
+  bool all_done = true;
+  for (const CapturePartState& part : captureSplitStates(parts)) {
+    std::printf("part %d/%d frames %ld-%ld: %s%s%s\n", part.part, parts, part.frames.first, part.frames.last,
+                part.state.c_str(), part.detail.empty() ? "" : ": ", part.detail.c_str());
+    all_done = all_done && part.state == "done";
+  }
+  std::fflush(stdout);
+  if (int signal_number = captureStoppedBySignal()) return 128 + signal_number;
+  return all_done ? 0 : 2;
+}
+
 int runCaptureJoin(const CommandLineOptions& options) {
   prepareJoin();
+  if (options.check_parts > 0) return listParts(options.check_parts);
   std::string error;
   CaptureFrames covered;
   if (!captureTargetUsable(&error) || !captureJoinCoverage(&covered, &error)) {

@@ -36,6 +36,8 @@ const char kCommandLineUsage[] =
     "                       (the parts of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
     "  --join PATH          put the parts of the capture PATH together and add its music; give\n"
     "                       the --fps, --from and --to the parts were made with\n"
+    "  --check N            with --join: join nothing, list which of N parts are done, missing\n"
+    "                       or broken (exit 0 when all are done, 2 when one is not)\n"
     "  --jobs N             capture in N parts at once, 1 to 64, then join them (default 1)\n"
     "  --size WxH           render at W x H instead of 640 x 480, each 16 to 16384\n"
     "  --msaa N             multisampling with 1 (none), 2, 4, 8 or 16 samples\n"
@@ -116,14 +118,16 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
     *error = std::string(s.capture_segments > 0 ? "--segment" : "--jobs") + " needs --capture";
   } else if (options.join && (s.capture_segments > 0 || options.jobs > 1)) {
     *error = "--join puts parts together; it does not make them (--segment, --jobs)";
+  } else if (options.check_parts > 0 && !options.join) {
+    *error = "--check lists the parts that --join would join; give it with --join PATH";
   } else if (s.capture_segments > 0 && options.jobs > 1) {
     *error = "--jobs makes the parts itself; it does not go with --segment";
-  } else if (s.capture_segments > 0 || options.jobs > 1) {
+  } else if (s.capture_segments > 0 || options.jobs > 1 || options.check_parts > 0) {
     // Every part must hold a frame.
     CaptureSettings whole = s;
     whole.capture_length_seconds = kShowLengthMs / 1000.0;
     CaptureFrames interval = captureInterval(whole);
-    long parts = s.capture_segments > 0 ? s.capture_segments : options.jobs;
+    long parts = s.capture_segments > 0 ? s.capture_segments : options.check_parts > 0 ? options.check_parts : options.jobs;
     if (interval.last - interval.first + 1 >= parts) return true;
     *error = "the interval holds " + std::to_string(interval.last - interval.first + 1) + " frames, too few for " +
              std::to_string(parts) + " parts";
@@ -231,6 +235,10 @@ static bool applyJobs(const char* value, CommandLineOptions* options, std::strin
 
 // The show's clock counts milliseconds: above 1000 frames a second, frames would repeat moments, and a
 // seek to a late --from would go through millions of them.
+static bool applyCheck(const char* value, CommandLineOptions* options, std::string* error) {
+  return rangeOption("--check", value, 1, 10000, " parts", &options->check_parts, error);
+}
+
 static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
   return rangeOption("--fps", value, 1, 1000, " frames a second (the show's clock counts milliseconds)",
                      &options->capture.fps, error);
@@ -340,6 +348,7 @@ static const OptionRule kOptionRules[] = {
     {"--segment", true, applySegment},
     {"--join", true, applyJoin},
     {"--jobs", true, applyJobs},
+    {"--check", true, applyCheck},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

@@ -58,6 +58,23 @@ TEST(CaptureParts, PartsHoldEveryFrameOnceAndDifferByOneFrameAtMost) {
   }
 }
 
+// Part names come from whatever is in the folder: anything but a name the capture itself writes is no
+// part, and no number in one can be large enough to overflow the frame arithmetic of the join.
+TEST(CaptureParts, PartNamesAreReadWithTheirRangesChecked) {
+  CaptureFrames frames = {-1, -1};
+  EXPECT_TRUE(captureParsePartName("v.mkv.frames-000538-000573.mkv", "v.mkv", &frames));
+  EXPECT_EQ(frames.first, 538);
+  EXPECT_EQ(frames.last, 573);
+  EXPECT_TRUE(captureParsePartName("v.mkv.frames-7-999999999.mkv", "v.mkv", &frames));
+  EXPECT_EQ(frames.last, 999999999);
+  for (const char* name : {"v.mkv.frames-7-9223372036854775807.mkv", "v.mkv.frames-7-1000000000.mkv",
+                           "v.mkv.frames-99999999999999999999-1.mkv", "v.mkv.frames--1-5.mkv", "v.mkv.frames-+1-5.mkv",
+                           "v.mkv.frames- 1-5.mkv", "v.mkv.frames-5-4.mkv", "v.mkv.frames-1-5.mkv.part",
+                           "v.mkv.frames-1-5.MKV", "v.mkv.frames-1-5", "v.mkv.frames-1.mkv", "v.mkv.frames-.mkv",
+                           "v.mkv.frames-", "w.mkv.frames-1-5.mkv", "v.mkv.frames-0x1-5.mkv", ""})
+    EXPECT_FALSE(captureParsePartName(name, "v.mkv", &frames)) << name;
+}
+
 // Parts on disk, as --join finds them: frames 200 to 240 of a capture at 10 frames a second.
 class JoinCoverage : public testing::Test {
  protected:
@@ -97,10 +114,30 @@ TEST_F(JoinCoverage, VideoPartsMustHoldTheIntervalOnceAndNothingBeyond) {
   EXPECT_EQ(covered.first, 200);
   EXPECT_EQ(covered.last, 240);
 
+  // A part that crosses another: the message names the file to delete.
   makePart(210, 220);
   EXPECT_FALSE(covers(&covered, &error));
-  EXPECT_NE(error.find("two parts hold frames 210 to 212"), std::string::npos) << error;
+  EXPECT_NE(error.find("two parts hold frames 210 to 212: "), std::string::npos) << error;
+  EXPECT_NE(error.find("overlap, as parts made with different --segment counts or intervals do; delete " +
+                       partName(210, 220)),
+            std::string::npos)
+      << error;
   std::filesystem::remove(partName(210, 220));
+  // What is left of a part cut short lies inside the part made again.
+  makePart(213, 219);
+  EXPECT_FALSE(covers(&covered, &error));
+  EXPECT_NE(error.find("two parts hold frames 213 to 219: " + partName(213, 219) + " lies inside " +
+                       partName(213, 226) + ", so it is what is left of a part that was cut short; delete " +
+                       partName(213, 219)),
+            std::string::npos)
+      << error;
+  std::filesystem::remove(partName(213, 219));
+
+  // Parts made with another --from: they start before the interval.
+  makePart(190, 199);
+  EXPECT_FALSE(covers(&covered, &error));
+  EXPECT_NE(error.find("before the interval's first, 200"), std::string::npos) << error;
+  std::filesystem::remove(partName(190, 199));
 
   // Parts made with another --to: they run past the interval.
   makePart(241, 250);

@@ -172,6 +172,8 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--join", "a", "--segment", "1/2"}, "--join puts parts together; it does not make them (--segment, --jobs)"},
       {{"--capture", "a", "--fps", "1", "--from", "10", "--to", "12", "--segment", "1/4"},
        "the interval holds 3 frames, too few for 4 parts"},
+      {{"--capture", "a", "--check", "2"}, "--check lists the parts that --join would join; give it with --join PATH"},
+      {{"--join", "a", "--check", "0"}, "--check takes a whole number from 1 to 10000 parts, not '0'"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.words);
