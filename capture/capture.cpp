@@ -373,18 +373,32 @@ std::string captureSummary() {
 
 static const uintmax_t kWavHeaderBytes = 44;
 
+// The music's input and codec, so that its first sample plays with the first frame. Encoders that look
+// ahead put priming samples before the first one, which the container must tell the player to skip:
+//   .mp4:  AAC; the edit list says to skip its 1024 priming samples, and both streams start at 0.
+//   .mkv:  FLAC, which has no priming. ffmpeg writes AAC's priming into Matroska as sound, with nothing
+//          to skip it: the video started 23 ms after the audio, and players played the priming.
+//   .webm: Opus (WebM takes nothing else but Vorbis, which primes too); its 312 samples of priming at
+//          48 kHz (6.5 ms) are in the track's CodecDelay, which players skip. ffmpeg takes the delay off
+//          the stream's timestamps once more when it muxes, so the music goes in 6.5 ms later to make
+//          up for it: its first sample then decodes at 0, with the first frame, and the stream's first
+//          packet, priming and all, starts at -6.5 ms.
+static std::vector<std::string> musicOptions(const std::string& audio) {
+  if (capturePathEndsWith(".webm"))
+    return {"-itsoffset", "0.0065", "-i", ffmpegFileArgument(audio), "-map", "0:v", "-map", "1:a", "-c:v", "copy",
+            "-c:a", "libopus", "-b:a", "192k"};
+  std::vector<std::string> options = {"-i", ffmpegFileArgument(audio), "-map", "0:v", "-map", "1:a", "-c:v", "copy"};
+  if (capturePathEndsWith(".mkv")) return options.insert(options.end(), {"-c:a", "flac"}), options;
+  return options.insert(options.end(), {"-c:a", "aac", "-b:a", "256k"}), options;
+}
+
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {
   const std::string& audio = platform_settings.sound_capture_path;
   bool with_audio = !audio.empty() && access(audio.c_str(), R_OK) == 0;
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   arguments.insert(arguments.end(), video_input.begin(), video_input.end());
   if (with_audio) {
-    for (const char* option : {"-i", "", "-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a"})
-      arguments.push_back(*option ? option : ffmpegFileArgument(audio));
-    bool webm = capturePathEndsWith(".webm");
-    for (const char* option : webm ? std::vector<const char*>{"libopus", "-b:a", "192k"}
-                                   : std::vector<const char*>{"aac", "-b:a", "256k"})
-      arguments.push_back(option);
+    for (const std::string& option : musicOptions(audio)) arguments.push_back(option);
   } else {
     arguments.push_back("-c:v");
     arguments.push_back("copy");
