@@ -17,6 +17,8 @@ if [ "${1:-}" = --tests ]; then
   packages+=(xvfb xauth imagemagick xdotool)
   # Video captures, their exit codes and their joins are tested through the real ffmpeg.
   packages+=(ffmpeg)
+  # narvu-farm is tested on a Slurm cluster of two simulated nodes that the test starts itself.
+  packages+=(slurmctld slurmd slurm-client)
 fi
 # For the show alone ffmpeg is optional: it is only used to capture video files.
 if [ "${NARVU_WITH_FFMPEG:-0}" = 1 ]; then packages+=(ffmpeg); fi
