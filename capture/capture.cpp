@@ -130,7 +130,8 @@ static bool endsWithIgnoringCase(const std::string& text, const char* tail) {
 bool capturePathEndsWith(const char* tail) { return endsWithIgnoringCase(capture_settings.capture_path, tail); }
 
 static bool namesVideo(const std::string& path) {
-  return endsWithIgnoringCase(path, ".mp4") || endsWithIgnoringCase(path, ".mkv") || endsWithIgnoringCase(path, ".webm");
+  return endsWithIgnoringCase(path, ".mp4") || endsWithIgnoringCase(path, ".mkv") ||
+         endsWithIgnoringCase(path, ".webm");
 }
 
 bool captureIsVideo() { return namesVideo(capture_settings.capture_path); }
@@ -218,7 +219,8 @@ bool captureTargetUsable(std::string* error) {
   }
   // ffmpeg would open a FIFO or a device there and wait, or write into it.
   if (std::filesystem::exists(path, ignored) && !std::filesystem::is_regular_file(path, ignored)) {
-    *error = "cannot write the video " + path + ": something that is not a file (a FIFO or a device) has that "
+    *error = "cannot write the video " + path +
+             ": something that is not a file (a FIFO or a device) has that "
              "name; remove it or choose another name";
     return false;
   }
@@ -345,7 +347,6 @@ void setCaptureOutput(const std::string& path, long first_frame) {
   output_first_frame = first_frame;
 }
 
-
 // The bytes the run wrote: the video, or its PNG frames and the music beside them (other frames in
 // the folder belong to other parts).
 static uintmax_t outputBytes() {
@@ -384,12 +385,18 @@ static const uintmax_t kWavHeaderBytes = 44;
 //          up for it: its first sample then decodes at 0, with the first frame, and the stream's first
 //          packet, priming and all, starts at -6.5 ms.
 static std::vector<std::string> musicOptions(const std::string& audio) {
-  if (capturePathEndsWith(".webm"))
-    return {"-itsoffset", "0.0065", "-i", ffmpegFileArgument(audio), "-map", "0:v", "-map", "1:a", "-c:v", "copy",
-            "-c:a", "libopus", "-b:a", "192k"};
-  std::vector<std::string> options = {"-i", ffmpegFileArgument(audio), "-map", "0:v", "-map", "1:a", "-c:v", "copy"};
-  if (capturePathEndsWith(".mkv")) return options.insert(options.end(), {"-c:a", "flac"}), options;
-  return options.insert(options.end(), {"-c:a", "aac", "-b:a", "256k"}), options;
+  bool webm = capturePathEndsWith(".webm");
+  std::vector<std::string> options;
+  if (webm) options = {"-itsoffset", "0.0065"};
+  for (const std::string& option : {std::string("-i"), ffmpegFileArgument(audio)}) options.push_back(option);
+  for (const char* option : {"-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a"}) options.push_back(option);
+  if (webm)
+    options.insert(options.end(), {"libopus", "-b:a", "192k"});
+  else if (capturePathEndsWith(".mkv"))
+    options.push_back("flac");
+  else
+    options.insert(options.end(), {"aac", "-b:a", "256k"});
+  return options;
 }
 
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {

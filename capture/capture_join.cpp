@@ -236,7 +236,9 @@ static std::string pngTrouble(const std::string& path, int* width, int* height) 
   if (file.gcount() < std::streamsize(sizeof head) || std::memcmp(head, kSignature, 8) != 0 ||
       std::memcmp(head + 12, "IHDR", 4) != 0)
     return file.gcount() == 0 ? "it is empty" : "it is no PNG picture";
-  auto word = [&head](int at) { return int(head[at]) << 24 | int(head[at + 1]) << 16 | int(head[at + 2]) << 8 | head[at + 3]; };
+  auto word = [&head](int at) {
+    return int(head[at]) << 24 | int(head[at + 1]) << 16 | int(head[at + 2]) << 8 | head[at + 3];
+  };
   *width = word(16);
   *height = word(20);
   return "";

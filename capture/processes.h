@@ -45,7 +45,7 @@ struct ProgramRun {
   int exit_code = -1;
   int ended_by_signal = 0;  // the end signal that stopped the wait, or 0
   std::string output;
-  std::string errors;       // its standard error, or why it could not be started
+  std::string errors;  // its standard error, or why it could not be started
 };
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments);
 

@@ -61,6 +61,14 @@ static void prepareJoin() {
   capture_settings.capture_length_seconds = kShowLengthMs / 1000.0;
 }
 
+// Video parts are counted by ffprobe before they are joined; without it every part would look broken.
+static bool partsCanBeChecked(std::string* error) {
+  if (!captureIsVideo() || !findProgram("ffprobe").empty()) return true;
+  *error = "checking the parts of " + capture_settings.capture_path +
+           " needs the ffprobe program, which is not on the PATH; install ffmpeg, which brings it";
+  return false;
+}
+
 static bool withMusic(const CommandLineOptions& options) {
   return std::strstr(options.command_line.c_str(), "nosound") == nullptr;
 }
@@ -80,8 +88,12 @@ static int listParts(int parts) {
 
 int runCaptureJoin(const CommandLineOptions& options) {
   prepareJoin();
-  if (options.check_parts > 0) return listParts(options.check_parts);
   std::string error;
+  if (!partsCanBeChecked(&error)) {
+    std::fprintf(stderr, "narvu: %s\n", error.c_str());
+    return 1;
+  }
+  if (options.check_parts > 0) return listParts(options.check_parts);
   CaptureFrames covered;
   if (!captureTargetUsable(&error) || !captureJoinCoverage(&covered, &error)) {
     std::fprintf(stderr, "narvu: cannot join the parts of %s: %s\n", capture_settings.capture_path.c_str(),
@@ -141,7 +153,7 @@ static bool partsSucceeded(std::vector<ChildProcess>* children) {
 int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
   prepareJoin();
   std::string error;
-  if (!captureTargetUsable(&error)) {
+  if (!captureTargetUsable(&error) || !partsCanBeChecked(&error)) {
     std::fprintf(stderr, "narvu: %s\n", error.c_str());
     return 1;
   }

@@ -127,7 +127,9 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
     CaptureSettings whole = s;
     whole.capture_length_seconds = kShowLengthMs / 1000.0;
     CaptureFrames interval = captureInterval(whole);
-    long parts = s.capture_segments > 0 ? s.capture_segments : options.check_parts > 0 ? options.check_parts : options.jobs;
+    long parts = s.capture_segments > 0    ? s.capture_segments
+                 : options.check_parts > 0 ? options.check_parts
+                                           : options.jobs;
     if (interval.last - interval.first + 1 >= parts) return true;
     *error = "the interval holds " + std::to_string(interval.last - interval.first + 1) + " frames, too few for " +
              std::to_string(parts) + " parts";
@@ -168,8 +170,8 @@ static bool checkTogether(const CommandLineOptions& options, std::string* error)
   }
   if (s.capture_to_seconds >= 0 && s.capture_from_seconds > s.capture_to_seconds) {
     char text[96];
-    std::snprintf(text, sizeof text, "--from %g is after --to %g: the interval holds nothing",
-                  s.capture_from_seconds, s.capture_to_seconds);
+    std::snprintf(text, sizeof text, "--from %g is after --to %g: the interval holds nothing", s.capture_from_seconds,
+                  s.capture_to_seconds);
     *error = text;
     return false;
   }

@@ -25,9 +25,8 @@ TEST(CaptureParts, TheIntervalEndsWithTheFrameThatEndsTheShow) {
     int fps;
     double from, to;
     long first, last;
-  } cases[] = {{60, 0, -1, 0, 6450},   {25, 0, -1, 0, 2688}, {2, 0, -1, 0, 215},       {7, 0, -1, 0, 753},
-               {10, 20, 24, 200, 240}, {3, 0.4, 0.9, 2, 2},  {25, 106, -1, 2650, 2688},
-               {60, 50, 50, 3000, 3000}};
+  } cases[] = {{60, 0, -1, 0, 6450},   {25, 0, -1, 0, 2688}, {2, 0, -1, 0, 215},        {7, 0, -1, 0, 753},
+               {10, 20, 24, 200, 240}, {3, 0.4, 0.9, 2, 2},  {25, 106, -1, 2650, 2688}, {60, 50, 50, 3000, 3000}};
   for (const Case& c : cases) {
     CaptureFrames interval = captureInterval(intervalSettings(c.fps, c.from, c.to));
     EXPECT_EQ(interval.first, c.first) << c.fps << " fps from " << c.from;
@@ -126,10 +125,10 @@ TEST_F(JoinCoverage, VideoPartsMustHoldTheIntervalOnceAndNothingBeyond) {
   // What is left of a part cut short lies inside the part made again.
   makePart(213, 219);
   EXPECT_FALSE(covers(&covered, &error));
-  EXPECT_NE(error.find("two parts hold frames 213 to 219: " + partName(213, 219) + " lies inside " +
-                       partName(213, 226) + ", so it is what is left of a part that was cut short; delete " +
-                       partName(213, 219)),
-            std::string::npos)
+  EXPECT_NE(
+      error.find("two parts hold frames 213 to 219: " + partName(213, 219) + " lies inside " + partName(213, 226) +
+                 ", so it is what is left of a part that was cut short; delete " + partName(213, 219)),
+      std::string::npos)
       << error;
   std::filesystem::remove(partName(213, 219));
 

@@ -74,7 +74,8 @@ TEST(FarmTool, ThePartScriptRunsNarvuWithEveryWordAsGiven) {
   std::string script = dry.output.substr(start, end - start);
   EXPECT_FALSE(std::filesystem::exists(out + ".farm")) << "a dry run writes nothing";
   writeFile(folder + "/parts.sh", std::vector<unsigned char>(script.begin(), script.end()));
-  ChildResult task = runChild({"/bin/sh", folder + "/parts.sh"}, folder, {"SLURM_ARRAY_TASK_ID=2", "SLURMD_NODENAME=n7"});
+  ChildResult task =
+      runChild({"/bin/sh", folder + "/parts.sh"}, folder, {"SLURM_ARRAY_TASK_ID=2", "SLURMD_NODENAME=n7"});
   ASSERT_EQ(task.exit_code, 0) << task.output;
   EXPECT_EQ(task.output, "narvu-farm: part 2 of 3 on node n7\n[--capture]\n[" + out +
                              "]\n[--segment]\n[2/3]\n[--fps]\n[10]\n[--preset]\n[veryfast]\n[nosound]\n");

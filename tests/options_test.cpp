@@ -94,12 +94,15 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--fps", ""}, "--fps needs a value (see --help)"},
       {{"--size", "--windowed"}, "--size needs a value (see --help)"},
       // Every range is in its message.
-      {{"--fps", "0"}, "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
-                       "milliseconds), not '0'"},
-      {{"--fps", "1001"}, "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
-                          "milliseconds), not '1001'"},
-      {{"--fps", "25fps"}, "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
-                           "milliseconds), not '25fps'"},
+      {{"--fps", "0"},
+       "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
+       "milliseconds), not '0'"},
+      {{"--fps", "1001"},
+       "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
+       "milliseconds), not '1001'"},
+      {{"--fps", "25fps"},
+       "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
+       "milliseconds), not '25fps'"},
       {{"--msaa", "-4"}, "--msaa takes 1 (none), 2, 4, 8 or 16 samples, not '-4'"},
       {{"--msaa", "3"}, "--msaa takes 1 (none), 2, 4, 8 or 16 samples, not '3'"},
       {{"--msaa", "32"}, "--msaa takes 1 (none), 2, 4, 8 or 16 samples, not '32'"},
@@ -115,11 +118,15 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--to", "nan"}, "--to takes a number of seconds, not 'nan'"},
       {{"--size", "big"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not 'big'"},
       {{"--size", "15x480"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '15x480'"},
-      {{"--size", "640x480x2"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x480x2'"},
+      {{"--size", "640x480x2"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x480x2'"},
       // 2^32 + 80 wraps to 80 in an int read.
-      {{"--size", "4294967376x48"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '4294967376x48'"},
-      {{"--size", "640x4294967776"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x4294967776'"},
-      {{"--size", "640x 480"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x 480'"},
+      {{"--size", "4294967376x48"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '4294967376x48'"},
+      {{"--size", "640x4294967776"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x4294967776'"},
+      {{"--size", "640x 480"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x 480'"},
       // An interval must lie in the 107.5 s of the show and hold something.
       {{"--from", "1e300"}, "--from takes seconds from 0 to 107.5 (the length of the show), not '1e300'"},
       {{"--from", "inf"}, "--from takes seconds from 0 to 107.5 (the length of the show), not 'inf'"},

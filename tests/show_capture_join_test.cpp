@@ -2,7 +2,6 @@
 // name and every part kept; a part made again after a cancelled run joins; the joined video is the
 // video of one run.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,13 +17,16 @@ namespace {
 
 const std::string kShow = std::string(NARVU_BUILD_DIR) + "/narvu";
 
-bool ffmpegAvailable() { return std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0; }
+bool ffmpegAvailable() {
+  return std::system("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0;
+}
 
 bool occursIn(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Frames 200 to 210 of a lossless capture at 10 frames a second, with or without more options.
 std::vector<std::string> partWords(const std::string& video, const std::vector<std::string>& more) {
-  std::vector<std::string> words = {kShow, "--capture", video, "--fps", "10", "--from", "20", "--to", "21", "--lossless"};
+  std::vector<std::string> words = {kShow,    "--capture", video,  "--fps", "10",
+                                    "--from", "20",        "--to", "21",    "--lossless"};
   words.insert(words.end(), more.begin(), more.end());
   return words;
 }
@@ -36,7 +38,8 @@ std::vector<std::string> joinWords(const std::string& video) {
 // The names in a folder.
 std::vector<std::string> namesIn(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -61,8 +64,7 @@ class BrokenParts : public testing::Test {
   void SetUp() override {
     if (!ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
     folder = scratchFolder();
-    for (const char* name : {kFirst, kSecond})
-      std::filesystem::copy_file(made + "/" + name, folder + "/" + name);
+    for (const char* name : {kFirst, kSecond}) std::filesystem::copy_file(made + "/" + name, folder + "/" + name);
   }
   // Joins, and checks that it failed naming `part` and `why`, with every part left as it was.
   void expectRefused(const std::string& part, const std::string& why) {

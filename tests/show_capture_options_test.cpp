@@ -1,16 +1,14 @@
 // Capture beyond the original: an interval of the timeline, a larger render size, and video files.
 #include <gtest/gtest.h>
-
 #include <signal.h>
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -119,9 +117,9 @@ Starts startsOf(const std::string& video) {
     std::string probe = "ffprobe -v error -select_streams " + std::string(stream) + " -show_entries stream=start_time";
     double stream_start = std::atof(commandOutput(probe + " -of csv=p=0 '" + video + "'").c_str());
     // The first decoded frame: an AAC stream's first packet is all priming and decodes to no frame.
-    std::string frames = commandOutput("ffprobe -v error -select_streams " + std::string(stream) +
-                                       " -show_frames -read_intervals %+#3 -show_entries frame=pts_time -of csv=p=0 '" +
-                                       video + "'");
+    std::string frames =
+        commandOutput("ffprobe -v error -select_streams " + std::string(stream) +
+                      " -show_frames -read_intervals %+#3 -show_entries frame=pts_time -of csv=p=0 '" + video + "'");
     double frame_start = frames.empty() ? -1 : std::atof(frames.c_str());
     (stream[0] == 'v' ? starts.video_stream : starts.audio_stream) = stream_start;
     (stream[0] == 'v' ? starts.video_frame : starts.audio_frame) = frame_start;
@@ -137,7 +135,8 @@ TEST(ShowCaptureOptions, BothStreamsStartTogetherInEveryContainer) {
   std::string folder = scratchFolder();
   for (const char* name : {"a.mp4", "a.mkv", "a.webm"}) {
     std::string video = folder + "/" + name;
-    ChildResult run = runChild({kShow, "--capture", video, "--fps", "10", "--from", "20", "--to", "20.5"}, folder, {}, 300);
+    ChildResult run =
+        runChild({kShow, "--capture", video, "--fps", "10", "--from", "20", "--to", "20.5"}, folder, {}, 300);
     ASSERT_EQ(run.exit_code, 0) << run.output;
     Starts starts = startsOf(video);
     EXPECT_EQ(starts.video_frame, 0.0) << name;
@@ -347,9 +346,9 @@ TEST(CaptureExits, AnEarlyEndSignalEndsWith128PlusItsNumber) {
   EXPECT_TRUE(occursIn(jobs.output, "before the interval's first frame was written; nothing is joined")) << jobs.output;
 
   ChildSignal seeking = {SIGTERM, "", "capture: seeking", 0};
-  ChildResult part = runChild({kShow, "--capture", folder + "/part.mkv", "--fps", "10", "--from", "100", "--segment",
-                               "2/2"},
-                              folder, {}, 300, seeking);
+  ChildResult part =
+      runChild({kShow, "--capture", folder + "/part.mkv", "--fps", "10", "--from", "100", "--segment", "2/2"}, folder,
+               {}, 300, seeking);
   EXPECT_EQ(part.exit_code, 143) << part.output;
   EXPECT_TRUE(occursIn(part.output, "narvu: no frame was written before the capture ended")) << part.output;
   EXPECT_FALSE(occursIn(part.output, "capture failed")) << part.output;
@@ -420,7 +419,8 @@ TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
       for (const char* left : {"/hung.mkv", "/hung.mkv.video.mkv", "/hung.mkv.audio.wav"})
         EXPECT_FALSE(std::filesystem::exists(folder + left)) << left;
     }
-    EXPECT_TRUE(waitUntil([&] { return !processAlive(hung); }, 1.0)) << "the muxing ffmpeg outlived the show after signal " << end_signal;
+    EXPECT_TRUE(waitUntil([&] { return !processAlive(hung); }, 1.0))
+        << "the muxing ffmpeg outlived the show after signal " << end_signal;
     if (processAlive(hung)) kill(hung, SIGKILL);
   }
 }

@@ -70,12 +70,12 @@ static int failure(const std::string& message) {
 struct Submission {
   std::string parts_job;  // the array job; empty when only a join was submitted
   std::string join_job;
-  std::string parts;      // the array's task ids, as sbatch --array takes them ("1-4", "2,3")
+  std::string parts;  // the array's task ids, as sbatch --array takes them ("1-4", "2,3")
 };
 
 struct Farm {
-  std::string narvu;                    // absolute path of the show on every node
-  std::string capture;                  // OUT, absolute
+  std::string narvu;    // absolute path of the show on every node
+  std::string capture;  // OUT, absolute
   int parts = 0;
   std::string sbatch_options;           // as given, split on blanks when used
   std::vector<std::string> options;     // the capture's options, one word each
@@ -138,8 +138,8 @@ static bool readFarm(const std::string& capture, Farm* farm, std::string* error)
     }
   }
   if (farm->narvu.empty() || farm->capture.empty() || farm->parts < 1) {
-    *error = path + " is damaged (it lacks narvu, capture or parts): remove " + farmFolder(capture) +
-             " and submit again";
+    *error =
+        path + " is damaged (it lacks narvu, capture or parts): remove " + farmFolder(capture) + " and submit again";
     return false;
   }
   return true;
@@ -165,17 +165,25 @@ static std::string optionWords(const Farm& farm) {
 static std::string partsScript(const Farm& farm) {
   std::string n = std::to_string(farm.parts);
   return "#!/bin/sh\n"
-         "# Part K of the capture of " + farm.capture + " in " + n + " parts; K is the array task's id.\n"
-         "echo \"narvu-farm: part $SLURM_ARRAY_TASK_ID of " + n + " on node ${SLURMD_NODENAME:-?}\"\n"
-         "exec " + quoted(farm.narvu) + " --capture " + quoted(farm.capture) + " --segment \"$SLURM_ARRAY_TASK_ID/" +
-         n + "\"" + optionWords(farm) + "\n";
+         "# Part K of the capture of " +
+         farm.capture + " in " + n +
+         " parts; K is the array task's id.\n"
+         "echo \"narvu-farm: part $SLURM_ARRAY_TASK_ID of " +
+         n +
+         " on node ${SLURMD_NODENAME:-?}\"\n"
+         "exec " +
+         quoted(farm.narvu) + " --capture " + quoted(farm.capture) + " --segment \"$SLURM_ARRAY_TASK_ID/" + n + "\"" +
+         optionWords(farm) + "\n";
 }
 
 static std::string joinScript(const Farm& farm) {
   return "#!/bin/sh\n"
-         "# The parts of " + farm.capture + " joined, with the music, once every part is done.\n"
+         "# The parts of " +
+         farm.capture +
+         " joined, with the music, once every part is done.\n"
          "echo \"narvu-farm: join on node ${SLURMD_NODENAME:-?}\"\n"
-         "exec " + quoted(farm.narvu) + " --join " + quoted(farm.capture) + optionWords(farm) + "\n";
+         "exec " +
+         quoted(farm.narvu) + " --join " + quoted(farm.capture) + optionWords(farm) + "\n";
 }
 
 static bool writeText(const std::string& path, const std::string& text, std::string* error) {
@@ -218,9 +226,9 @@ static std::string logPattern(const Farm& farm, const std::string& name) {
 // The names and logs are given on sbatch's command line, not in the scripts: a path with blanks would
 // not survive a #SBATCH line.
 static std::vector<std::string> sbatchWords(const Farm& farm, const char* job, std::vector<std::string> more) {
-  std::vector<std::string> words = {"--parsable", std::string("--job-name=narvu-") + job,
-                                    "--output=" + logPattern(farm, std::string(job) == "parts" ? "part-%a.log"
-                                                                                               : "join-%j.log")};
+  std::vector<std::string> words = {
+      "--parsable", std::string("--job-name=narvu-") + job,
+      "--output=" + logPattern(farm, std::string(job) == "parts" ? "part-%a.log" : "join-%j.log")};
   for (const std::string& option : wordsOf(farm.sbatch_options)) words.push_back(option);
   words.insert(words.end(), more.begin(), more.end());
   return words;
@@ -259,12 +267,12 @@ static void printFollowing(const Farm& farm) {
   std::printf("narvu-farm: the join: job %s%s\n", s.join_job.c_str(),
               s.parts_job.empty() ? "" : ", which waits until every part has succeeded (afterok)");
   std::string jobs = s.parts_job.empty() ? s.join_job : s.parts_job + "," + s.join_job;
-  std::printf("follow them:      squeue -j %s\n"
-              "which parts:      narvu-farm status %s\n"
-              "logs:             %s/part-K.log, %s/join-%s.log\n"
-              "after a failure:  narvu-farm resume %s\n",
-              jobs.c_str(), farm.capture.c_str(), folder.c_str(), folder.c_str(), s.join_job.c_str(),
-              farm.capture.c_str());
+  std::printf(
+      "follow them:      squeue -j %s\n"
+      "which parts:      narvu-farm status %s\n"
+      "logs:             %s/part-K.log, %s/join-%s.log\n"
+      "after a failure:  narvu-farm resume %s\n",
+      jobs.c_str(), farm.capture.c_str(), folder.c_str(), folder.c_str(), s.join_job.c_str(), farm.capture.c_str());
 }
 
 // ---- What is where ------------------------------------------------------------------------------------
@@ -295,7 +303,8 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
       std::vector<std::string> fields;
       std::stringstream fields_in(line);
       for (std::string field; std::getline(fields_in, field, '|');) fields.push_back(field);
-      if (fields.size() == 3) states[fields[0]] = {wordsOf(fields[1]).empty() ? "" : wordsOf(fields[1])[0], "", fields[2]};
+      if (fields.size() == 3)
+        states[fields[0]] = {wordsOf(fields[1]).empty() ? "" : wordsOf(fields[1])[0], "", fields[2]};
     }
   }
   ProgramRun queue = runProgram("squeue", {"-h", "-t", "all", "-j", list, "-o", "%i|%T|%r|%N"});
@@ -319,7 +328,7 @@ static bool arrayHolds(const std::string& tasks, int task) {
   for (std::string range; std::getline(ranges, range, ',');) {
     int low = 0, high = 0;
     if (std::sscanf(range.c_str(), "%d-%d", &low, &high) == 2 ? task >= low && task <= high
-                                                               : std::atoi(range.c_str()) == task)
+                                                              : std::atoi(range.c_str()) == task)
       return true;
   }
   return false;
@@ -343,8 +352,8 @@ static JobState partJob(const Farm& farm, const std::map<std::string, JobState>&
 
 struct PartFiles {
   int part = 0;
-  std::string range;   // "FIRST-LAST"
-  std::string state;   // done, missing, broken
+  std::string range;  // "FIRST-LAST"
+  std::string state;  // done, missing, broken
   std::string detail;
 };
 
@@ -381,8 +390,8 @@ static bool joined(const Farm& farm) {
 }
 
 static bool running(const JobState& job) {
-  return job.state == "PENDING" || job.state == "RUNNING" || job.state == "CONFIGURING" ||
-         job.state == "COMPLETING" || job.state == "REQUEUED" || job.state == "SUSPENDED";
+  return job.state == "PENDING" || job.state == "RUNNING" || job.state == "CONFIGURING" || job.state == "COMPLETING" ||
+         job.state == "REQUEUED" || job.state == "SUSPENDED";
 }
 
 static std::string logOf(const Farm& farm, int part) {
@@ -401,8 +410,8 @@ static std::string lastWords(const std::string& log) {
 
 // One part's line: done, running, waiting, failed or missing, with what tells it.
 static std::string partLine(const Farm& farm, const PartFiles& files, const JobState& job) {
-  std::string head = "part " + std::to_string(files.part) + "/" + std::to_string(farm.parts) + " (frames " +
-                     files.range + "): ";
+  std::string head =
+      "part " + std::to_string(files.part) + "/" + std::to_string(farm.parts) + " (frames " + files.range + "): ";
   std::string node = job.node.empty() || job.node == "(null)" ? "" : " on " + job.node;
   if (files.state == "done") return head + "done" + node;
   if (job.state == "RUNNING" || job.state == "COMPLETING" || job.state == "CONFIGURING") return head + "running" + node;
@@ -412,8 +421,9 @@ static std::string partLine(const Farm& farm, const PartFiles& files, const JobS
   bool logged = std::filesystem::exists(logOf(farm, files.part), ignored);
   if (files.state == "broken") return head + "failed: " + files.detail;
   if (!job.state.empty() || logged)
-    return head + "failed" + (job.state.empty() ? "" : " (" + job.state + node + ")") + lastWords(logOf(farm, files.part)) +
-           "; its log: " + logOf(farm, files.part) + (files.detail.empty() ? "" : "; " + files.detail);
+    return head + "failed" + (job.state.empty() ? "" : " (" + job.state + node + ")") +
+           lastWords(logOf(farm, files.part)) + "; its log: " + logOf(farm, files.part) +
+           (files.detail.empty() ? "" : "; " + files.detail);
   return head + "missing" + (files.detail.empty() ? "" : " (" + files.detail + ")");
 }
 
@@ -458,8 +468,7 @@ static bool checkCaptureOptions(const Farm& farm, std::string* error) {
       return false;
     }
   }
-  std::vector<std::string> words = {"narvu", "--capture", farm.capture, "--segment",
-                                    "1/" + std::to_string(farm.parts)};
+  std::vector<std::string> words = {"narvu", "--capture", farm.capture, "--segment", "1/" + std::to_string(farm.parts)};
   words.insert(words.end(), farm.options.begin(), farm.options.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
@@ -572,7 +581,8 @@ static int statusCommand(const std::vector<std::string>& args) {
   }
   std::vector<PartFiles> parts;
   if (!partFiles(farm, &parts, &error)) return failure(error);
-  for (const PartFiles& part : parts) std::printf("%s\n", partLine(farm, part, partJob(farm, states, part.part)).c_str());
+  for (const PartFiles& part : parts)
+    std::printf("%s\n", partLine(farm, part, partJob(farm, states, part.part)).c_str());
   std::printf("%s\n", joinLine(farm, states).c_str());
   return 0;
 }
@@ -612,7 +622,7 @@ static int resumeCommand(const std::vector<std::string>& args) {
     }
   }
   std::printf("narvu-farm: %s\n", tasks.empty() ? "every part is done; submitting the join again"
-                                                 : ("submitting parts " + tasks + " again").c_str());
+                                                : ("submitting parts " + tasks + " again").c_str());
   if (!submitJobs(&farm, tasks, dry_run, &error)) return failure(error);
   if (!dry_run) printFollowing(farm);
   return 0;
