@@ -307,7 +307,8 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
         states[fields[0]] = {wordsOf(fields[1]).empty() ? "" : wordsOf(fields[1])[0], "", fields[2]};
     }
   }
-  ProgramRun queue = runProgram("squeue", {"-h", "-t", "all", "-j", list, "-o", "%i|%T|%r|%N"});
+  // All of this user's jobs, not -j: squeue refuses a list that names a job it has forgotten.
+  ProgramRun queue = runProgram("squeue", {"-h", "-t", "all", "--me", "-o", "%i|%T|%r|%N"});
   if (queue.exit_code != 0) {
     if (states.empty()) *why = "Slurm's queue cannot be read here (squeue: " + queue.errors + ")";
     return states;
@@ -317,7 +318,8 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
     std::vector<std::string> fields;
     std::stringstream fields_in(line);
     for (std::string field; std::getline(fields_in, field, '|');) fields.push_back(field);
-    if (fields.size() >= 3) states[fields[0]] = {fields[1], fields[2], fields.size() > 3 ? fields[3] : ""};
+    if (fields.size() < 3 || !ids.count(fields[0].substr(0, fields[0].find('_')))) continue;
+    states[fields[0]] = {fields[1], fields[2], fields.size() > 3 ? fields[3] : ""};
   }
   return states;
 }
