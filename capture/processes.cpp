@@ -79,8 +79,10 @@ static std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool startChild(const std::string& program, const std::vector<std::string>& arguments, bool separate_output,
-                ChildProcess* child, std::string* error) {
+// startChild, its logs named narvu-STEM-XXXXXX in the temporary folder.
+static bool startNamedChild(const std::string& program, const std::string& stem,
+                            const std::vector<std::string>& arguments, bool separate_output, ChildProcess* child,
+                            std::string* error) {
   *child = ChildProcess();
   std::string path = findProgram(program);
   if (path.empty()) {
@@ -88,7 +90,6 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
              (program.find('/') == std::string::npos ? "it is not on the PATH" : "there is no such program");
     return false;
   }
-  std::string stem = baseName(path);
   int log = makeTemporaryLog(stem.c_str(), &child->log_path);
   int output = separate_output ? makeTemporaryLog((stem + "-output").c_str(), &child->output_path) : log;
   int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -136,6 +137,11 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
   return true;
 }
 
+bool startChild(const std::string& program, const std::vector<std::string>& arguments, bool separate_output,
+                ChildProcess* child, std::string* error) {
+  return startNamedChild(program, baseName(program), arguments, separate_output, child, error);
+}
+
 bool startThisProgram(const std::vector<std::string>& arguments, ChildProcess* child, std::string* error) {
   char program[4096];
   DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
@@ -143,7 +149,7 @@ bool startThisProgram(const std::vector<std::string>& arguments, ChildProcess* c
     *error = "cannot find this program's own file";
     return false;
   }
-  return startChild(program, arguments, false, child, error);
+  return startNamedChild(program, "part", arguments, false, child, error);
 }
 
 // Whether the child has ended; its exit code is then set.

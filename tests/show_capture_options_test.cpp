@@ -400,11 +400,13 @@ TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
   writeFile(folder + "/bin/ffmpeg", std::vector<unsigned char>(script.begin(), script.end()));
   std::filesystem::permissions(folder + "/bin/ffmpeg", std::filesystem::perms::owner_all);
   std::string path = "PATH=" + folder + "/bin:" + std::getenv("PATH");
+  // A show killed outright leaves its children's logs: in the test's own folder.
+  std::string temporary = "TMPDIR=" + folder;
   std::vector<std::string> capture = {kShow, "--capture", folder + "/hung.mkv", "--fps", "10", "--to", "0.3"};
 
   for (int end_signal : {SIGTERM, SIGKILL}) {
     std::filesystem::remove(folder + "/hung.pid");
-    RunningChild show = startChild(capture, folder, {path}, "output.txt");
+    RunningChild show = startChild(capture, folder, {path, temporary}, "output.txt");
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(folder + "/hung.pid"); }, 60));
     int hung = 0;
     ASSERT_TRUE(waitUntil([&] { return (hung = pidIn(folder + "/hung.pid")) > 0; }, 5));
@@ -429,8 +431,9 @@ TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
 TEST(CaptureExits, PartsOfAKilledCaptureInPartsEndWithIt) {
   std::string folder = scratchFolder();
   ChildSignal kill_it = {SIGKILL, folder + "/frames/frame_000001.png", "", 0};
-  ChildResult run =
-      runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--jobs", "2"}, folder, {}, 300, kill_it);
+  // The killed run leaves its parts' logs, in the test's own folder.
+  ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--jobs", "2"}, folder,
+                             {"TMPDIR=" + folder}, 300, kill_it);
   EXPECT_EQ(run.exit_code, -1) << run.output;
   EXPECT_TRUE(waitUntil([&] { return processesMentioning(folder + "/frames") == 0; }, 20))
       << processesMentioning(folder + "/frames") << " parts still run";
