@@ -83,7 +83,9 @@ static bool writePng(const std::string& path, const uint8_t* rgb, int width, int
 
 static bool startEncoder(int width, int height) {
   std::string error;
-  if (!startFfmpeg(captureEncoderCommand(width, height, captureVideoStreamPath()), true, &encoder, &error))
+  // ffmpeg -y would open whatever is there, a FIFO that nobody reads included, and wait for ever.
+  std::remove(captureVideoStreamPath().c_str());
+  if (!startFfmpeg(captureEncoderCommand(width, height, captureVideoStreamPath()), &encoder, &error))
     return failCapture(error);
   encoder_running = true;
   return true;
