@@ -38,6 +38,10 @@ static bool finished = false;
 static Clock::time_point capture_started = Clock::now();
 static Clock::time_point writing_started;
 static Clock::time_point last_progress;
+static bool progress_line_open = false;  // a progress line without its newline on the terminal
+// What the summary reports (see setCaptureOutput).
+static std::string output_path;
+static long output_first_frame = 0;
 
 // The first failure, from whichever thread: written once under the lock, then only read.
 static std::mutex error_lock;
@@ -54,6 +58,14 @@ bool failCapture(const std::string& what) {
 }
 
 const char* captureError() { return capture_failed.load() ? capture_error.c_str() : nullptr; }
+
+static int stopped_by_signal = 0;
+
+void noteCaptureStopped(int signal_number) {
+  if (!stopped_by_signal) stopped_by_signal = signal_number;
+}
+
+int captureStoppedBySignal() { return stopped_by_signal; }
 
 CaptureSettings capture_settings;
 
@@ -107,8 +119,7 @@ long captureFramesCounted() { return counted_frames; }
 
 // ---- Where the frames go -----------------------------------------------------------------------------
 
-bool capturePathEndsWith(const char* tail) {
-  const std::string& text = capture_settings.capture_path;
+static bool endsWithIgnoringCase(const std::string& text, const char* tail) {
   size_t length = std::strlen(tail);
   if (text.size() < length) return false;
   for (size_t i = 0; i < length; ++i)
@@ -116,21 +127,61 @@ bool capturePathEndsWith(const char* tail) {
   return true;
 }
 
-bool captureIsVideo() {
-  return capturePathEndsWith(".mp4") || capturePathEndsWith(".mkv") || capturePathEndsWith(".webm");
+bool capturePathEndsWith(const char* tail) { return endsWithIgnoringCase(capture_settings.capture_path, tail); }
+
+static bool namesVideo(const std::string& path) {
+  return endsWithIgnoringCase(path, ".mp4") || endsWithIgnoringCase(path, ".mkv") ||
+         endsWithIgnoringCase(path, ".webm");
 }
 
-static bool programOnPath(const char* program) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path ? path : "/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= folders.size()) {
-    size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    std::string candidate = folders.substr(start, end - start) + "/" + program;
-    if (end > start && access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
+bool captureIsVideo() { return namesVideo(capture_settings.capture_path); }
+
+// The path as it can be printed: control characters as \n, \r or \xNN.
+static std::string printablePath(const std::string& path) {
+  std::string text;
+  for (char c : path) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      text += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    text += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : escaped;
   }
+  return text;
+}
+
+// The extension of the path's last name: up to five letters and digits, at least one a letter, after
+// its last dot ("avi" in clip.avi); empty for none ("run.2", "frames", a path ending in /).
+static std::string extensionOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || name.size() - dot - 1 > 5) return "";
+  std::string extension = name.substr(dot + 1);
+  bool letter = false;
+  for (char c : extension) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return "";
+    letter = letter || std::isalpha(static_cast<unsigned char>(c));
+  }
+  return letter ? extension : "";
+}
+
+bool capturePathAcceptable(const char* option, const std::string& path, std::string* error) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char byte = static_cast<unsigned char>(path[i]);
+    if (byte < 0x20 || byte == 0x7f) {
+      *error = std::string(option) + " '" + printablePath(path) + "': the path holds a control character at byte " +
+               std::to_string(i + 1) + "; give a path without newlines, carriage returns or other control characters";
+      return false;
+    }
+  }
+  std::string extension = extensionOf(path);
+  if (namesVideo(path) || extension.empty()) return true;
+  *error = std::string(option) + " " + path + ": a capture writes videos as .mp4, .mkv or .webm, or PNG frames and " +
+           "audio.wav into a folder, not ." + extension + "; name the video with one of those endings, or give a " +
+           "folder (" + path + "/ keeps that name for a folder)";
   return false;
 }
 
@@ -155,7 +206,7 @@ bool captureTargetUsable(std::string* error) {
     }
     return true;
   }
-  if (!programOnPath("ffmpeg")) {
+  if (findProgram("ffmpeg").empty()) {
     *error = "capturing to " + path +
              " needs the ffmpeg program, which is not on the PATH; install ffmpeg, or capture to a folder "
              "(--capture DIR) for PNG frames and audio.wav";
@@ -164,6 +215,13 @@ bool captureTargetUsable(std::string* error) {
   std::filesystem::path folder = std::filesystem::absolute(path, ignored).parent_path();
   if (std::filesystem::is_directory(path, ignored)) {
     *error = "cannot write the video " + path + ": it is a folder";
+    return false;
+  }
+  // ffmpeg would open a FIFO or a device there and wait, or write into it.
+  if (std::filesystem::exists(path, ignored) && !std::filesystem::is_regular_file(path, ignored)) {
+    *error = "cannot write the video " + path +
+             ": something that is not a file (a FIFO or a device) has that "
+             "name; remove it or choose another name";
     return false;
   }
   if (!std::filesystem::is_directory(folder, ignored) || !writableFolder(folder.string())) {
@@ -254,6 +312,13 @@ static void showProgress() {
   }
   std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line);
   std::fflush(stderr);
+  progress_line_open = terminal;
+}
+
+void captureEndProgressLine() {
+  if (!progress_line_open) return;
+  std::fputc('\n', stderr);
+  progress_line_open = false;
 }
 
 void captureSkipFrame() {
@@ -270,28 +335,69 @@ long capturePresentedFrame() {
   return index;
 }
 
+// A file's size, 0 when it is not there (a folder capture's music, when the run has none).
+static uintmax_t fileBytes(const std::string& path) {
+  std::error_code error;
+  uintmax_t bytes = std::filesystem::file_size(path, error);
+  return error ? 0 : bytes;
+}
+
+void setCaptureOutput(const std::string& path, long first_frame) {
+  output_path = path;
+  output_first_frame = first_frame;
+}
+
+// The bytes the run wrote: the video, or its PNG frames and the music beside them (other frames in
+// the folder belong to other parts).
 static uintmax_t outputBytes() {
-  std::error_code ignored;
-  const std::string& path = capture_settings.capture_path;
-  if (!std::filesystem::is_directory(path, ignored)) return std::filesystem::file_size(path, ignored);
+  if (captureIsVideo()) return fileBytes(output_path);
   uintmax_t total = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(path, ignored))
-    if (entry.is_regular_file(ignored)) total += entry.file_size(ignored);
-  return total;
+  long frames = captureFramesWritten();
+  for (long index = output_first_frame; index < output_first_frame + frames; ++index)
+    total += fileBytes(captureFramePath(index));
+  const std::string& music = platform_settings.sound_capture_path;
+  return total + (music.empty() ? 0 : fileBytes(music));
 }
 
 std::string captureSummary() {
   long frames = captureFramesWritten();
   double show_seconds = frames / framesPerSecond(capture_settings);
   double wall = secondsSince(capture_started);
+  const std::string& path = output_path.empty() ? capture_settings.capture_path : output_path;
   char text[256];
-  std::snprintf(text, sizeof text, "%ld frame%s (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in %s", frames,
-                frames == 1 ? "" : "s", show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6,
-                capture_settings.capture_path.c_str());
-  return text;
+  std::snprintf(text, sizeof text, "%ld frame%s (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in ", frames,
+                frames == 1 ? "" : "s", show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6);
+  return text + path;
 }
 
 // ---- The end -----------------------------------------------------------------------------------------
+
+static const uintmax_t kWavHeaderBytes = 44;
+
+// The music's input and codec, so that its first sample plays with the first frame. Encoders that look
+// ahead put priming samples before the first one, which the container must tell the player to skip:
+//   .mp4:  AAC; the edit list says to skip its 1024 priming samples, and both streams start at 0.
+//   .mkv:  FLAC, which has no priming. ffmpeg writes AAC's priming into Matroska as sound, with nothing
+//          to skip it: the video started 23 ms after the audio, and players played the priming.
+//   .webm: Opus (WebM takes nothing else but Vorbis, which primes too); its 312 samples of priming at
+//          48 kHz (6.5 ms) are in the track's CodecDelay, which players skip. ffmpeg takes the delay off
+//          the stream's timestamps once more when it muxes, so the music goes in 6.5 ms later to make
+//          up for it: its first sample then decodes at 0, with the first frame, and the stream's first
+//          packet, priming and all, starts at -6.5 ms.
+static std::vector<std::string> musicOptions(const std::string& audio) {
+  bool webm = capturePathEndsWith(".webm");
+  std::vector<std::string> options;
+  if (webm) options = {"-itsoffset", "0.0065"};
+  for (const std::string& option : {std::string("-i"), ffmpegFileArgument(audio)}) options.push_back(option);
+  for (const char* option : {"-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a"}) options.push_back(option);
+  if (webm)
+    options.insert(options.end(), {"libopus", "-b:a", "192k"});
+  else if (capturePathEndsWith(".mkv"))
+    options.push_back("flac");
+  else
+    options.insert(options.end(), {"aac", "-b:a", "256k"});
+  return options;
+}
 
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {
   const std::string& audio = platform_settings.sound_capture_path;
@@ -299,50 +405,53 @@ bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* e
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   arguments.insert(arguments.end(), video_input.begin(), video_input.end());
   if (with_audio) {
-    for (const char* option : {"-i", "", "-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a"})
-      arguments.push_back(*option ? option : ffmpegFileArgument(audio));
-    bool webm = capturePathEndsWith(".webm");
-    for (const char* option : webm ? std::vector<const char*>{"libopus", "-b:a", "192k"}
-                                   : std::vector<const char*>{"aac", "-b:a", "256k"})
-      arguments.push_back(option);
+    for (const std::string& option : musicOptions(audio)) arguments.push_back(option);
   } else {
     arguments.push_back("-c:v");
     arguments.push_back("copy");
   }
   arguments.push_back(ffmpegFileArgument(capture_settings.capture_path));
-  FfmpegProcess mux;
-  if (startFfmpeg(arguments, false, &mux, error) && finishFfmpeg(&mux, error)) return true;
+  if (runFfmpeg(arguments, error)) return true;
   std::remove(capture_settings.capture_path.c_str());  // what it left is no video
   return false;
 }
 
-// A part's stream is kept under the name of the frames it holds.
+// A part's stream is kept under the name of the frames it holds. Once the part is whole, what earlier
+// runs of it left (a cancelled run's frames from its start) would only stand in the join's way.
 static bool keepPart(std::string* why) {
-  long first = captureFirstFrame();
-  std::string part = capturePartPath(first, first + captureFramesWritten() - 1);
-  if (std::rename(captureVideoStreamPath().c_str(), part.c_str()) == 0) return true;
-  *why = "cannot name it " + part + ": " + std::strerror(errno);
-  return false;
+  CaptureFrames frames = {captureFirstFrame(), captureFirstFrame() + captureFramesWritten() - 1};
+  std::string part = capturePartPath(frames.first, frames.last);
+  setCaptureOutput(part, frames.first);
+  if (std::rename(captureVideoStreamPath().c_str(), part.c_str()) != 0) {
+    *why = "cannot name it " + part + ": " + std::strerror(errno);
+    return false;
+  }
+  if (frames.last == capturePart(capture_settings).last) removePartsWithin(frames, part);
+  return true;
 }
 
-bool finishCapture(std::string* error) {
+bool finishCapture(bool interrupted, std::string* error) {
   if (finished) return captureError() == nullptr;
   finished = true;
   readBackPresentedFrames();
   stopCaptureWriter();
-  if (isatty(2) && presented_frames > 0) std::fputc('\n', stderr);
+  captureEndProgressLine();
+  setCaptureOutput(capture_settings.capture_path, captureFirstFrame());
   bool ok = captureError() == nullptr;
+  bool any = captureFramesWritten() > 0;
   if (captureIsVideo()) {
     std::string why;
     if (!closeCaptureEncoder(&why)) ok = failCapture("ffmpeg could not encode the video; " + why);
-    bool any = captureFramesWritten() > 0;
     if (ok && any && segmented() && !keepPart(&why)) ok = failCapture(why);
     if (ok && any && !segmented() && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
       ok = failCapture("ffmpeg could not write " + capture_settings.capture_path + "; " + why);
-    if (ok && !any) ok = failCapture("no frame was captured");
     std::remove(captureVideoStreamPath().c_str());
     if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());
+  } else if (!any && !platform_settings.sound_capture_path.empty() &&
+             fileBytes(platform_settings.sound_capture_path) <= kWavHeaderBytes) {
+    std::remove(platform_settings.sound_capture_path.c_str());  // a run that ended while seeking has no music
   }
+  if (ok && !any && !interrupted) ok = failCapture("no frame was captured");
   if (!ok && error) *error = captureError();
   return ok;
 }

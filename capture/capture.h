@@ -54,6 +54,11 @@ void beginCapture();
 
 // Whether capture_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
+// Whether `path`, given to `option` (--capture, --join), names something a capture can write: a video
+// (.mp4, .mkv, .webm) or a folder for PNG frames. A name with another extension (clip.avi) is refused,
+// as is a control character (a newline would end a line of the join's list of parts). False with a
+// message that names the path and says what to give instead.
+bool capturePathAcceptable(const char* option, const std::string& path, std::string* error);
 // Checked before anything is rendered: the folder can be made and written, or the video's folder
 // written and the ffmpeg program found. False with the reason.
 bool captureTargetUsable(std::string* error);
@@ -83,30 +88,61 @@ void captureSkipFrame();
 bool captureComplete();
 // Frames gone by, written or skipped: the number of the next one.
 long captureFramesCounted();
+// Frames written so far (after a join: the frames joined).
+long captureFramesWritten();
 
 // Null while the capture is sound; after a failure, why (frames after it are not written). The run
 // checks it after every presented frame; a failure of the writing thread shows there a few frames late.
 const char* captureError();
+// The end signal that stopped ffmpeg or ffprobe while the capture waited for it after its frames (a
+// mux, a join, a part's check), or 0. The run then ends with 128 + it rather than 1.
+int captureStoppedBySignal();
 // Ends a capture: the frames still being read back or queued are written, the video stream is closed
 // and the music muxed in (it must be on disk by then); a part's stream is given its part's name. The
 // temporary files go. False, with the reason, when a file the capture was to write is not complete (also
-// after an earlier failure). Only the first call does anything.
-bool finishCapture(std::string* error);
-// "N frames (S s of show) in W s, X x real time, B MB in PATH".
+// after an earlier failure). A run `interrupted` by a signal before its first frame has nothing to
+// write, which is no failure. Only the first call does anything.
+bool finishCapture(bool interrupted, std::string* error);
+// "N frames (S s of show) in W s, X x real time, B MB in PATH": PATH is what the run wrote (the video,
+// a video part's own file, or the folder of PNG frames), B the bytes of its frames and music there.
 std::string captureSummary();
+// On a terminal the progress line is rewritten in place; a message after it starts a line of its own.
+void captureEndProgressLine();
 
 // The ffmpeg command line of a video capture of width × height, reading raw RGB frames on its standard
 // input and writing the video stream to `output` (benchmarks time the encoder alone with it).
 std::vector<std::string> captureEncoderCommand(int width, int height, const std::string& output);
 
 // ---- Joining parts (capture_join.cpp) ------------------------------------------------------------------
+// Whether `file_name` is the name of a video part of the capture named `capture_name` (both without
+// folders): capture_name.frames-FIRST-LAST.mkv, each number of 1 to 9 digits, FIRST <= LAST. The frames
+// it names into *frames.
+bool captureParsePartName(const std::string& file_name, const std::string& capture_name, CaptureFrames* frames);
 // With capture_path, fps, --from and --to as the parts were made with: the frames from the interval's
-// first that the parts on disk hold without a gap, into *covered (last < first for none). True when
-// that is the whole interval; false with what is missing, held twice or outside the interval.
+// first that the parts on disk hold without a gap, by their names, into *covered (last < first for
+// none). True when that is the whole interval; false with what is missing, held twice (and which file
+// to delete) or outside the interval.
 bool captureJoinCoverage(CaptureFrames* covered, std::string* error);
+// Whether the parts that hold `frames` are what their names say: regular files (no folder, FIFO or
+// device), each a video of exactly its frames at --fps (ffprobe counts them), all of one size; for a
+// PNG capture, every frame a PNG picture of one size. False naming the part and what it holds instead.
+bool captureCheckParts(const CaptureFrames& frames, std::string* error);
 // Puts the parts holding `frames` (the interval, or its start after an interrupted capture) into the
-// one video at capture_path without encoding them again, the music at sound_capture_path muxed in, and
-// removes every part. A PNG capture's frames are its parts already: only frames of the interval after
-// `frames` are removed, and the music stays where it is. The summary counts `frames`. False with the
-// reason (the parts then stay).
+// one video at capture_path without encoding them again, the music at sound_capture_path muxed in,
+// counts the frames of the video made, and only then removes the parts (and those an interrupted
+// capture made after `frames`). A PNG capture's frames are its parts already: only frames of the
+// interval after `frames` are removed, and the music stays where it is. The summary counts `frames`.
+// False with the reason (every part then stays).
 bool captureJoin(const CaptureFrames& frames, std::string* error);
+
+// One part of the interval split in N (as --segment K/N splits it), as it is on disk: "done" (all its
+// frames there, as its name says), "missing" (none, or some: `detail` says) or "broken" (a file of its
+// name that holds something else: `detail` names it and says what).
+struct CapturePartState {
+  int part = 0;  // K, from 1
+  CaptureFrames frames = {0, -1};
+  std::string state;
+  std::string detail;
+};
+// Every part of the interval split in `parts`, in order (--join PATH --check N).
+std::vector<CapturePartState> captureSplitStates(int parts);

@@ -1,45 +1,112 @@
 // Joining the parts of a capture (see capture/capture.h): finding them, checking that they hold the
-// interval's frames exactly once, and making the one video of them.
+// interval's frames exactly once and are what their names say, and making the one video of them.
 //
 // A video's parts are put together by ffmpeg's concat demuxer with the video copied, not encoded again:
 // each part was encoded on its own from its first frame, so it starts with a key frame that refers to
 // nothing before it (a closed group of pictures), and the joined stream decodes to exactly the parts'
 // frames, in order. Each part's duration is given as its frames over the frame rate, so the parts'
 // timestamps follow on without a gap or an overlap.
+//
+// A name says nothing about what a file holds: a folder, a FIFO, a copy cut short, a part made at
+// another size or rate can all carry one. So before the join every part is counted (ffprobe counts its
+// packets, one a frame) and measured, and after it the joined video is counted too; only then are the
+// parts removed. Whatever fails, every part stays.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "capture/capture_local.h"
 
+// Part names carry at most nine digits a frame: more than any capture has (107,501 frames at 1000 frames
+// a second), and little enough that no arithmetic on them can overflow.
+static const int kMostFrameDigits = 9;
+
 struct PartFile {
-  long first, last;
+  CaptureFrames frames;
   std::string path;
 };
 
-// The video parts of capture_path in its folder, in the order of their first frames.
+// A frame number of 1 to kMostFrameDigits decimal digits at text[*at], which moves past it.
+static bool frameNumber(const std::string& text, size_t* at, long* value) {
+  size_t start = *at;
+  long number = 0;
+  while (*at < text.size() && std::isdigit(static_cast<unsigned char>(text[*at]))) {
+    if (*at - start == size_t(kMostFrameDigits)) return false;
+    number = number * 10 + (text[(*at)++] - '0');
+  }
+  if (*at == start) return false;
+  *value = number;
+  return true;
+}
+
+bool captureParsePartName(const std::string& file_name, const std::string& capture_name, CaptureFrames* frames) {
+  std::string prefix = capture_name + ".frames-";
+  if (file_name.size() <= prefix.size() || file_name.compare(0, prefix.size(), prefix) != 0) return false;
+  size_t at = prefix.size();
+  long first = 0, last = 0;
+  if (!frameNumber(file_name, &at, &first) || at >= file_name.size() || file_name[at++] != '-' ||
+      !frameNumber(file_name, &at, &last) || file_name.compare(at, std::string::npos, ".mkv") != 0 || first > last)
+    return false;
+  *frames = {first, last};
+  return true;
+}
+
+// Everything in capture_path's folder named like one of its video parts, in the order of first frames.
 static std::vector<PartFile> videoParts() {
   std::error_code ignored;
   std::filesystem::path capture = std::filesystem::absolute(capture_settings.capture_path, ignored);
-  std::string prefix = capture.filename().string() + ".frames-";
+  std::string capture_name = capture.filename().string();
   std::vector<PartFile> parts;
   for (const auto& entry : std::filesystem::directory_iterator(capture.parent_path(), ignored)) {
-    std::string name = entry.path().filename().string();
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    PartFile part = {0, 0, entry.path().string()};
-    int used = 0;
-    if (std::sscanf(name.c_str() + prefix.size(), "%ld-%ld.mkv%n", &part.first, &part.last, &used) == 2 &&
-        name.size() == prefix.size() + size_t(used) && part.first <= part.last)
+    PartFile part;
+    if (captureParsePartName(entry.path().filename().string(), capture_name, &part.frames)) {
+      part.path = entry.path().string();
       parts.push_back(part);
+    }
   }
-  std::sort(parts.begin(), parts.end(), [](const PartFile& a, const PartFile& b) { return a.first < b.first; });
+  std::sort(parts.begin(), parts.end(),
+            [](const PartFile& a, const PartFile& b) { return a.frames.first < b.frames.first; });
   return parts;
 }
 
 static std::string framesText(long first, long last) {
   return first == last ? "frame " + std::to_string(first)
                        : "frames " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+// "" for a regular file (a link to one included), else what it is instead, for a message.
+static std::string notAFile(const std::string& path) {
+  struct stat facts;
+  if (stat(path.c_str(), &facts) != 0) return lstat(path.c_str(), &facts) == 0 ? "a link to nothing" : "gone";
+  if (S_ISREG(facts.st_mode)) return "";
+  if (S_ISDIR(facts.st_mode)) return "a folder";
+  if (S_ISFIFO(facts.st_mode)) return "a FIFO";
+  if (S_ISCHR(facts.st_mode) || S_ISBLK(facts.st_mode)) return "a device";
+  return "no file";
+}
+
+// Two parts that hold the same frames: what to delete.
+static std::string overlapText(const PartFile& earlier, const PartFile& later) {
+  const PartFile* inner = nullptr;
+  const PartFile* outer = nullptr;
+  if (later.frames.last <= earlier.frames.last) inner = &later, outer = &earlier;
+  if (later.frames.first == earlier.frames.first && later.frames.last >= earlier.frames.last)
+    inner = &earlier, outer = &later;
+  long last = std::min(earlier.frames.last, later.frames.last);
+  std::string text = "two parts hold " + framesText(later.frames.first, last) + ": ";
+  if (inner)
+    return text + inner->path + " lies inside " + outer->path +
+           ", so it is what is left of a part that was cut short; delete " + inner->path;
+  return text + earlier.path + " and " + later.path +
+         " overlap, as parts made with different --segment counts or intervals do; delete " + later.path +
+         " and make again with --segment what --join then says is missing";
 }
 
 bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
@@ -62,13 +129,21 @@ bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
     }
     next = interval.last + 1;
   } else {
+    const PartFile* previous = nullptr;
     for (const PartFile& part : videoParts()) {
-      if (part.first < next) {
-        *error = "two parts hold " + framesText(part.first, std::min(part.last, next - 1)) + " (" + part.path + ")";
+      if (part.frames.first < interval.first) {
+        *error = part.path + " holds " + framesText(part.frames.first, part.frames.last) +
+                 ", before the interval's first, " + std::to_string(interval.first) +
+                 ": were the parts made with another --fps or --from?";
         return false;
       }
-      if (part.first > next) gap(next, std::min(part.first, interval.last + 1) - 1);
-      next = part.last + 1;
+      if (part.frames.first < next) {
+        *error = overlapText(*previous, part);
+        return false;
+      }
+      if (part.frames.first > next) gap(next, std::min(part.frames.first, interval.last + 1) - 1);
+      next = part.frames.last + 1;
+      previous = &part;
     }
   }
   if (next - 1 > interval.last) {
@@ -84,21 +159,144 @@ bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
   return false;
 }
 
+// ---- What a part holds ---------------------------------------------------------------------------------
+
+struct VideoFacts {
+  long frames = -1;
+  int width = 0, height = 0;
+  double rate = 0;  // frames a second
+};
+
+static double rationalValue(const std::string& text) {
+  long numerator = 0, denominator = 0;
+  if (std::sscanf(text.c_str(), "%9ld/%9ld", &numerator, &denominator) != 2 || denominator <= 0) return 0;
+  return double(numerator) / double(denominator);
+}
+
+// The video stream of `path` as ffprobe reads it, every packet counted. False with why.
+static bool probeVideo(const std::string& path, VideoFacts* facts, std::string* why) {
+  ProgramRun run = runProgram("ffprobe", {"-v", "error", "-select_streams", "v", "-count_packets", "-show_entries",
+                                          "stream=width,height,r_frame_rate,nb_read_packets", "-of",
+                                          "default=noprint_wrappers=1", ffmpegFileArgument(path)});
+  if (run.ended_by_signal) {
+    noteCaptureStopped(run.ended_by_signal);
+    *why = std::string("ffprobe was stopped by ") + endSignalName(run.ended_by_signal);
+    return false;
+  }
+  if (run.exit_code != 0) {
+    *why = run.exit_code < 0 ? run.errors : "it is no video ffprobe can read (" + run.errors + ")";
+    return false;
+  }
+  int streams = 0;
+  std::istringstream lines(run.output);
+  for (std::string line; std::getline(lines, line);) {
+    size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    if (key == "width") ++streams, facts->width = std::atoi(value.c_str());
+    if (key == "height") facts->height = std::atoi(value.c_str());
+    if (key == "r_frame_rate") facts->rate = rationalValue(value);
+    if (key == "nb_read_packets") facts->frames = std::atol(value.c_str());
+  }
+  if (streams == 1 && facts->frames >= 0) return true;
+  *why = streams == 0 ? "it holds no video stream" : "it holds " + std::to_string(streams) + " video streams, not one";
+  return false;
+}
+
+// "" when `path` is a video of exactly `frames` at the capture's rate (its size into *facts); else
+// what it is instead.
+static std::string videoTrouble(const std::string& path, const CaptureFrames& frames, VideoFacts* facts) {
+  std::string kind = notAFile(path);
+  if (!kind.empty()) return "it is " + kind + ", not a file";
+  std::string why;
+  if (!probeVideo(path, facts, &why)) return why;
+  long expected = frames.last - frames.first + 1;
+  if (facts->frames != expected)
+    return "it holds " + std::to_string(facts->frames) + " frames where its name says " + std::to_string(expected) +
+           " (" + framesText(frames.first, frames.last) + "): it was cut short or damaged";
+  double fps = capture_settings.fps > 0 ? capture_settings.fps : 60;
+  if (std::fabs(facts->rate - fps) > 1e-3 * fps) {
+    char text[160];
+    std::snprintf(text, sizeof text, "it was made at %g frames a second, not at --fps %g", facts->rate, fps);
+    return text;
+  }
+  return "";
+}
+
+static std::string sizeText(int width, int height) { return std::to_string(width) + "x" + std::to_string(height); }
+
+// The first 24 bytes of a PNG file: its signature, and the header chunk with the picture's size.
+static std::string pngTrouble(const std::string& path, int* width, int* height) {
+  std::string kind = notAFile(path);
+  if (!kind.empty()) return "it is " + kind + ", not a file";
+  unsigned char head[24] = {};
+  std::ifstream file(path, std::ios::binary);
+  file.read(reinterpret_cast<char*>(head), sizeof head);
+  static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (file.gcount() < std::streamsize(sizeof head) || std::memcmp(head, kSignature, 8) != 0 ||
+      std::memcmp(head + 12, "IHDR", 4) != 0)
+    return file.gcount() == 0 ? "it is empty" : "it is no PNG picture";
+  auto word = [&head](int at) {
+    return int(head[at]) << 24 | int(head[at + 1]) << 16 | int(head[at + 2]) << 8 | head[at + 3];
+  };
+  *width = word(16);
+  *height = word(20);
+  return "";
+}
+
+// Every part holding `frames` must hold what its name says, and every picture must have one size.
+bool captureCheckParts(const CaptureFrames& frames, std::string* error) {
+  int width = 0, height = 0;
+  std::string sized;  // the file that set the size
+  auto sameSize = [&](const std::string& path, int w, int h) {
+    if (sized.empty()) sized = path, width = w, height = h;
+    if (w == width && h == height) return true;
+    *error = path + ": it holds " + sizeText(w, h) + " pictures, " + sized + " " + sizeText(width, height) +
+             ": every part must be made with the same --size; make the odd one again; every part is kept";
+    return false;
+  };
+  if (!captureIsVideo()) {
+    for (long index = frames.first; index <= frames.last; ++index) {
+      std::string path = captureFramePath(index);
+      int w = 0, h = 0;
+      std::string trouble = pngTrouble(path, &w, &h);
+      if (!trouble.empty()) {
+        *error = path + ": " + trouble + "; make its frame again with --segment (or --from and --to)";
+        return false;
+      }
+      if (!sameSize(path, w, h)) return false;
+    }
+    return true;
+  }
+  for (const PartFile& part : videoParts()) {
+    if (part.frames.first < frames.first || part.frames.last > frames.last) continue;
+    VideoFacts facts;
+    std::string trouble = videoTrouble(part.path, part.frames, &facts);
+    if (!trouble.empty()) {
+      *error = part.path + ": " + trouble + "; delete it and make it again with --segment; every part is kept";
+      return false;
+    }
+    if (!sameSize(part.path, facts.width, facts.height)) return false;
+  }
+  return true;
+}
+
+// ---- The join ------------------------------------------------------------------------------------------
+
 static std::string quotedForConcat(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
-static bool joinVideo(const CaptureFrames& frames, std::string* error) {
+static bool joinVideo(const std::vector<PartFile>& parts, std::string* error) {
   std::string list_path = capture_settings.capture_path + ".parts.ffconcat";
   std::ofstream list(list_path);
   list << "ffconcat version 1.0\n";
   double fps = capture_settings.fps > 0 ? capture_settings.fps : 60;
-  for (const PartFile& part : videoParts()) {
-    if (part.first < frames.first || part.last > frames.last) continue;
+  for (const PartFile& part : parts) {
     char duration[64];
-    std::snprintf(duration, sizeof duration, "%.6f", (part.last - part.first + 1) / fps);
+    std::snprintf(duration, sizeof duration, "%.6f", (part.frames.last - part.frames.first + 1) / fps);
     list << "file " << quotedForConcat(ffmpegFileArgument(part.path)) << "\nduration " << duration << "\n";
   }
   list.close();
@@ -108,18 +306,101 @@ static bool joinVideo(const CaptureFrames& frames, std::string* error) {
   return joined;
 }
 
+// The joined video holds the frames it was meant to, or it goes.
+static bool joinedVideoWhole(const CaptureFrames& frames, std::string* error) {
+  VideoFacts facts;
+  std::string trouble = videoTrouble(capture_settings.capture_path, frames, &facts);
+  if (trouble.empty()) return true;
+  *error = "the joined video " + capture_settings.capture_path + " is not whole (" + trouble +
+           "), so it was removed; every part is kept";
+  std::remove(capture_settings.capture_path.c_str());
+  return false;
+}
+
 bool captureJoin(const CaptureFrames& frames, std::string* error) {
   countJoinedFrames(std::max(0L, frames.last - frames.first + 1));
+  setCaptureOutput(capture_settings.capture_path, frames.first);
   CaptureFrames interval = captureInterval(capture_settings);
   if (!captureIsVideo()) {
     // Frames after a gap belong to no capture that the music describes.
     for (long index = frames.last + 1; index <= interval.last; ++index) std::remove(captureFramePath(index).c_str());
     return true;
   }
-  bool joined = frames.last >= frames.first && joinVideo(frames, error);
+  std::vector<PartFile> joined, after;
+  for (const PartFile& part : videoParts()) {
+    if (part.frames.first >= frames.first && part.frames.last <= frames.last) joined.push_back(part);
+    if (part.frames.first > frames.last && notAFile(part.path).empty()) after.push_back(part);
+  }
+  bool done = frames.last >= frames.first && joinVideo(joined, error) && joinedVideoWhole(frames, error);
   if (frames.last < frames.first) *error = "no part holds the interval's first frame";
-  if (joined)
-    for (const PartFile& part : videoParts()) std::remove(part.path.c_str());
+  // Parts after a gap are what an interrupted capture made beyond the frames it joined.
+  if (done)
+    for (const std::vector<PartFile>* parts : {&joined, &after})
+      for (const PartFile& part : *parts) std::remove(part.path.c_str());
   if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());
-  return joined;
+  return done;
+}
+
+void removePartsWithin(const CaptureFrames& frames, const std::string& kept) {
+  std::string kept_name = std::filesystem::path(kept).filename().string();
+  for (const PartFile& part : videoParts())
+    if (part.frames.first >= frames.first && part.frames.last <= frames.last &&
+        std::filesystem::path(part.path).filename().string() != kept_name && notAFile(part.path).empty())
+      std::remove(part.path.c_str());
+}
+
+// ---- Which parts of a split are there ---------------------------------------------------------------------
+
+static CapturePartState videoPartState(const CaptureFrames& frames) {
+  CapturePartState state;
+  state.frames = frames;
+  state.state = "missing";
+  std::string own = std::filesystem::path(capturePartPath(frames.first, frames.last)).filename().string();
+  for (const PartFile& part : videoParts()) {
+    if (part.frames.first < frames.first || part.frames.last > frames.last) continue;
+    if (std::filesystem::path(part.path).filename().string() != own) {
+      if (state.detail.empty())
+        state.detail = "a part cut short holds " + framesText(part.frames.first, part.frames.last);
+      continue;
+    }
+    VideoFacts facts;
+    std::string trouble = videoTrouble(part.path, frames, &facts);
+    state.state = trouble.empty() ? "done" : "broken";
+    state.detail = trouble.empty() ? "" : part.path + ": " + trouble;
+    return state;
+  }
+  return state;
+}
+
+static CapturePartState pngPartState(const CaptureFrames& frames) {
+  CapturePartState state;
+  state.frames = frames;
+  long present = 0;
+  for (long index = frames.first; index <= frames.last; ++index) {
+    std::string path = captureFramePath(index);
+    if (notAFile(path) == "gone") continue;
+    ++present;
+    int width = 0, height = 0;
+    std::string trouble = pngTrouble(path, &width, &height);
+    if (!trouble.empty() && state.detail.empty()) state.detail = path + ": " + trouble;
+  }
+  long count = frames.last - frames.first + 1;
+  state.state = !state.detail.empty() ? "broken" : present == count ? "done" : "missing";
+  if (state.detail.empty() && present > 0 && present < count)
+    state.detail = std::to_string(present) + " of its " + std::to_string(count) + " frames are there";
+  return state;
+}
+
+std::vector<CapturePartState> captureSplitStates(int parts) {
+  std::vector<CapturePartState> states;
+  CaptureSettings split = capture_settings;
+  split.capture_segments = parts;
+  for (int part = 1; part <= parts; ++part) {
+    split.capture_segment = part;
+    CaptureFrames frames = capturePart(split);
+    states.push_back(captureIsVideo() ? videoPartState(frames) : pngPartState(frames));
+    states.back().part = part;
+    if (captureStoppedBySignal()) break;
+  }
+  return states;
 }

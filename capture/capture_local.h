@@ -20,10 +20,13 @@ struct FfmpegProcess {
 int makeTemporaryLog(const char* stem, std::string* path);
 // "file:" and the absolute path: a name ffmpeg takes for nothing but a file.
 std::string ffmpegFileArgument(const std::string& path);
-// Starts ffmpeg with `arguments` (arguments[0] is "ffmpeg"); with `with_input`, its standard input is a
-// pipe we write to. False with the reason when it cannot be started.
-bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, FfmpegProcess* process,
-                 std::string* error);
+// Starts the encoder: ffmpeg with `arguments` (arguments[0] is "ffmpeg"), reading a pipe we write to,
+// with SIGINT and SIGTERM blocked (see ffmpeg.cpp). False with the reason when it cannot be started.
+bool startFfmpeg(const std::vector<std::string>& arguments, FfmpegProcess* process, std::string* error);
+// Runs ffmpeg with `arguments` (arguments[0] is "ffmpeg") on files, to its end: true when it succeeded,
+// else false with its words, or with "stopped by SIGTERM" when an end signal ended it (the capture then
+// ends with 128 + it; see noteCaptureStopped).
+bool runFfmpeg(const std::vector<std::string>& arguments, std::string* error);
 // Writes all of `bytes` to its input; false when it no longer takes them (it has ended).
 bool writeToFfmpeg(FfmpegProcess* process, const uint8_t* bytes, size_t count);
 // Closes its input and waits for it: true when it succeeded, else `error` holds what it said.
@@ -41,12 +44,15 @@ bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, b
 void stopCaptureWriter();
 // Waits until every queued frame is written (a context that goes leaves nothing unwritten).
 void drainCaptureWriter();
-// Frames written so far.
-long captureFramesWritten();
 // A join's frames, counted as written for the summary.
 void countJoinedFrames(long frames);
+// What the summary reports: the file or folder written, and the first of its frames.
+void setCaptureOutput(const std::string& path, long first_frame);
 // Remembers the first failure (any thread); false, for the caller to return.
 bool failCapture(const std::string& what);
+// An end signal stopped a program the capture waited for (its output is removed): the capture failed,
+// and the run ends with 128 + the signal.
+void noteCaptureStopped(int signal_number);
 // Closes the encoder's pipe once the writing thread has ended and waits for ffmpeg: false with its
 // words when it failed; true when none ran.
 bool closeCaptureEncoder(std::string* error);
@@ -54,6 +60,9 @@ bool closeCaptureEncoder(std::string* error);
 std::string captureVideoStreamPath();
 // A video part's name: the frames it holds (see capture/capture.h).
 std::string capturePartPath(long first, long last);
+// Removes the video parts (regular files) whose frames lie within `frames`, but `kept`: what is left of
+// earlier runs of a part that has now been made whole.
+void removePartsWithin(const CaptureFrames& frames, const std::string& kept);
 // Frame `index` of a folder capture: capture_path/frame_NNNNNN.png.
 std::string captureFramePath(long index);
 // A folder capture's files (frame_files.cpp): the folder made, with its parents; a frame of 3 bytes a

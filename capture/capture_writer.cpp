@@ -51,7 +51,9 @@ long captureFramesWritten() { return written_frames.load(); }
 
 static bool startEncoder(int width, int height) {
   std::string error;
-  if (!startFfmpeg(captureEncoderCommand(width, height, captureVideoStreamPath()), true, &encoder, &error))
+  // ffmpeg -y would open whatever is there, a FIFO that nobody reads included, and wait for ever.
+  std::remove(captureVideoStreamPath().c_str());
+  if (!startFfmpeg(captureEncoderCommand(width, height, captureVideoStreamPath()), &encoder, &error))
     return failCapture(error);
   encoder_running = true;
   return true;

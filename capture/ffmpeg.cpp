@@ -1,9 +1,13 @@
-// The ffmpeg program, for video captures: started without a shell, from an argument vector
-// (posix_spawnp), with every file named as "file:" and an absolute path, so that no name can be taken
-// for an option or a protocol. Its standard error goes to a temporary file, so that when it fails its
-// own words can be shown below ours. It does not take SIGINT or SIGTERM: a terminal's Ctrl-C reaches the
-// whole process group, and the show then finishes the frames it has and closes the pipe, which ends
-// ffmpeg with a whole file.
+// The ffmpeg program, for video captures: started without a shell, from an argument vector, with every
+// file named as "file:" and an absolute path, so that no name can be taken for an option or a protocol.
+// Its standard error goes to a temporary file, so that when it fails its own words can be shown below
+// ours.
+//
+// The encoder, which reads frames from a pipe, does not take SIGINT or SIGTERM: a terminal's Ctrl-C
+// reaches the whole process group, and the show then finishes the frames it has and closes the pipe,
+// which ends ffmpeg with a whole file (and so does the show's death). An ffmpeg that muxes or joins
+// files reads no pipe that could end it: it takes the signals, and an end signal that comes while the
+// show waits for it ends it (runFfmpeg).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -37,24 +41,19 @@ int makeTemporaryLog(const char* stem, std::string* path) {
   return file;
 }
 
-bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, FfmpegProcess* process,
-                 std::string* error) {
+bool startFfmpeg(const std::vector<std::string>& arguments, FfmpegProcess* process, std::string* error) {
   *process = FfmpegProcess();
   int log = makeTemporaryLog("ffmpeg", &process->log_path);
   int pipe_ends[2] = {-1, -1};
-  if (with_input && pipe(pipe_ends) != 0) {
+  if (pipe(pipe_ends) != 0) {
     *error = std::string("cannot make a pipe to ffmpeg: ") + std::strerror(errno);
     if (log >= 0) close(log);
     return false;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (with_input) {
-    posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], 0);
-    posix_spawn_file_actions_addclose(&actions, pipe_ends[1]);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  }
+  posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], 0);
+  posix_spawn_file_actions_addclose(&actions, pipe_ends[1]);
   if (log >= 0) posix_spawn_file_actions_adddup2(&actions, log, 2);
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -71,19 +70,32 @@ bool startFfmpeg(const std::vector<std::string>& arguments, bool with_input, Ffm
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (log >= 0) close(log);
-  if (with_input) close(pipe_ends[0]);
+  close(pipe_ends[0]);
   if (result != 0) {
     *error = std::string("cannot start ffmpeg: ") + std::strerror(result);
-    if (with_input) close(pipe_ends[1]);
+    close(pipe_ends[1]);
     process->pid = -1;
     return false;
   }
-  if (with_input) {
-    process->input = pipe_ends[1];
-    // A closed pipe is a failed write to report, not a signal that ends the show without a word.
-    signal(SIGPIPE, SIG_IGN);
-  }
+  process->input = pipe_ends[1];
+  // A closed pipe is a failed write to report, not a signal that ends the show without a word.
+  signal(SIGPIPE, SIG_IGN);
   return true;
+}
+
+bool runFfmpeg(const std::vector<std::string>& arguments, std::string* error) {
+  ProgramRun run = runProgram("ffmpeg", std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+  if (run.ended_by_signal) {
+    noteCaptureStopped(run.ended_by_signal);
+    *error = std::string("stopped by ") + endSignalName(run.ended_by_signal);
+    return false;
+  }
+  if (run.exit_code == 0) return true;
+  if (run.exit_code < 0)
+    *error = run.errors;
+  else
+    *error = run.errors.empty() ? "ffmpeg failed without a word" : "ffmpeg says:\n" + run.errors;
+  return false;
 }
 
 bool writeToFfmpeg(FfmpegProcess* process, const uint8_t* bytes, size_t count) {

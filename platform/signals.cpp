@@ -7,9 +7,11 @@
 #include "platform/platform_local.h"
 
 static volatile sig_atomic_t end_signal = 0;
+static volatile sig_atomic_t end_signal_count = 0;
 
 static void rememberSignal(int signal_number) {
   if (end_signal == 0) end_signal = signal_number;
+  end_signal_count = end_signal_count + 1;
 }
 
 void catchEndSignals() {
@@ -21,6 +23,8 @@ void catchEndSignals() {
 }
 
 int endSignal() { return end_signal; }
+
+int endSignalCount() { return end_signal_count; }
 
 const char* endSignalName(int signal_number) {
   return signal_number == SIGINT ? "SIGINT" : signal_number == SIGTERM ? "SIGTERM" : "a signal";

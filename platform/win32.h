@@ -144,6 +144,9 @@ bool displayAvailable(std::string* reason);
 void catchEndSignals();
 // The signal that asked the process to end (SIGINT 2, SIGTERM 15), or 0 while none has.
 int endSignal();
+// How many end signals have come: a wait that begins after the first (a capture finishing its files)
+// tells a new one, which asks it to stop waiting, from the one it is finishing for.
+int endSignalCount();
 // "SIGINT", "SIGTERM" or "a signal", for a message about `signal_number`.
 const char* endSignalName(int signal_number);
 // SIGINT and SIGTERM are not delivered to the calling thread: a helper thread calls it first, so that

@@ -40,6 +40,8 @@ if [ $tests = 1 ]; then
   # The Debian package: made by cpack (dpkg-shlibdeps finds its libraries, with file), then checked as
   # installed: its manual pages rendered, its desktop entry validated, the whole package linted.
   packages+=(dpkg-dev file lintian desktop-file-utils man-db bsdextrautils)
+  # narvu-farm is tested on a Slurm cluster of two simulated nodes that the test starts itself.
+  packages+=(slurmctld slurmd slurm-client)
 fi
 # For the show alone ffmpeg is optional: it is only used to capture video files.
 if [ "${NARVU_WITH_FFMPEG:-0}" = 1 ]; then packages+=(ffmpeg); fi

@@ -38,17 +38,21 @@ static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end) {
 }
 
 // Joins what the parts hold: the whole interval, or after an interrupted capture the frames from its
-// start up to the first missing one. The music goes with exactly those frames.
-static bool joinParts(const CaptureFrames& frames, bool with_music) {
+// start up to the first missing one. The music goes with exactly those frames. The exit code: 0, 1 with
+// the reason, or 128 + the end signal that stopped ffmpeg or ffprobe (the parts are kept then).
+static int joinParts(const CaptureFrames& frames, bool with_music) {
   bool whole = frames.last == captureInterval(capture_settings).last;
   bool to_show_end = whole && capture_settings.capture_to_seconds < 0;
-  if (with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return false;
   std::string error;
-  if (!captureJoin(frames, &error)) {
-    std::fprintf(stderr, "narvu: cannot join the parts: %s\n", error.c_str());
-    return false;
+  bool checked = captureCheckParts(frames, &error);
+  if (checked && with_music && frames.last >= frames.first && !renderIntervalMusic(frames, to_show_end)) return 1;
+  if (checked && captureJoin(frames, &error)) return 0;
+  if (int signal_number = captureStoppedBySignal()) {
+    std::fprintf(stderr, "narvu: join interrupted: %s; every part is kept\n", error.c_str());
+    return 128 + signal_number;
   }
-  return true;
+  std::fprintf(stderr, "narvu: cannot join the parts: %s\n", error.c_str());
+  return 1;
 }
 
 // The facts a join needs that a capture's start-up would set.
@@ -57,20 +61,47 @@ static void prepareJoin() {
   capture_settings.capture_length_seconds = kShowLengthMs / 1000.0;
 }
 
+// Video parts are counted by ffprobe before they are joined; without it every part would look broken.
+static bool partsCanBeChecked(std::string* error) {
+  if (!captureIsVideo() || !findProgram("ffprobe").empty()) return true;
+  *error = "checking the parts of " + capture_settings.capture_path +
+           " needs the ffprobe program, which is not on the PATH; install ffmpeg, which brings it";
+  return false;
+}
+
 static bool withMusic(const CommandLineOptions& options) {
   return std::strstr(options.command_line.c_str(), "nosound") == nullptr;
+}
+
+// --check N: one line a part on standard output.
+static int listParts(int parts) {
+  bool all_done = true;
+  for (const CapturePartState& part : captureSplitStates(parts)) {
+    std::printf("part %d/%d frames %ld-%ld: %s%s%s\n", part.part, parts, part.frames.first, part.frames.last,
+                part.state.c_str(), part.detail.empty() ? "" : ": ", part.detail.c_str());
+    all_done = all_done && part.state == "done";
+  }
+  std::fflush(stdout);
+  if (int signal_number = captureStoppedBySignal()) return 128 + signal_number;
+  // Not 2, which every program of the show keeps for a mistake in its arguments.
+  return all_done ? 0 : kPartsNotDoneExitCode;
 }
 
 int runCaptureJoin(const CommandLineOptions& options) {
   prepareJoin();
   std::string error;
+  if (!partsCanBeChecked(&error)) {
+    std::fprintf(stderr, "narvu: %s\n", error.c_str());
+    return 1;
+  }
+  if (options.check_parts > 0) return listParts(options.check_parts);
   CaptureFrames covered;
   if (!captureTargetUsable(&error) || !captureJoinCoverage(&covered, &error)) {
     std::fprintf(stderr, "narvu: cannot join the parts of %s: %s\n", capture_settings.capture_path.c_str(),
                  error.c_str());
     return 1;
   }
-  if (!joinParts(covered, withMusic(options))) return 1;
+  if (int exit_code = joinParts(covered, withMusic(options))) return exit_code;
   std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
   return 0;
 }
@@ -123,11 +154,17 @@ static bool partsSucceeded(std::vector<ChildProcess>* children) {
 int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
   prepareJoin();
   std::string error;
-  if (!captureTargetUsable(&error)) {
+  if (!captureTargetUsable(&error) || !partsCanBeChecked(&error)) {
     std::fprintf(stderr, "narvu: %s\n", error.c_str());
     return 1;
   }
   int parts = options.jobs;
+  int processors = processorCount();
+  if (parts > processors)
+    std::fprintf(stderr,
+                 "narvu: --jobs %d is more than the %d processors here: the parts will share them, each with its "
+                 "own memory, and end no sooner than fewer would\n",
+                 parts, processors);
   std::vector<ChildProcess> children(static_cast<size_t>(parts));
   bool started = startParts(partWords(argc, argv), &children, &error);
   if (!started)
@@ -150,10 +187,17 @@ int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
     std::fprintf(stderr, "narvu: capture failed: %s\n", error.c_str());
     return 1;
   }
+  if (signal_number && covered.last < covered.first) {
+    std::fprintf(stderr,
+                 "narvu: capture interrupted by %s before the interval's first frame was written; nothing is "
+                 "joined, and what the parts wrote is kept for --segment and --join\n",
+                 endSignalName(signal_number));
+    return 128 + signal_number;
+  }
   if (signal_number)
     std::fprintf(stderr, "narvu: capture interrupted by %s; joining the frames from the start that are written\n",
                  endSignalName(signal_number));
-  if (!joinParts(covered, withMusic(options))) return 1;
+  if (int exit_code = joinParts(covered, withMusic(options))) return exit_code;
   std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
   return signal_number ? 128 + signal_number : 0;
 }

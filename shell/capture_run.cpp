@@ -30,9 +30,17 @@ int finishCaptureRun(int exit_code) {
   if (exit_code != 0 || captureComplete()) platform_settings.sound_capture_end_frame = captureFramesCounted();
   bool sound = finishSoundCapture();
   std::string error;
-  bool frames = finishCapture(&error);
+  bool frames = finishCapture(exit_code > 128, &error);
+  // A failure is said once, by itself: a summary after it would read as a success.
+  if (int signal_number = captureStoppedBySignal()) {
+    std::fprintf(stderr, "narvu: capture interrupted: %s\n", error.c_str());
+    return 128 + signal_number;
+  }
   if (!frames) std::fprintf(stderr, "narvu: capture failed: %s\n", error.c_str());
-  if (captureFramesCounted() > 0) std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
   if (!sound || !frames) return 1;
+  if (captureFramesWritten() > 0)
+    std::fprintf(stderr, "narvu: %s\n", captureSummary().c_str());
+  else
+    std::fprintf(stderr, "narvu: no frame was written before the capture ended\n");
   return exit_code;
 }

@@ -25,13 +25,14 @@ static void skipFrame(int frame) {
 // A capture ends early on a failure, once its last frame is written, or on a signal; the process's
 // exit code then says which.
 static bool captureEnds(int* exit_code) {
-  if (const char* failure = captureError()) {
-    std::fprintf(stderr, "narvu: capture failed: %s\n", failure);
+  // The failure itself is reported once, when the capture is finished (finishCaptureRun).
+  if (captureError()) {
     *exit_code = 1;
     return true;
   }
   if (int signal_number = endSignal()) {
-    std::fprintf(stderr, "\nnarvu: capture interrupted by %s; finishing the frames written so far\n",
+    captureEndProgressLine();
+    std::fprintf(stderr, "narvu: capture interrupted by %s; finishing the frames written so far\n",
                  endSignalName(signal_number));
     *exit_code = 128 + signal_number;
     return true;

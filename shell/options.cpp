@@ -24,20 +24,24 @@ const char kCommandLineUsage[] =
     "  --vsync on|off       wait for the display's refresh (default on)\n"
     "  --capture DIR        render off-screen with a virtual clock, writing every frame to\n"
     "                       DIR/frame_NNNNNN.png and the music to DIR/audio.wav; no display needed\n"
+    "                       (a name with an extension other than the videos' is refused)\n"
     "  --capture FILE.mp4   the same into a video file (.mp4, .mkv or .webm; needs ffmpeg)\n"
-    "  --fps N              frames per second of a capture (default 60)\n"
-    "  --from S, --to S     capture only the frames from S to S seconds of the timeline\n"
-    "  --crf N              video quality (lower is better; default 12, near lossless)\n"
+    "  --fps N              frames per second of a capture, 1 to 1000 (default 60)\n"
+    "  --from S, --to S     capture only the frames from S to S seconds of the timeline, both\n"
+    "                       included (0 to 107.5; the interval must hold a frame at --fps)\n"
+    "  --crf N              video quality, 0 to 51 (lower is better; default 12, near lossless)\n"
     "  --preset P           x264's preset for H.264 (ultrafast ... placebo; default veryfast)\n"
     "  --lossless           lossless video: H.264 in RGB (.mp4), FFV1 (.mkv), VP9 (.webm)\n"
-    "  --segment K/N        capture only the K-th of N equal parts of the frames (the parts\n"
-    "                       of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
+    "  --segment K/N        capture only the K-th of N equal parts of the frames, N up to 10000\n"
+    "                       (the parts of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
     "  --join PATH          put the parts of the capture PATH together and add its music; give\n"
     "                       the --fps, --from and --to the parts were made with\n"
-    "  --jobs N             capture in N parts at once, then join them (default 1)\n"
-    "  --size WxH           render at W x H instead of 640 x 480\n"
-    "  --msaa N             N-times multisampling\n"
-    "  --aniso N            N-times anisotropic texture filtering\n"
+    "  --check N            with --join: join nothing, list which of N parts are done, missing\n"
+    "                       or broken (exit 0 when all are done, 3 when one is not)\n"
+    "  --jobs N             capture in N parts at once, 1 to 64, then join them (default 1)\n"
+    "  --size WxH           render at W x H instead of 640 x 480, each 16 to 16384\n"
+    "  --msaa N             multisampling with 1 (none), 2, 4, 8 or 16 samples\n"
+    "  --aniso N            anisotropic texture filtering, 1 (none) to 16\n"
     "  --music-only         print the module's facts and play only the music\n"
     "  --timedemo           play live, presenting every frame, and print frame times at the end\n"
     "  --help               this text\n"
@@ -63,11 +67,24 @@ static bool wholeNumber(const char* text, long minimum, long maximum, long* valu
   return true;
 }
 
-// A count option (--fps, --msaa, ...): a whole number from 0 to 100000.
+// A count option (--display): a whole number from 0 to 100000.
 static bool countOption(const char* name, const char* text, int* value, std::string* error) {
   long number = 0;
   if (!wholeNumber(text, 0, 100000, &number)) {
     *error = std::string(name) + " takes a whole number, not '" + text + "'";
+    return false;
+  }
+  *value = int(number);
+  return true;
+}
+
+// A whole number from `minimum` to `maximum`; the message names the range and what it is for.
+static bool rangeOption(const char* name, const char* text, long minimum, long maximum, const char* unit, int* value,
+                        std::string* error) {
+  long number = 0;
+  if (!wholeNumber(text, minimum, maximum, &number)) {
+    *error = std::string(name) + " takes a whole number from " + std::to_string(minimum) + " to " +
+             std::to_string(maximum) + unit + ", not '" + text + "'";
     return false;
   }
   *value = int(number);
@@ -102,14 +119,18 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
     *error = std::string(s.capture_segments > 0 ? "--segment" : "--jobs") + " needs --capture";
   } else if (options.join && (s.capture_segments > 0 || options.jobs > 1)) {
     *error = "--join puts parts together; it does not make them (--segment, --jobs)";
+  } else if (options.check_parts > 0 && !options.join) {
+    *error = "--check lists the parts that --join would join; give it with --join PATH";
   } else if (s.capture_segments > 0 && options.jobs > 1) {
     *error = "--jobs makes the parts itself; it does not go with --segment";
-  } else if (s.capture_segments > 0 || options.jobs > 1) {
+  } else if (s.capture_segments > 0 || options.jobs > 1 || options.check_parts > 0) {
     // Every part must hold a frame.
     CaptureSettings whole = s;
     whole.capture_length_seconds = kShowLengthMs / 1000.0;
     CaptureFrames interval = captureInterval(whole);
-    long parts = s.capture_segments > 0 ? s.capture_segments : options.jobs;
+    long parts = s.capture_segments > 0    ? s.capture_segments
+                 : options.check_parts > 0 ? options.check_parts
+                                           : options.jobs;
     if (interval.last - interval.first + 1 >= parts) return true;
     long frames = interval.last - interval.first + 1;
     *error = "the interval holds " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") + ", too few for " +
@@ -117,6 +138,22 @@ static bool checkParts(const CommandLineOptions& options, std::string* error) {
   } else {
     return true;
   }
+  return false;
+}
+
+// Frames fall every 1 / fps seconds; an interval narrower than that may hold none, which no kind of
+// capture could write.
+static bool checkIntervalHoldsAFrame(const CaptureSettings& settings, std::string* error) {
+  CaptureSettings whole = settings;
+  whole.capture_length_seconds = kShowLengthMs / 1000.0;
+  CaptureFrames interval = captureInterval(whole);
+  if (interval.first <= interval.last) return true;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "--from %g --to %g holds no frame at %d frames a second (one every %g s); widen the interval or "
+                "raise --fps",
+                settings.capture_from_seconds, settings.capture_to_seconds, settings.fps, 1.0 / settings.fps);
+  *error = text;
   return false;
 }
 
@@ -133,25 +170,27 @@ static bool checkTogether(const CommandLineOptions& options, std::string* error)
     *error = "--timedemo times live play on the real clock; it does not go with --capture";
     return false;
   }
-  if (s.capture_to_seconds >= 0 && s.capture_from_seconds >= s.capture_to_seconds) {
+  if (s.capture_to_seconds >= 0 && s.capture_from_seconds > s.capture_to_seconds) {
     char text[96];
-    std::snprintf(text, sizeof text, "--from %g is not before --to %g: the interval holds nothing",
-                  s.capture_from_seconds, s.capture_to_seconds);
+    std::snprintf(text, sizeof text, "--from %g is after --to %g: the interval holds nothing", s.capture_from_seconds,
+                  s.capture_to_seconds);
     *error = text;
     return false;
   }
-  return true;
+  return checkIntervalHoldsAFrame(s, error);
 }
 
 // ---- The options --------------------------------------------------------------------------------------
 
-static bool applyCapture(const char* value, CommandLineOptions* options, std::string*) {
+static bool applyCapture(const char* value, CommandLineOptions* options, std::string* error) {
+  if (!capturePathAcceptable("--capture", value, error)) return false;
   options->capture.capture_path = value;
   options->capture_given = true;
   return true;
 }
 
-static bool applyJoin(const char* value, CommandLineOptions* options, std::string*) {
+static bool applyJoin(const char* value, CommandLineOptions* options, std::string* error) {
+  if (!capturePathAcceptable("--join", value, error)) return false;
   options->capture.capture_path = value;
   options->join = true;
   return true;
@@ -198,13 +237,15 @@ static bool applyJobs(const char* value, CommandLineOptions* options, std::strin
   return true;
 }
 
+// The show's clock counts milliseconds: above 1000 frames a second, frames would repeat moments, and a
+// seek to a late --from would go through millions of them.
+static bool applyCheck(const char* value, CommandLineOptions* options, std::string* error) {
+  return rangeOption("--check", value, 1, 10000, " parts", &options->check_parts, error);
+}
+
 static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
-  if (!countOption("--fps", value, &options->capture.fps, error)) return false;
-  if (options->capture.fps == 0) {
-    *error = "--fps takes at least 1 frame a second";
-    return false;
-  }
-  return true;
+  return rangeOption("--fps", value, 1, 1000, " frames a second (the show's clock counts milliseconds)",
+                     &options->capture.fps, error);
 }
 
 static bool applyDisplay(const char* value, CommandLineOptions* options, std::string* error) {
@@ -226,7 +267,7 @@ static bool applySize(const char* value, CommandLineOptions* options, std::strin
   long width = 0, height = 0;
   if (cross == std::string::npos || !wholeNumber(text.substr(0, cross).c_str(), 16, 16384, &width) ||
       !wholeNumber(text.substr(cross + 1).c_str(), 16, 16384, &height)) {
-    *error = "--size takes WIDTHxHEIGHT, for example 1920x1080, not '" + text + "'";
+    *error = "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '" + text + "'";
     return false;
   }
   options->settings.render_width = int(width);
@@ -234,16 +275,24 @@ static bool applySize(const char* value, CommandLineOptions* options, std::strin
   return true;
 }
 
+// Multisampled render targets come in powers of two; any other count would quietly be rounded.
 static bool applyMsaa(const char* value, CommandLineOptions* options, std::string* error) {
-  return countOption("--msaa", value, &options->settings.msaa_samples, error);
+  long samples = 0;
+  if (!wholeNumber(value, 1, 16, &samples) || (samples & (samples - 1)) != 0) {
+    *error = std::string("--msaa takes 1 (none), 2, 4, 8 or 16 samples, not '") + value + "'";
+    return false;
+  }
+  options->settings.msaa_samples = int(samples);
+  return true;
 }
 
 static bool applyAniso(const char* value, CommandLineOptions* options, std::string* error) {
-  return countOption("--aniso", value, &options->settings.anisotropy, error);
+  return rangeOption("--aniso", value, 1, 16, " (1 is none)", &options->settings.anisotropy, error);
 }
 
+// x264's range; lower is better.
 static bool applyCrf(const char* value, CommandLineOptions* options, std::string* error) {
-  return countOption("--crf", value, &options->capture.video_crf, error);
+  return rangeOption("--crf", value, 0, 51, " (lower is better)", &options->capture.video_crf, error);
 }
 
 static bool applyFrom(const char* value, CommandLineOptions* options, std::string* error) {
@@ -303,6 +352,7 @@ static const OptionRule kOptionRules[] = {
     {"--segment", true, applySegment},
     {"--join", true, applyJoin},
     {"--jobs", true, applyJobs},
+    {"--check", true, applyCheck},
 };
 
 // A word the show finds as a substring ("--nosound") does something, so it is not reported as ignored.

@@ -26,6 +26,7 @@ struct CommandLineOptions {
   bool capture_given = false;  // --capture (capture.capture_path is also set by --join)
   bool join = false;           // --join PATH: capture.capture_path is the capture whose parts are joined
   int jobs = 1;                // --jobs N: the capture is made in N parts side by side, then joined
+  int check_parts = 0;         // --check N with --join: which of N parts are there, nothing joined
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
   std::vector<std::string> warnings;  // one line each, without the program's name
@@ -36,6 +37,8 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::strin
 // A mistake in the options ends the show before it starts with this code, as it ends every tool of
 // the project: scripts tell a command that was wrong from one that failed.
 constexpr int kUsageExitCode = 2;
+// `--join PATH --check N` when a part is missing or broken (0 when every part is done).
+constexpr int kPartsNotDoneExitCode = 3;
 extern const char kCommandLineUsage[];  // the --help text
 
 // ---- Entry point ------------------------------------------------------------------------------------
@@ -161,8 +164,12 @@ int finishCaptureRun(int exit_code);
 
 // ---- A capture in parts (capture_parts.cpp) ------------------------------------------------------------
 // `--join PATH`, the other options as the parts were made with: checks that the parts of the capture
-// PATH hold its interval, renders the interval's music offline as a capture in one run would, and puts
-// the parts and the music together (see capture/capture.h). The exit code: 0, or 1 with the reason.
+// PATH hold its interval and are what their names say, renders the interval's music offline as a
+// capture in one run would, and puts the parts and the music together (see capture/capture.h). The exit
+// code: 0; 1 with the reason (every part kept); 128 + the signal that interrupted it.
+// With --check N it joins nothing and lists on standard output, one line a part, which of the N parts
+// of the interval are done, missing or broken: "part K/N frames FIRST-LAST: STATE[: DETAIL]". The exit
+// code: 0 when every part is done, 2 when one is not, 1 after a failure.
 int runCaptureJoin(const CommandLineOptions& options);
 // `--capture PATH --jobs N`: this program again N times with --segment K/N, side by side, then the join.
 // The exit code: 0; 1 when a part failed (the others are kept for a later --join); 128 + the signal after

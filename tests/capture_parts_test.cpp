@@ -25,8 +25,8 @@ TEST(CaptureParts, TheIntervalEndsWithTheFrameThatEndsTheShow) {
     int fps;
     double from, to;
     long first, last;
-  } cases[] = {{60, 0, -1, 0, 6450},   {25, 0, -1, 0, 2688}, {2, 0, -1, 0, 215},       {7, 0, -1, 0, 753},
-               {10, 20, 24, 200, 240}, {3, 0.4, 0.9, 2, 2},  {25, 106, -1, 2650, 2688}};
+  } cases[] = {{60, 0, -1, 0, 6450},   {25, 0, -1, 0, 2688}, {2, 0, -1, 0, 215},        {7, 0, -1, 0, 753},
+               {10, 20, 24, 200, 240}, {3, 0.4, 0.9, 2, 2},  {25, 106, -1, 2650, 2688}, {60, 50, 50, 3000, 3000}};
   for (const Case& c : cases) {
     CaptureFrames interval = captureInterval(intervalSettings(c.fps, c.from, c.to));
     EXPECT_EQ(interval.first, c.first) << c.fps << " fps from " << c.from;
@@ -55,6 +55,23 @@ TEST(CaptureParts, PartsHoldEveryFrameOnceAndDifferByOneFrameAtMost) {
       EXPECT_LE(largest - smallest, 1);
     }
   }
+}
+
+// Part names come from whatever is in the folder: anything but a name the capture itself writes is no
+// part, and no number in one can be large enough to overflow the frame arithmetic of the join.
+TEST(CaptureParts, PartNamesAreReadWithTheirRangesChecked) {
+  CaptureFrames frames = {-1, -1};
+  EXPECT_TRUE(captureParsePartName("v.mkv.frames-000538-000573.mkv", "v.mkv", &frames));
+  EXPECT_EQ(frames.first, 538);
+  EXPECT_EQ(frames.last, 573);
+  EXPECT_TRUE(captureParsePartName("v.mkv.frames-7-999999999.mkv", "v.mkv", &frames));
+  EXPECT_EQ(frames.last, 999999999);
+  for (const char* name : {"v.mkv.frames-7-9223372036854775807.mkv", "v.mkv.frames-7-1000000000.mkv",
+                           "v.mkv.frames-99999999999999999999-1.mkv", "v.mkv.frames--1-5.mkv", "v.mkv.frames-+1-5.mkv",
+                           "v.mkv.frames- 1-5.mkv", "v.mkv.frames-5-4.mkv", "v.mkv.frames-1-5.mkv.part",
+                           "v.mkv.frames-1-5.MKV", "v.mkv.frames-1-5", "v.mkv.frames-1.mkv", "v.mkv.frames-.mkv",
+                           "v.mkv.frames-", "w.mkv.frames-1-5.mkv", "v.mkv.frames-0x1-5.mkv", ""})
+    EXPECT_FALSE(captureParsePartName(name, "v.mkv", &frames)) << name;
 }
 
 // Parts on disk, as --join finds them: frames 200 to 240 of a capture at 10 frames a second.
@@ -96,10 +113,30 @@ TEST_F(JoinCoverage, VideoPartsMustHoldTheIntervalOnceAndNothingBeyond) {
   EXPECT_EQ(covered.first, 200);
   EXPECT_EQ(covered.last, 240);
 
+  // A part that crosses another: the message names the file to delete.
   makePart(210, 220);
   EXPECT_FALSE(covers(&covered, &error));
-  EXPECT_NE(error.find("two parts hold frames 210 to 212"), std::string::npos) << error;
+  EXPECT_NE(error.find("two parts hold frames 210 to 212: "), std::string::npos) << error;
+  EXPECT_NE(error.find("overlap, as parts made with different --segment counts or intervals do; delete " +
+                       partName(210, 220)),
+            std::string::npos)
+      << error;
   std::filesystem::remove(partName(210, 220));
+  // What is left of a part cut short lies inside the part made again.
+  makePart(213, 219);
+  EXPECT_FALSE(covers(&covered, &error));
+  EXPECT_NE(
+      error.find("two parts hold frames 213 to 219: " + partName(213, 219) + " lies inside " + partName(213, 226) +
+                 ", so it is what is left of a part that was cut short; delete " + partName(213, 219)),
+      std::string::npos)
+      << error;
+  std::filesystem::remove(partName(213, 219));
+
+  // Parts made with another --from: they start before the interval.
+  makePart(190, 199);
+  EXPECT_FALSE(covers(&covered, &error));
+  EXPECT_NE(error.find("before the interval's first, 200"), std::string::npos) << error;
+  std::filesystem::remove(partName(190, 199));
 
   // Parts made with another --to: they run past the interval.
   makePart(241, 250);

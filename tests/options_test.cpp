@@ -74,6 +74,15 @@ TEST(CommandLine, OptionsSetTheSettingsAndTheShowGetsTheOtherWords) {
   // The ends of the show are inside it.
   EXPECT_TRUE(parse({"--from", "0", "--to", "107.5"}).ok);
   EXPECT_TRUE(parse({"--from", "107.4"}).ok);
+  // --to includes its frame, so an interval of one moment holds one frame.
+  EXPECT_TRUE(parse({"--from", "50", "--to", "50"}).ok);
+  // Folders may have dots in their names where no extension could be meant, or end in a slash.
+  for (const char* folder : {"frames", "run.2", "2026.01.05", "clip.avi/", "shots.d/", ".hidden", "show.MKV"})
+    EXPECT_TRUE(parse({"--capture", folder}).ok) << folder;
+  Parsed ranges = parse({"--msaa", "16", "--aniso", "16", "--crf", "51", "--fps", "1000"});
+  ASSERT_TRUE(ranges.ok) << ranges.error;
+  EXPECT_EQ(ranges.options.settings.msaa_samples, 16);
+  EXPECT_EQ(ranges.options.capture.fps, 1000);
 }
 
 TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
@@ -84,30 +93,72 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--capture"}, "--capture needs a value (see --help)"},
       {{"--fps", ""}, "--fps needs a value (see --help)"},
       {{"--size", "--windowed"}, "--size needs a value (see --help)"},
-      {{"--fps", "0"}, "--fps takes at least 1 frame a second"},
-      {{"--fps", "25fps"}, "--fps takes a whole number, not '25fps'"},
-      {{"--msaa", "-4"}, "--msaa takes a whole number, not '-4'"},
-      {{"--crf", "100001"}, "--crf takes a whole number, not '100001'"},
-      {{"--aniso", "99999999999999999999"}, "--aniso takes a whole number, not '99999999999999999999'"},
+      // Every range is in its message.
+      {{"--fps", "0"},
+       "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
+       "milliseconds), not '0'"},
+      {{"--fps", "1001"},
+       "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
+       "milliseconds), not '1001'"},
+      {{"--fps", "25fps"},
+       "--fps takes a whole number from 1 to 1000 frames a second (the show's clock counts "
+       "milliseconds), not '25fps'"},
+      {{"--msaa", "-4"}, "--msaa takes 1 (none), 2, 4, 8 or 16 samples, not '-4'"},
+      {{"--msaa", "3"}, "--msaa takes 1 (none), 2, 4, 8 or 16 samples, not '3'"},
+      {{"--msaa", "32"}, "--msaa takes 1 (none), 2, 4, 8 or 16 samples, not '32'"},
+      {{"--crf", "99"}, "--crf takes a whole number from 0 to 51 (lower is better), not '99'"},
+      {{"--aniso", "100"}, "--aniso takes a whole number from 1 to 16 (1 is none), not '100'"},
+      {{"--aniso", "99999999999999999999"},
+       "--aniso takes a whole number from 1 to 16 (1 is none), not '99999999999999999999'"},
       {{"--display", "-1"}, "--display takes a whole number, not '-1'"},
       {{"--display", "second"}, "--display takes a whole number, not 'second'"},
       {{"--vsync", "yes"}, "--vsync takes on or off, not 'yes'"},
       {{"--vsync", "--windowed"}, "--vsync needs a value (see --help)"},
       {{"--from", "-1"}, "--from takes a number of seconds, not '-1'"},
       {{"--to", "nan"}, "--to takes a number of seconds, not 'nan'"},
-      {{"--size", "big"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not 'big'"},
-      {{"--size", "15x480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '15x480'"},
-      {{"--size", "640x480x2"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x480x2'"},
+      {{"--size", "big"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not 'big'"},
+      {{"--size", "15x480"}, "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '15x480'"},
+      {{"--size", "640x480x2"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x480x2'"},
       // 2^32 + 80 wraps to 80 in an int read.
-      {{"--size", "4294967376x48"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '4294967376x48'"},
-      {{"--size", "640x4294967776"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x4294967776'"},
-      {{"--size", "640x 480"}, "--size takes WIDTHxHEIGHT, for example 1920x1080, not '640x 480'"},
+      {{"--size", "4294967376x48"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '4294967376x48'"},
+      {{"--size", "640x4294967776"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x4294967776'"},
+      {{"--size", "640x 480"},
+       "--size takes WIDTHxHEIGHT, each from 16 to 16384, for example 1920x1080, not '640x 480'"},
       // An interval must lie in the 107.5 s of the show and hold something.
       {{"--from", "1e300"}, "--from takes seconds from 0 to 107.5 (the length of the show), not '1e300'"},
       {{"--from", "inf"}, "--from takes seconds from 0 to 107.5 (the length of the show), not 'inf'"},
       {{"--to", "107.6"}, "--to takes seconds from 0 to 107.5 (the length of the show), not '107.6'"},
-      {{"--from", "30", "--to", "30"}, "--from 30 is not before --to 30: the interval holds nothing"},
-      {{"--to", "20", "--from", "30.5"}, "--from 30.5 is not before --to 20: the interval holds nothing"},
+      {{"--to", "20", "--from", "30.5"}, "--from 30.5 is after --to 20: the interval holds nothing"},
+      // An interval narrower than a frame's period may hold no frame at all, whatever is written.
+      {{"--capture", "a.mkv", "--from", "107.4", "--to", "107.5", "--fps", "1"},
+       "--from 107.4 --to 107.5 holds no frame at 1 frames a second (one every 1 s); widen the interval or raise "
+       "--fps"},
+      {{"--from", "10.01", "--to", "10.015"},
+       "--from 10.01 --to 10.015 holds no frame at 60 frames a second (one every 0.0166667 s); widen the interval "
+       "or raise --fps"},
+      // A name with another extension would have become a folder of PNG frames.
+      {{"--capture", "clip.avi"},
+       "--capture clip.avi: a capture writes videos as .mp4, .mkv or .webm, or PNG frames and audio.wav into a "
+       "folder, not .avi; name the video with one of those endings, or give a folder (clip.avi/ keeps that name "
+       "for a folder)"},
+      {{"--capture", "/tmp/x/Clip.MOV"},
+       "--capture /tmp/x/Clip.MOV: a capture writes videos as .mp4, .mkv or .webm, or PNG frames and audio.wav "
+       "into a folder, not .MOV; name the video with one of those endings, or give a folder (/tmp/x/Clip.MOV/ "
+       "keeps that name for a folder)"},
+      {{"--join", "anim.gif"},
+       "--join anim.gif: a capture writes videos as .mp4, .mkv or .webm, or PNG frames and audio.wav into a "
+       "folder, not .gif; name the video with one of those endings, or give a folder (anim.gif/ keeps that name "
+       "for a folder)"},
+      // A newline would end a line of the join's list of parts, and what followed would be read as one.
+      {{"--capture", "y\nfile /elsewhere/evil.mkv\n#.mkv"},
+       "--capture 'y\\nfile /elsewhere/evil.mkv\\n#.mkv': the path holds a control character at byte 2; give a "
+       "path without newlines, carriage returns or other control characters"},
+      {{"--join", "a\rb.mp4"},
+       "--join 'a\\rb.mp4': the path holds a control character at byte 2; give a path without newlines, carriage "
+       "returns or other control characters"},
       // x264 would refuse an unknown preset only after the show has loaded.
       {{"--preset", "Medium"},
        "--preset takes one of x264's presets (ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, "
@@ -130,6 +181,8 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
        "the interval holds 3 frames, too few for 4 parts"},
       {{"--capture", "a", "--fps", "1", "--from", "10", "--to", "10.5", "--segment", "1/2"},
        "the interval holds 1 frame, too few for 2 parts"},
+      {{"--capture", "a", "--check", "2"}, "--check lists the parts that --join would join; give it with --join PATH"},
+      {{"--join", "a", "--check", "0"}, "--check takes a whole number from 1 to 10000 parts, not '0'"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.words);

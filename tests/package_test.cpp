@@ -87,10 +87,11 @@ std::vector<std::string> Package::programs;
 
 // The show, every tool the build made, and what each of them reads, where a system looks for it.
 TEST_F(Package, HoldsEveryProgramWithItsDataManualAndCompletion) {
+  // Every tools/narvu-NAME.cpp is a tool, wherever the build puts it.
   std::vector<std::string> built = {"narvu", "narvu-content"};
-  for (const auto& entry : fs::directory_iterator(kBuild + "/tools"))
-    if (entry.is_regular_file() && entry.path().filename().string().rfind("narvu-", 0) == 0)
-      built.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(std::string(NARVU_SOURCE_DIR) + "/tools"))
+    if (entry.path().extension() == ".cpp" && entry.path().stem().string().rfind("narvu-", 0) == 0)
+      built.push_back(entry.path().stem());
   std::sort(built.begin(), built.end());
   EXPECT_EQ(programs, built);
 
@@ -240,6 +241,12 @@ TEST_F(Completion, OffersEveryOptionAndTheFixedValuesTheProgramsTake) {
   EXPECT_EQ(offered({"narvu-pack", "create", "p.dat", "--method", ""}), method_names);
 
   EXPECT_EQ(offered({"narvu-scene", ""}), (std::set<std::string>{"info", "--help"}));
+  EXPECT_EQ(offered({"narvu-farm", ""}), (std::set<std::string>{"submit", "status", "resume", "--help"}));
+  EXPECT_EQ(offered({"narvu-farm", "submit", "out.mkv", "--"}),
+            (std::set<std::string>{"--parts", "--sbatch", "--narvu", "--dry-run", "--"}));
+  // After "--", narvu's own capture options.
+  EXPECT_EQ(offered({"narvu-farm", "submit", "out.mkv", "--parts", "2", "--", "--pre"}),
+            std::set<std::string>{"--preset"});
   std::set<std::string> content = offered({"narvu-content", "--"});
   for (const std::string& option : longOptions(runChild({installed("bin/narvu-content"), "--help"}, folder).output))
     EXPECT_EQ(content.count(option), 1u) << option;

@@ -1,12 +1,14 @@
 // Capture beyond the original: an interval of the timeline, a larger render size, and video files.
 #include <gtest/gtest.h>
-
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,12 +97,56 @@ TEST(ShowCaptureOptions, VideoFileHasItsFramesAndItsSound) {
   std::string frames = commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
                                      "stream=nb_read_frames -of csv=p=0 '" + video + "'");
   EXPECT_EQ(std::atoi(frames.c_str()), 20) << frames;
-  // The sound decoded back: five seconds, give or take the encoder's one frame of priming.
+  // The sound decoded back: five seconds to the sample (FLAC in .mkv has no priming).
   std::string samples = commandOutput("ffmpeg -v error -i '" + video +
                                       "' -map 0:a -f s16le -ac 2 -ar 44100 - | wc -c");
-  EXPECT_NEAR(std::atof(samples.c_str()) / 4.0, 5.0 * 44100, 2048) << samples;
+  EXPECT_EQ(std::atol(samples.c_str()) / 4, 5L * 44100) << samples;
   EXPECT_FALSE(std::filesystem::exists(video + ".video.mkv"));
   EXPECT_FALSE(std::filesystem::exists(video + ".audio.wav"));
+}
+
+// When each stream of a video starts, as ffprobe reports it: the stream's first packet, and the first
+// frame that decodes (after the priming samples that the container says to skip).
+struct Starts {
+  double video_stream = -1, audio_stream = -1, video_frame = -1, audio_frame = -1;
+};
+
+Starts startsOf(const std::string& video) {
+  Starts starts;
+  for (const char* stream : {"v", "a"}) {
+    std::string probe = "ffprobe -v error -select_streams " + std::string(stream) + " -show_entries stream=start_time";
+    double stream_start = std::atof(commandOutput(probe + " -of csv=p=0 '" + video + "'").c_str());
+    // The first decoded frame: an AAC stream's first packet is all priming and decodes to no frame.
+    std::string frames =
+        commandOutput("ffprobe -v error -select_streams " + std::string(stream) +
+                      " -show_frames -read_intervals %+#3 -show_entries frame=pts_time -of csv=p=0 '" + video + "'");
+    double frame_start = frames.empty() ? -1 : std::atof(frames.c_str());
+    (stream[0] == 'v' ? starts.video_stream : starts.audio_stream) = stream_start;
+    (stream[0] == 'v' ? starts.video_frame : starts.audio_frame) = frame_start;
+  }
+  return starts;
+}
+
+// The music's first sample plays with the first frame in every container. Opus in WebM keeps 6.5 ms of
+// priming before it, which the track's CodecDelay tells players to skip; that is where the audio stream's
+// first packet starts.
+TEST(ShowCaptureOptions, BothStreamsStartTogetherInEveryContainer) {
+  if (!programAvailable("ffmpeg") || !programAvailable("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  for (const char* name : {"a.mp4", "a.mkv", "a.webm"}) {
+    std::string video = folder + "/" + name;
+    ChildResult run =
+        runChild({kShow, "--capture", video, "--fps", "10", "--from", "20", "--to", "20.5"}, folder, {}, 300);
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    Starts starts = startsOf(video);
+    EXPECT_EQ(starts.video_frame, 0.0) << name;
+    EXPECT_EQ(starts.audio_frame, starts.video_frame) << name;
+    EXPECT_EQ(starts.video_stream, 0.0) << name;
+    if (std::string(name) == "a.webm")
+      EXPECT_NEAR(starts.audio_stream, -312.0 / 48000, 0.001) << name;
+    else
+      EXPECT_EQ(starts.audio_stream, starts.video_stream) << name;
+  }
 }
 
 // --lossless in .mkv (FFV1) decodes to exactly the frames a PNG capture writes; --preset reaches x264
@@ -156,6 +202,14 @@ TEST(ShowCaptureOptions, VideoPartsJoinIntoTheVideoOfOneRun) {
     ChildResult made = run("--capture", "parts.mp4", {"--segment", part});
     ASSERT_EQ(made.exit_code, 0) << made.output;
   }
+  // A part's summary names the part's own file, with its size.
+  std::string last_part = folder + "/parts.mp4.frames-000227-000240.mkv";
+  ChildResult again = run("--capture", "parts.mp4", {"--segment", "3/3"});
+  ASSERT_EQ(again.exit_code, 0) << again.output;
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f MB in ", std::filesystem::file_size(last_part) / 1e6);
+  EXPECT_NE(again.output.find("narvu: 14 frames (1.40 s of show) in "), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find(size + last_part), std::string::npos) << again.output;
   // Frames 200 to 240 in three parts: 200-212, 213-226, 227-240.
   ChildResult early = run("--join", "parts.mp4", {});
   EXPECT_EQ(early.exit_code, 1) << early.output;
@@ -170,6 +224,10 @@ TEST(ShowCaptureOptions, VideoPartsJoinIntoTheVideoOfOneRun) {
   std::string frames = commandOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
                                      "stream=nb_read_frames -of csv=p=0 '" + folder + "/parts.mp4'");
   EXPECT_EQ(std::atoi(frames.c_str()), 41) << frames;
+  Starts starts = startsOf(folder + "/parts.mp4");
+  EXPECT_EQ(starts.video_stream, 0.0);
+  EXPECT_EQ(starts.audio_stream, 0.0);
+  EXPECT_EQ(starts.audio_frame, starts.video_frame);
   for (const char* stream : {"v", "a"}) {
     std::vector<std::vector<unsigned char>> decoded;
     for (const char* video : {"one.mp4", "parts.mp4"}) {
@@ -209,6 +267,9 @@ TEST(CaptureExits, FfmpegRefusingTheVideoFailsWithItsOwnWordsAndLeavesNothingBeh
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_TRUE(occursIn(run.output, "narvu: capture failed: ")) << run.output;
   EXPECT_TRUE(occursIn(run.output, "ffmpeg says:")) << run.output;
+  // Said once, and no summary after it that would read as a success.
+  EXPECT_EQ(run.output.find("capture failed"), run.output.rfind("capture failed")) << run.output;
+  EXPECT_FALSE(occursIn(run.output, " MB in ")) << run.output;
   for (const std::string& left : {video, video + ".audio.wav", video + ".video.mkv"})
     EXPECT_FALSE(std::filesystem::exists(left)) << left;
 }
@@ -231,6 +292,8 @@ TEST(CaptureExits, AnInterruptedCaptureFinishesWhatItHasAndSaysSo) {
   ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "10"}, folder, {}, 300, interrupt);
   EXPECT_EQ(run.exit_code, 130) << run.output;
   EXPECT_TRUE(occursIn(run.output, "interrupted by SIGINT")) << run.output;
+  // Off a terminal no progress line is left open, so no message needs a blank line before it.
+  EXPECT_FALSE(occursIn(run.output, "\n\n")) << run.output;
   int frames = int(framesIn(folder + "/frames").size());
   EXPECT_GE(frames, 4);
   for (const std::string& name : framesIn(folder + "/frames")) EXPECT_EQ(readPng(folder + "/frames/" + name).width, 640);
@@ -270,6 +333,110 @@ TEST(CaptureExits, AnInterruptedCaptureInPartsKeepsTheFramesFromItsStart) {
   EXPECT_EQ(frames.back(), last);
   uint64_t sound_bytes = std::filesystem::file_size(folder + "/frames/audio.wav") - 44;
   EXPECT_EQ(sound_bytes, uint64_t(frames.size()) * 4410 * 4) << frames.size() << " frames";
+}
+
+// Interrupted before any frame: nothing to write is no failure. Both parts of --jobs are still seeking
+// to --from when SIGTERM comes.
+TEST(CaptureExits, AnEarlyEndSignalEndsWith128PlusItsNumber) {
+  std::string folder = scratchFolder();
+  ChildSignal terminate = {SIGTERM, "", "capturing in 2 parts side by side", 0};
+  ChildResult jobs = runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--from", "60", "--jobs", "2"},
+                              folder, {}, 300, terminate);
+  EXPECT_EQ(jobs.exit_code, 143) << jobs.output;
+  EXPECT_TRUE(occursIn(jobs.output, "before the interval's first frame was written; nothing is joined")) << jobs.output;
+
+  ChildSignal seeking = {SIGTERM, "", "capture: seeking", 0};
+  ChildResult part =
+      runChild({kShow, "--capture", folder + "/part.mkv", "--fps", "10", "--from", "100", "--segment", "2/2"}, folder,
+               {}, 300, seeking);
+  EXPECT_EQ(part.exit_code, 143) << part.output;
+  EXPECT_TRUE(occursIn(part.output, "narvu: no frame was written before the capture ended")) << part.output;
+  EXPECT_FALSE(occursIn(part.output, "capture failed")) << part.output;
+}
+
+// Running, and not a zombie that nobody reaps (an orphan's parent here may be an init that does not).
+bool processAlive(int pid) {
+  if (pid <= 0 || kill(pid, 0) != 0) return false;
+  std::vector<unsigned char> status = readFile("/proc/" + std::to_string(pid) + "/status");
+  return std::string(status.begin(), status.end()).find("State:\tZ") == std::string::npos;
+}
+
+int pidIn(const std::string& path) {
+  std::vector<unsigned char> text = readFile(path);
+  return std::atoi(std::string(text.begin(), text.end()).c_str());
+}
+
+// Processes whose command line mentions `text`: a part of a --jobs run names its capture's folder.
+int processesMentioning(const std::string& text) {
+  int found = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::vector<unsigned char> line = readFile(entry.path().string() + "/cmdline");
+    std::replace(line.begin(), line.end(), (unsigned char)0, (unsigned char)' ');
+    if (std::string(line.begin(), line.end()).find(text) != std::string::npos) ++found;
+  }
+  return found;
+}
+
+bool waitUntil(const std::function<bool()>& done, double seconds) {
+  for (int i = 0; i < int(seconds * 50); ++i) {
+    if (done()) return true;
+    usleep(20000);
+  }
+  return done();
+}
+
+// An ffmpeg that muxes and never ends (here one that sleeps; a part that is a FIFO did the same): an end
+// signal ends it and the show, with the video's partial file removed; and a show killed outright takes
+// it along. The encoder, reading the pipe, is the real one.
+TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
+  if (!programAvailable("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  std::string folder = scratchFolder();
+  std::string real = commandOutput("command -v ffmpeg");
+  real.erase(real.find_last_not_of("\n") + 1);
+  std::filesystem::create_directories(folder + "/bin");
+  writeFile(folder + "/bin/ffmpeg", {});
+  std::string script = "#!/bin/sh\ncase \"$*\" in *pipe:0*) exec " + real + " \"$@\";; esac\necho $$ > " + folder +
+                       "/hung.pid\nexec sleep 60\n";
+  writeFile(folder + "/bin/ffmpeg", std::vector<unsigned char>(script.begin(), script.end()));
+  std::filesystem::permissions(folder + "/bin/ffmpeg", std::filesystem::perms::owner_all);
+  std::string path = "PATH=" + folder + "/bin:" + std::getenv("PATH");
+  // A show killed outright leaves its children's logs: in the test's own folder.
+  std::string temporary = "TMPDIR=" + folder;
+  std::vector<std::string> capture = {kShow, "--capture", folder + "/hung.mkv", "--fps", "10", "--to", "0.3"};
+
+  for (int end_signal : {SIGTERM, SIGKILL}) {
+    std::filesystem::remove(folder + "/hung.pid");
+    RunningChild show = startChild(capture, folder, {path, temporary}, "output.txt");
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(folder + "/hung.pid"); }, 60));
+    int hung = 0;
+    ASSERT_TRUE(waitUntil([&] { return (hung = pidIn(folder + "/hung.pid")) > 0; }, 5));
+    auto sent = std::chrono::steady_clock::now();
+    kill(show.pid, end_signal);
+    ChildResult run = waitChild(&show, 10);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    if (end_signal == SIGTERM) {
+      EXPECT_EQ(run.exit_code, 143) << run.output;
+      EXPECT_LT(seconds, 1.0) << run.output;
+      EXPECT_TRUE(occursIn(run.output, "capture interrupted: ffmpeg could not write")) << run.output;
+      for (const char* left : {"/hung.mkv", "/hung.mkv.video.mkv", "/hung.mkv.audio.wav"})
+        EXPECT_FALSE(std::filesystem::exists(folder + left)) << left;
+    }
+    EXPECT_TRUE(waitUntil([&] { return !processAlive(hung); }, 1.0))
+        << "the muxing ffmpeg outlived the show after signal " << end_signal;
+    if (processAlive(hung)) kill(hung, SIGKILL);
+  }
+}
+
+// Parts of --jobs die with the run that started them, finishing what they have.
+TEST(CaptureExits, PartsOfAKilledCaptureInPartsEndWithIt) {
+  std::string folder = scratchFolder();
+  ChildSignal kill_it = {SIGKILL, folder + "/frames/frame_000001.png", "", 0};
+  // The killed run leaves its parts' logs, in the test's own folder.
+  ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--jobs", "2"}, folder,
+                             {"TMPDIR=" + folder}, 300, kill_it);
+  EXPECT_EQ(run.exit_code, -1) << run.output;
+  EXPECT_TRUE(waitUntil([&] { return processesMentioning(folder + "/frames") == 0; }, 20))
+      << processesMentioning(folder + "/frames") << " parts still run";
 }
 
 TEST(CaptureExits, ATerminatedVideoCaptureIsAPlayableVideoOfItsFrames) {

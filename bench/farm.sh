@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The farm's figures, measured in one run on this machine (docs/performance.md, "The render farm"):
+#   1. one process against the farm: the same capture (the whole show, or --from/--to) made by one
+#      narvu process, then by narvu-farm on a Slurm cluster of two simulated nodes on this machine
+#      (tests/support/slurm_cluster.sh) in 1 part and in 2 parts; for each farm run, from sbatch to the
+#      joined file: the wait for the parts to start, each part's time and frames a second, the wait
+#      for the join to start and the join's time (the music, the parts' checks and the mux);
+#   2. seeking: the time a part spends per frame before its first (two captures of one frame, at the
+#      show's start and 100 s in);
+#   3. the time a frame takes at larger sizes, for the model: the whole show at 2 frames a second, in
+#      CPU time (the show's and ffmpeg's), which other work on the machine changes far less than wall
+#      time.
+#
+#   bench/farm.sh BUILD_DIR [WxH@FPS] [--sizes "WxH WxH ..."]
+#     WxH@FPS: the capture of part 1 (default 640x480@25, H.264 as narvu writes it by default)
+#     --sizes: the sizes of part 3 (default "1920x1080 3840x2160"; "" for none)
+#
+# Needs root (Slurm's daemons), Slurm and ffmpeg; writes into a temporary folder and removes it.
+set -euo pipefail
+build=$(cd "${1:?usage: bench/farm.sh BUILD_DIR [WxH@FPS] [--sizes \"WxH ...\"]}" && pwd)
+shift
+setting=640x480@25
+sizes="1920x1080 3840x2160"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sizes) sizes=$2; shift ;;
+    *x*@*) setting=$1 ;;
+    *) echo "bench/farm.sh: unknown argument '$1'" >&2; exit 2 ;;
+  esac
+  shift
+done
+size=${setting%@*}
+fps=${setting#*@}
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../tests/support/slurm_cluster.sh"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/narvu-farm-bench.XXXXXX")
+trap 'stopCluster; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
+
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
+
+# The frames and seconds of a narvu summary line ("N frames (S s of show) in W s, ...").
+summaryOf() { grep -o '[0-9]* frames ([0-9.]* s of show) in [0-9.]* s' "$1" | tail -n 1 | awk '{ print $1, $8 }'; }
+
+startCluster "$work/cluster"
+echo "load at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "== $setting, the whole show: one process against the farm =="
+capture=(--size "$size" --fps "$fps")
+
+start=$(now)
+"$build/narvu" --capture "$work/one.mp4" "${capture[@]}" 2>"$work/one.log"
+one=$(since "$start")
+echo "one process:               $one s"
+
+# The first time each of the farm's jobs is seen in each state, polling squeue every 0.1 s.
+farmRun() {
+  local parts=$1 out=$work/farm-$1.mp4
+  local start array join parts_started="" parts_ended="" join_started="" join_ended=""
+  start=$(now)
+  "$build/narvu-farm" submit "$out" --parts "$parts" -- "${capture[@]}" >/dev/null
+  read -r array join _ <<<"$(grep '^submitted ' "$out.farm/farm.txt" | tail -n 1 | cut -d' ' -f2-)"
+  while true; do
+    local states t
+    states=$(squeue -h -t all -j "$array,$join" -o '%i %T' 2>/dev/null)
+    t=$(now)
+    if [ -z "$parts_started" ] && grep -q "^${array}_.* RUNNING" <<<"$states"; then parts_started=$t; fi
+    if [ -z "$parts_ended" ] && [ "$(grep -c "^${array}_[0-9]* COMPLETED" <<<"$states")" = "$parts" ]; then parts_ended=$t; fi
+    if [ -z "$join_started" ] && grep -q "^$join RUNNING" <<<"$states"; then join_started=$t; fi
+    if grep -q "^$join \(COMPLETED\|FAILED\|CANCELLED\)" <<<"$states"; then join_ended=$t; break; fi
+    sleep 0.1
+  done
+  echo "farm, $parts part(s):         $(between "$start" "$join_ended") s from sbatch to the joined file"
+  echo "  parts started after      $(between "$start" "$parts_started") s"
+  local k
+  for k in $(seq "$parts"); do
+    read -r frames seconds <<<"$(summaryOf "$out.farm/part-$k.log")"
+    echo "  part $k:                  $seconds s for $frames frames ($(awk -v f="$frames" -v s="$seconds" 'BEGIN { printf "%.2f", f / s }') frames/s) $(grep -o 'on node n[0-9]' "$out.farm/part-$k.log")"
+  done
+  [ -n "$join_started" ] && echo "  join started after       $(between "$parts_ended" "$join_started") s (from the last part's end, seen in squeue)"
+  read -r frames seconds <<<"$(summaryOf "$out.farm"/join-*.log)"
+  echo "  join:                    $seconds s (the music, the parts' checks, the mux)"
+}
+farmRun 1
+farmRun 2
+
+echo
+echo "== seeking =="
+seek() {
+  local start
+  start=$(now)
+  "$build/narvu" --capture "$work/seek-$1" --fps 60 --from "$1" --to "$1" nosound 2>/dev/null
+  since "$start"
+}
+at0=$(seek 0)
+at100=$(seek 100)
+echo "one frame at 0 s: $at0 s; at 100 s: $at100 s (6000 frames skipped at 60 frames a second)"
+echo "seeking: $(awk -v a="$at0" -v b="$at100" 'BEGIN { printf "%.2f", (b - a) / 6000 * 1000 }') ms a frame skipped"
+
+for big in $sizes; do
+  echo
+  echo "== $big, the whole show at 2 frames a second (216 frames) =="
+  TIMEFORMAT='%R %U %S'
+  { time "$build/narvu" --capture "$work/big.mp4" --size "$big" --fps 2 2>/dev/null; } 2>"$work/time.txt"
+  rm -f "$work/big.mp4"
+  # CPU time (the show's and ffmpeg's) says more than wall time on a shared machine: a capture keeps
+  # both cores busy, so on this machine alone its wall time is about half its CPU time.
+  awk '{ wall = $1; cpu = $2 + $3
+    printf "wall %.1f s, CPU %.1f s: %.3f s of CPU a frame\n", wall, cpu, cpu / 216
+    printf "at 60 frames a second (6451 frames): %.0f s of CPU, %.0f s on two cores alone (%.3f x real time)\n",
+           cpu / 216 * 6451, cpu / 216 * 6451 / 2, 107.5 / (cpu / 216 * 6451 / 2) }' "$work/time.txt"
+done
+echo
+echo "load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
