@@ -14,7 +14,8 @@ long captureFramesWritten() { return written_frames; }
 
 bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, bool bottom_up) {
   if (captureError()) return false;
-  if (captureIsVideo()) return failCapture("the page writes PNG frames only: a video needs ffmpeg, which a browser cannot run");
+  if (captureIsVideo())
+    return failCapture("the page writes PNG frames only: a video needs ffmpeg, which a browser cannot run");
   const std::string& folder = capture_settings.capture_path;
   if (!folder_ready && !makeFrameFolder(folder))
     return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));

@@ -1,6 +1,6 @@
 // The GL half of the rendering context: the off-screen render target the show draws into, presentation
 // and capture's read-back, over a GL context on the show's window that one file per build makes (see
-// "GL surface" in platform_local.h): OpenGL 3.3 core through SDL2 natively, WebGL 2 on the page's canvas.
+// gl_surface.h): OpenGL 3.3 core through SDL2 natively, WebGL 2 on the page's canvas.
 //
 // The show draws a 640 × 480 picture and never clears its colour, so the render target is a
 // framebuffer of our own that keeps its contents between frames, whatever the window's buffers do.
@@ -141,9 +141,8 @@ static bool attachDepth(DWORD asked_bits, int samples, int width, int height, Re
     target->depth = 0;
     if (!makeRenderbuffer(&target->depth, samples, format, width, height)) continue;
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target->depth);
-    if (framebufferComplete() &&
-        renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (format == GL_DEPTH_COMPONENT24 || format == GL_DEPTH_COMPONENT16 ? 16 : 32))
-      return true;
+    bool thirty_two = format != GL_DEPTH_COMPONENT24 && format != GL_DEPTH_COMPONENT16;
+    if (framebufferComplete() && renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (thirty_two ? 32 : 16)) return true;
   }
   return false;
 }

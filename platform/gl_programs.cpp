@@ -130,7 +130,8 @@ static GLuint compileShader(GLenum type, const std::string& source) {
 static std::string programPrologue(const ProgramKey& key) {
   // Everything at full precision in ES too, as the desktop computes it; the uniform block must be
   // declared alike in both stages, which one default precision for both ensures.
-  std::string prologue = kGlEs ? "#version 300 es\nprecision highp float;\nprecision highp int;\n" : "#version 330 core\n";
+  std::string prologue =
+      kGlEs ? "#version 300 es\nprecision highp float;\nprecision highp int;\n" : "#version 330 core\n";
   auto define = [&prologue](const char* name, int value) {
     prologue += std::string("#define ") + name + " " + std::to_string(value) + "\n";
   };
