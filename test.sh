@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test through ctest.
+# Installs what is missing, builds everything and runs every test through ctest, then the page's tests
+# in headless Chromium (scripts/test-web.sh).
 #   ./test.sh               Release build in build/
 #   ./test.sh --sanitize    AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   ./test.sh --fuzz SECS   also runs every fuzz target for SECS seconds (clang builds in build-fuzz/)
@@ -25,6 +26,10 @@ cmake -S . -B "$dir" "${config[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 status=0
 (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 600) || status=$?
+# The page in headless Chromium, once: not again under the sanitizers, which do not reach WebAssembly.
+if [ "$dir" = build ]; then
+  scripts/test-web.sh || status=1
+fi
 if [ -x scripts/fuzz.sh ]; then
   NARVU_FUZZ_SECONDS="$fuzz_seconds" scripts/fuzz.sh || status=1
 fi

@@ -65,6 +65,10 @@ std::string capturePartPath(long first, long last);
 void removePartsWithin(const CaptureFrames& frames, const std::string& kept);
 // Frame `index` of a folder capture: capture_path/frame_NNNNNN.png.
 std::string captureFramePath(long index);
+// A folder capture's files (frame_files.cpp): the folder made, with its parents; a frame of 3 bytes a
+// pixel, rows top to bottom, as an 8-bit RGB PNG file. False when the system refuses (errno says why).
+bool makeFrameFolder(const std::string& path);
+bool writePngFile(const std::string& path, const uint8_t* rgb, int width, int height);
 // Writes capture_path from the video stream that `video_input` opens (ffmpeg's input arguments) and the
 // music at sound_capture_path when it is there, copying the video. Removes what it wrote when it fails.
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error);

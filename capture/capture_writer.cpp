@@ -7,15 +7,12 @@
 // Threads: queueCaptureFrame, drainCaptureWriter and stopCaptureWriter are called from the thread that
 // reads frames back (the main thread); the encoder and the folder belong to the writing thread until
 // stopCaptureWriter has joined it, and to the caller of closeCaptureEncoder after.
-#include <png.h>
-
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -52,35 +49,6 @@ long captureFramesWritten() { return written_frames.load(); }
 
 // ---- Writing one frame (the writing thread) ------------------------------------------------------------
 
-static bool makeFolder(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  return std::filesystem::is_directory(path, error);
-}
-
-static bool writePng(const std::string& path, const uint8_t* rgb, int width, int height) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return false;
-  }
-  png_init_io(png, file);
-  // Capture speed matters more than file size: the fastest deflate level and no row filters.
-  png_set_compression_level(png, 1);
-  png_set_filter(png, 0, PNG_FILTER_NONE);
-  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(rgb + size_t(y) * width * 3));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(file) == 0;
-}
-
 static bool startEncoder(int width, int height) {
   std::string error;
   // ffmpeg -y would open whatever is there, a FIFO that nobody reads included, and wait for ever.
@@ -103,11 +71,11 @@ static bool writeFrame(const QueuedFrame& frame) {
     return true;
   }
   const std::string& folder = capture_settings.capture_path;
-  if (!folder_ready && !makeFolder(folder))
+  if (!folder_ready && !makeFrameFolder(folder))
     return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
   folder_ready = true;
   std::string path = captureFramePath(frame.index);
-  if (!writePng(path, frame.rgb.data(), frame.width, frame.height))
+  if (!writePngFile(path, frame.rgb.data(), frame.width, frame.height))
     return failCapture("cannot write " + path + ": " + std::strerror(errno));
   return true;
 }

@@ -1,21 +1,22 @@
 // The sound library, in place of the vendor's: module loading and playback by libopenmpt, output through
-// SDL2 audio, or rendered offline into a WAV file when the show is captured.
+// the build's sound output (SDL2 audio natively, an AudioWorklet in the page; see platform_local.h), or
+// rendered offline into a WAV file when the show is captured.
 //
 // Use: FSOUND_Init opens the output; FSOUND_File_SetCallbacks installs the program's file access;
 // FMUSIC_LoadSong reads a module through it (every byte goes through the callbacks, and the file is
 // closed before the call returns); FMUSIC_PlaySong hands the song to the mixer; FMUSIC_FreeSong and
 // FSOUND_Close undo it all.
 //
-// Threads: every call comes from the main thread. While a song plays live, SDL's audio thread renders
-// it; the main thread takes the device lock for anything that touches the playing song. One song plays
-// at a time (playing another stops the first), which is all the show asks of the library.
+// Threads: every call comes from the main thread. While a song plays live, the output's mixer renders it
+// (natively on SDL's audio thread); the main thread takes the output's lock for anything that touches the
+// playing song. One song plays at a time (playing another stops the first), which is all the show asks
+// of the library.
 //
 // Offline rendering: with platform_settings.sound_capture_path set at FSOUND_Init no device is opened.
 // The song that FMUSIC_PlaySong starts is remembered with the tick count of that moment, and
 // finishSoundCapture renders it from there to the current tick count, so sample k of the WAV file is
 // the sound at k / rate seconds after the song started on the (virtual) clock, whatever the machine's
 // speed.
-#include <SDL.h>
 #include <libopenmpt/libopenmpt.h>
 
 #include <algorithm>
@@ -45,15 +46,15 @@ int sound_library_calls = 0;
 
 static constexpr int kDefaultRate = 44100;
 
-// Everything the library holds between calls. The main thread owns it, but for live_song, which SDL's
-// audio thread reads under the device lock.
+// Everything the library holds between calls. The main thread owns it, but for live_song, which the
+// output's mixer reads under the output's lock.
 struct SoundLibrary {
   int last_error = FMOD_ERR_NONE;
   bool initialised = false;
   int mix_rate = kDefaultRate;
   bool capturing = false;  // rendering offline: sound_capture_path was set at FSOUND_Init
-  SDL_AudioDeviceID audio_device = 0;
-  FMUSIC_MODULE* live_song = nullptr;  // the song SDL's audio thread renders; changed under the device lock
+  bool output_open = false;
+  FMUSIC_MODULE* live_song = nullptr;  // the song the output's mixer renders; changed under its lock
 
   // The program's file access (FSOUND_File_SetCallbacks); the standard streams while any is missing.
   FSOUND_OPENCALLBACK open_callback = nullptr;
@@ -152,13 +153,12 @@ static size_t renderInto(FMUSIC_MODULE* module, int16_t* output, size_t frames) 
   return done;
 }
 
-static void audioCallback(void*, Uint8* stream, int length) {
-  int16_t* output = reinterpret_cast<int16_t*>(stream);
-  size_t frames = size_t(length) / (2 * sizeof(int16_t));
+// The sound output's mixer: the live song, or silence.
+static void mixLiveSong(int16_t* output, size_t frames) {
   if (sound.live_song && sound.live_song->playing && !sound.live_song->paused)
     renderInto(sound.live_song, output, frames);
   else
-    std::memset(stream, 0, size_t(length));
+    std::memset(output, 0, frames * 2 * sizeof(int16_t));
 }
 
 // Settings for playing a module as FastTracker 2 played it. libopenmpt recognises a module saved by
@@ -262,26 +262,13 @@ signed char FSOUND_Init(int rate, int max_software_channels, unsigned int flags)
   sound.mix_rate = rate;
   sound.capturing = !platform_settings.sound_capture_path.empty();
   if (!sound.capturing) {
-    int saved = quietStandardError();
-    bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
-    if (started) {
-      SDL_AudioSpec wanted = {};
-      wanted.freq = rate;
-      wanted.format = AUDIO_S16SYS;
-      wanted.channels = 2;
-      wanted.samples = 2048;  // 46 ms at 44100 Hz
-      wanted.callback = audioCallback;
-      SDL_AudioSpec obtained = {};
-      sound.audio_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-    }
-    restoreStandardError(saved);
-    if (sound.audio_device == 0) {
-      // The error code's text is all the show says; the reason SDL gives goes beside it.
-      std::fprintf(stderr, "narvu: no sound output (%s); play the show with nosound\n", SDL_GetError());
-      if (started) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    std::string reason;
+    if (!openSoundOutput(rate, mixLiveSong, &reason)) {
+      // The error code's text is all the show says; the output's reason goes beside it.
+      std::fprintf(stderr, "narvu: no sound output (%s); play the show with nosound\n", reason.c_str());
       return failed(FMOD_ERR_INIT);
     }
-    SDL_PauseAudioDevice(sound.audio_device, 0);
+    sound.output_open = true;
   }
   sound.initialised = true;
   sound.last_error = FMOD_ERR_NONE;
@@ -341,7 +328,7 @@ signed char FMUSIC_PlaySong(FMUSIC_MODULE* module) {
     sound.capture_song = module;
     sound.capture_start_ms = GetTickCount();
   }
-  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
+  if (sound.output_open) lockSoundOutput();
   if (sound.live_song && sound.live_song != module) sound.live_song->playing = false;
   if (module->started) openmpt_module_set_position_seconds(module->player, 0);
   module->started = true;
@@ -349,7 +336,10 @@ signed char FMUSIC_PlaySong(FMUSIC_MODULE* module) {
   module->frames_played = 0;
   module->playing = true;
   if (!sound.capturing) sound.live_song = module;
-  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
+  if (sound.output_open) {
+    unlockSoundOutput();
+    soundOutputMoved();
+  }
   return 1;
 }
 
@@ -357,10 +347,10 @@ signed char FMUSIC_StopSong(FMUSIC_MODULE* module) {
   ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
   if (module == sound.capture_song) finishSoundCapture();
-  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
+  if (sound.output_open) lockSoundOutput();
   module->playing = false;
   if (sound.live_song == module) sound.live_song = nullptr;
-  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
+  if (sound.output_open) unlockSoundOutput();
   return 1;
 }
 
@@ -376,10 +366,10 @@ signed char FMUSIC_FreeSong(FMUSIC_MODULE* module) {
 signed char FMUSIC_SetLooping(FMUSIC_MODULE* module, signed char looping) {
   ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
-  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
+  if (sound.output_open) lockSoundOutput();
   module->looping = looping != 0;
   openmpt_module_set_repeat_count(module->player, module->looping ? -1 : 0);
-  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
+  if (sound.output_open) unlockSoundOutput();
   return 1;
 }
 
@@ -387,6 +377,7 @@ signed char FMUSIC_SetPaused(FMUSIC_MODULE* module, signed char pause) {
   ++sound_library_calls;
   if (!module) return failed(FMOD_ERR_INVALID_PARAM);
   module->paused = pause != 0;
+  if (sound.output_open && module == sound.live_song) pauseSoundOutput(module->paused);
   return 1;
 }
 
@@ -413,14 +404,13 @@ int FMUSIC_GetTime(FMUSIC_MODULE* module) {
 void FSOUND_Close() {
   ++sound_library_calls;
   finishSoundCapture();
-  if (sound.audio_device) {
-    SDL_LockAudioDevice(sound.audio_device);
+  if (sound.output_open) {
+    lockSoundOutput();
     if (sound.live_song) sound.live_song->playing = false;
     sound.live_song = nullptr;
-    SDL_UnlockAudioDevice(sound.audio_device);
-    SDL_CloseAudioDevice(sound.audio_device);
-    sound.audio_device = 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    unlockSoundOutput();
+    closeSoundOutput();
+    sound.output_open = false;
   }
   sound.initialised = false;
   sound.capturing = false;
@@ -428,11 +418,14 @@ void FSOUND_Close() {
 
 bool setSongPosition(FMUSIC_MODULE* module, int milliseconds) {
   if (!module || milliseconds < 0) return false;
-  if (sound.audio_device) SDL_LockAudioDevice(sound.audio_device);
+  if (sound.output_open) lockSoundOutput();
   openmpt_module_set_position_seconds(module->player, milliseconds / 1000.0);
   module->finished = false;
   module->frames_played = uint64_t(milliseconds) * uint64_t(renderRate()) / 1000;
-  if (sound.audio_device) SDL_UnlockAudioDevice(sound.audio_device);
+  if (sound.output_open) {
+    unlockSoundOutput();
+    if (module == sound.live_song) soundOutputMoved();
+  }
   return true;
 }
 

@@ -1,8 +1,9 @@
 // The sound library as the show calls it (FSOUND_ and FMUSIC_ calls), on libopenmpt for the module and
-// SDL2 audio for output (platform/fmod.cpp).
+// SDL2 audio for output; in the page, an AudioWorklet (platform/fmod.cpp).
 //
-// Threads: every call comes from the main thread. The library mixes in SDL's audio thread and calls
-// the installed file callbacks only while FMUSIC_LoadSong runs, on the main thread.
+// Threads: every call comes from the main thread. The library mixes in SDL's audio thread (in the page,
+// on the main thread whenever the browser gets its turn) and calls the installed file callbacks only
+// while FMUSIC_LoadSong runs, on the main thread.
 #pragma once
 
 #include <cstddef>

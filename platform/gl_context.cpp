@@ -1,5 +1,6 @@
-// The GL half of the rendering context: an OpenGL 3.3 core context on the show's window, the
-// off-screen render target the show draws into, and presentation.
+// The GL half of the rendering context: the off-screen render target the show draws into, presentation
+// and capture's read-back, over a GL context on the show's window that one file per build makes (see
+// gl_surface.h): OpenGL 3.3 core through SDL2 natively, WebGL 2 on the page's canvas.
 //
 // The show draws a 640 × 480 picture and never clears its colour, so the render target is a
 // framebuffer of our own that keeps its contents between frames, whatever the window's buffers do.
@@ -19,17 +20,13 @@
 // read waits for nothing. (llvmpipe still makes the next frame's first depth clear wait for earlier
 // drawing, so drawing and rasterising overlap only in part; see docs/performance.md.) The show's skybox
 // covers every pixel of every frame, so the buffer a frame is drawn into changes none of its pixels.
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/glcorearb.h>
-#include <SDL.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <vector>
 
-#include "platform/platform_local.h"
+#include "platform/gl_surface.h"
 
 static const DWORD kLargestTexture = 4096;
 static const int kRingLength = 3;
@@ -60,8 +57,7 @@ class GlContext : public ContextBase {
   // The frames of the ring still waiting, read and queued for writing.
   void finishReadBacks();
 
-  HWND window = nullptr;
-  SDL_GLContext gl_context = nullptr;
+  GlSurface* surface = nullptr;
   RenderTarget target;  // with a ring, its colour and framebuffer are the buffer being drawn into
   std::vector<uint8_t> rows;
   // The capture's ring; ring_length 1 without one.
@@ -133,8 +129,9 @@ static bool colourFormat(const GlContextRequest& request, GLenum* format) {
 static bool attachDepth(DWORD asked_bits, int samples, int width, int height, RenderTarget* target) {
   DWORD depth_bits = asked_bits == 0 ? 24 : asked_bits;
   std::vector<GLenum> depth_formats;
+  // OpenGL ES has 32-bit depth only in floating point.
   if (depth_bits == 32)
-    depth_formats = {GL_DEPTH_COMPONENT32, GL_DEPTH_COMPONENT24};
+    depth_formats = {GLenum(kGlEs ? GL_DEPTH_COMPONENT32F : GL_DEPTH_COMPONENT32), GL_DEPTH_COMPONENT24};
   else if (depth_bits == 24)
     depth_formats = {GL_DEPTH_COMPONENT24};
   else if (depth_bits == 16)
@@ -144,9 +141,8 @@ static bool attachDepth(DWORD asked_bits, int samples, int width, int height, Re
     target->depth = 0;
     if (!makeRenderbuffer(&target->depth, samples, format, width, height)) continue;
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target->depth);
-    if (framebufferComplete() &&
-        renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (format == GL_DEPTH_COMPONENT32 ? 32 : 16))
-      return true;
+    bool thirty_two = format != GL_DEPTH_COMPONENT24 && format != GL_DEPTH_COMPONENT16;
+    if (framebufferComplete() && renderbufferBits(GL_RENDERBUFFER_DEPTH_SIZE) >= (thirty_two ? 32 : 16)) return true;
   }
   return false;
 }
@@ -196,16 +192,11 @@ static bool createTarget(const GlContextRequest& request, int width, int height,
   }
   glViewport(0, 0, width, height);
   glClearColor(0, 0, 0, 0);
-  glClearDepth(1.0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);  // to GL's clear depth, 1.0, which nothing changes
   return samples <= 1 || createResolveTarget(colour_format, target, reason);
 }
 
-bool GlContext::makeCurrent() {
-  if (SDL_GL_GetCurrentContext() == gl_context) return true;
-  SDL_Window* sdl_window = sdlWindowOf(window);
-  return sdl_window && SDL_GL_MakeCurrent(sdl_window, gl_context) == 0;
-}
+bool GlContext::makeCurrent() { return surface && makeGlSurfaceCurrent(surface); }
 
 void GlContext::bindTarget() {
   glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
@@ -231,8 +222,7 @@ GlContext::~GlContext() {
   }
   if (current) deleteTarget(&target);
   if (current && last_frame) glDeleteSync(last_frame);
-  SDL_GL_MakeCurrent(nullptr, nullptr);
-  if (gl_context) SDL_GL_DeleteContext(gl_context);
+  if (surface) deleteGlSurface(surface);
 }
 
 // The frame the show sees: the multisampled target resolved first.
@@ -245,12 +235,21 @@ static GLuint presentedFramebuffer(const RenderTarget& target) {
   return target.resolve_framebuffer;
 }
 
-// Into `rows`, bottom to top as GL reads them.
+// Into `rows`, bottom to top as GL reads them, 3 bytes a pixel. OpenGL ES reads RGBA for certain (RGB
+// only where the driver chooses to offer it), so there the fourth byte of every pixel is dropped.
 void GlContext::readRows(GLuint framebuffer) {
   glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-  rows.resize(size_t(target.width) * 3 * size_t(target.height));
+  size_t pixels = size_t(target.width) * size_t(target.height);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, target.width, target.height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+  if (!kGlEs) {
+    rows.resize(pixels * 3);
+    glReadPixels(0, 0, target.width, target.height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+    return;
+  }
+  rows.resize(pixels * 4);
+  glReadPixels(0, 0, target.width, target.height, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
+  for (size_t i = 0; i < pixels; ++i) std::memmove(rows.data() + 3 * i, rows.data() + 4 * i, 3);
+  rows.resize(pixels * 3);
 }
 
 void GlContext::readBack(std::vector<uint8_t>* rgb) {
@@ -263,7 +262,7 @@ void GlContext::readBack(std::vector<uint8_t>* rgb) {
   bindTarget();
 }
 
-// The picture scaled into the window's drawable, its shape kept between black bars, and swapped. The
+// The picture scaled into the window's drawable, its shape kept between black bars, and shown. The
 // drawable is measured at every frame, so a resize by the viewer, by the window manager or by Alt+Enter
 // is followed at once; it is the drawable and not the window that counts, which differ on HiDPI screens.
 //
@@ -272,11 +271,11 @@ void GlContext::readBack(std::vector<uint8_t>* rgb) {
 // it has read the server's event, which the main loop asks for after presenting. A resize that came
 // while the frame was being drawn would otherwise be laid out for the old size into buffers of the new
 // one: the old picture cut at the new edge, or a band below it, for a whole frame.
-static void present(SDL_Window* sdl_window, const RenderTarget& target) {
-  pumpWindowEvents();
+static void present(GlSurface* surface, const RenderTarget& target) {
+  pumpScreenEvents();
   GLuint source = presentedFramebuffer(target);
   int drawable_width = 0, drawable_height = 0;
-  SDL_GL_GetDrawableSize(sdl_window, &drawable_width, &drawable_height);
+  glSurfaceSize(surface, &drawable_width, &drawable_height);
   GlViewport shown = gl4by3Viewport(drawable_width, drawable_height);
   glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
   // The blit needs no viewport; but some of Mesa's drivers measure the window again only when a
@@ -288,20 +287,13 @@ static void present(SDL_Window* sdl_window, const RenderTarget& target) {
   const GlViewport& v = target.viewport;
   glBlitFramebuffer(v.x, v.y, v.x + v.width, v.y + v.height, shown.x, shown.y, shown.x + shown.width,
                     shown.y + shown.height, GL_COLOR_BUFFER_BIT, GL_LINEAR);
-  SDL_GL_SwapWindow(sdl_window);
-}
-
-// Until the driver has drawn everything before `fence`; then the fence goes.
-static void waitForFence(GLsync fence) {
-  while (glClientWaitSync(fence, 0, 1000000000) == GL_TIMEOUT_EXPIRED) {
-  }
-  glDeleteSync(fence);
+  showGlSurface(surface);
 }
 
 bool GlContext::readPending() {
   PendingFrame frame = pending.front();
   pending.pop_front();
-  waitForFence(frame.drawn);
+  waitForGlFence(frame.drawn);
   readRows(ring_framebuffer[frame.slot]);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
   return handOver(frame.index);
@@ -337,9 +329,8 @@ bool GlContext::captureDrawnFrame(long index) {
 
 HRESULT GlContext::UpdateFrame(DWORD) {
   if (!makeCurrent()) return E_FAIL;
-  SDL_Window* sdl_window = sdlWindowOf(window);
-  if (!platform_settings.headless && sdl_window) {
-    present(sdl_window, target);
+  if (glSurfaceShows(surface)) {
+    present(surface, target);
     bindTarget();
   }
   if (capturing_context == this && frame_sink) {
@@ -356,7 +347,7 @@ HRESULT GlContext::UpdateFrame(DWORD) {
 // and every flushed frame not yet drawn, with the streamed buffers each one read, and such a run grew
 // by tens of megabytes a second. One frame may be in flight, as behind a swap.
 void GlContext::endUnseenFrame() {
-  if (last_frame) waitForFence(last_frame);
+  if (last_frame) waitForGlFence(last_frame);
   last_frame = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
   glFlush();
 }
@@ -400,29 +391,17 @@ HRESULT GlContext::Clear(DWORD flags) {
   return S_OK;
 }
 
-static HRESULT fail(const char* reason, const char* detail = "") {
-  std::fprintf(stderr, "narvu: cannot create the OpenGL context: %s%s%s\n", reason, *detail ? ": " : "", detail);
+static HRESULT fail(const char* reason) {
+  std::fprintf(stderr, "narvu: cannot create the OpenGL context: %s\n", reason);
   return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
 }
 
-static HRESULT createContextOnWindow(const GlContextRequest& request, SDL_Window* sdl_window, ID3DXContext** out) {
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-  // The window only ever receives finished pictures: it needs no depth buffer of its own.
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
-  SDL_GLContext gl_context = SDL_GL_CreateContext(sdl_window);
-  if (!gl_context) return fail("OpenGL 3.3 core is not available", SDL_GetError());
-  if (SDL_GL_MakeCurrent(sdl_window, gl_context) != 0) {
-    SDL_GL_DeleteContext(gl_context);
-    return fail("the context cannot be made current", SDL_GetError());
-  }
-
+static HRESULT createContextOnWindow(const GlContextRequest& request, ID3DXContext** out) {
+  std::string problem;
+  GlSurface* surface = createGlSurface(request.window, &problem);
+  if (!surface) return fail(problem.c_str());
   GlContext* context = new GlContext;
-  context->window = request.window;
-  context->gl_context = gl_context;
+  context->surface = surface;
 
   GLint max_texture = 0, max_renderbuffer = 0, max_samples = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture);
@@ -447,9 +426,11 @@ static HRESULT createContextOnWindow(const GlContextRequest& request, SDL_Window
     context->Release();
     return fail(reason);
   }
+  // WebGL tells of a fence only between the browser's turns, and its glReadPixels waits for the frame
+  // anyway: the page reads each frame as it is presented.
   if (frame_sink) {
     capturing_context = context;
-    if (context->target.samples <= 1 && !createRing(request, context)) deleteRing(context);
+    if (!kGlEs && context->target.samples <= 1 && !createRing(request, context)) deleteRing(context);
   }
   context->direct3d = new MemoryDirect3D;
   context->bindTarget();
@@ -457,19 +438,18 @@ static HRESULT createContextOnWindow(const GlContextRequest& request, SDL_Window
   // Live runs wait for the display's refresh unless told not to; headless runs and captures go as fast
   // as they can.
   bool live = !platform_settings.headless && !frame_sink;
-  SDL_GL_SetSwapInterval(live && platform_settings.vsync ? 1 : 0);
+  setGlSurfaceVsync(surface, live && platform_settings.vsync);
   *out = context;
   return S_OK;
 }
 
 HRESULT createGlContext(const GlContextRequest& request, ID3DXContext** out) {
   if (!out) return DDERR_INVALIDPARAMS;
-  SDL_Window* sdl_window = sdlWindowOf(request.window);
-  if (!sdl_window) return fail("there is no window to draw in");
+  if (!screenWindowOf(request.window)) return fail("there is no window to draw in");
   // Full screen before the GL context: the driver sizes the window's buffers when the context is first
   // made current and notices a later change only after a frame has gone into buffers of the old size.
   bool fullscreen = request.fullscreen && !platform_settings.windowed && setWindowFullscreen(request.window, true);
-  HRESULT result = createContextOnWindow(request, sdl_window, out);
+  HRESULT result = createContextOnWindow(request, out);
   // A failure's message box must not hide behind a window that covers the screen.
   if (FAILED(result) && fullscreen) setWindowFullscreen(request.window, false);
   return result;

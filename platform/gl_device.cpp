@@ -73,13 +73,15 @@ void GlDevice::createVertexArrays() {
       attribute(5, 2, GL_FLOAT, GL_FALSE, 32);
     } else {
       attribute(0, kind == kScreenVertex ? 4 : 3, GL_FLOAT, GL_FALSE, 0);
-      // D3DCOLOR is B, G, R, A in memory.
-      attribute(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 16);
-      attribute(3, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 20);
+      // D3DCOLOR is B, G, R, A in memory; the vertex shader swaps red and blue (OpenGL ES takes no
+      // GL_BGRA attribute size).
+      attribute(2, 4, GL_UNSIGNED_BYTE, GL_TRUE, 16);
+      attribute(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, 20);
       attribute(4, 2, GL_FLOAT, GL_FALSE, 24);
     }
   }
-  // What a format without the attribute reads: no normal, white diffuse, no specular, coordinates 0.
+  // What a format without the attribute reads: no normal, white diffuse, no specular, coordinates 0
+  // (the colours as they are stored, B, G, R, A).
   glVertexAttrib4f(1, 0, 0, 0, 0);
   glVertexAttrib4f(2, 1, 1, 1, 1);
   glVertexAttrib4f(3, 0, 0, 0, 0);
@@ -90,8 +92,8 @@ bool GlDevice::create() {
   GLint major = 0, minor = 0;
   glGetIntegerv(GL_MAJOR_VERSION, &major);
   glGetIntegerv(GL_MINOR_VERSION, &minor);
-  has_rgb565 = major * 10 + minor >= 41 || hasExtension("GL_ARB_ES2_compatibility");
-  has_texture_storage = major * 10 + minor >= 42 || hasExtension("GL_ARB_texture_storage");
+  has_rgb565 = kGlEs || major * 10 + minor >= 41 || hasExtension("GL_ARB_ES2_compatibility");
+  has_texture_storage = kGlEs || major * 10 + minor >= 42 || hasExtension("GL_ARB_texture_storage");
   if (major * 10 + minor >= 46 || hasExtension("GL_ARB_texture_filter_anisotropic") ||
       hasExtension("GL_EXT_texture_filter_anisotropic"))
     glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &max_anisotropy);
@@ -101,7 +103,7 @@ bool GlDevice::create() {
 
   StreamBuffer* streams[] = {&vertex_stream, &index_stream, &block_stream};
   const GLenum targets[] = {GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER, GL_UNIFORM_BUFFER};
-  const size_t sizes[] = {8u << 20, 2u << 20, 1u << 20};
+  const size_t sizes[] = {8u << 20, 4u << 20, 1u << 20};
   glGenVertexArrays(kVertexKindCount, vertex_arrays);
   glBindVertexArray(vertex_arrays[0]);
   for (int i = 0; i < 3; ++i) {
@@ -156,12 +158,8 @@ size_t GlDevice::stream(StreamBuffer& buffer, const void* data, size_t bytes, si
     offset = 0;
     ++buffer.epoch;
   }
-  void* target = glMapBufferRange(buffer.target, GLintptr(offset), GLsizeiptr(bytes),
-                                  GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT | GL_MAP_INVALIDATE_RANGE_BIT);
-  if (target) {
-    std::memcpy(target, data, bytes);
-    glUnmapBuffer(buffer.target);
-  }
+  // Only ever into a range no draw has read since the last orphaning, so the driver need not wait.
+  glBufferSubData(buffer.target, GLintptr(offset), GLsizeiptr(bytes), data);
   buffer.offset = offset + bytes;
   return offset;
 }
@@ -208,9 +206,12 @@ HRESULT GlDevice::draw(GLenum mode, int kind, const uint8_t* vertices, DWORD ver
     }
   }
   if (indices) {
-    size_t offset = stream(index_stream, indices, index_count * sizeof(WORD), 4);
-    glDrawElementsBaseVertex(mode, GLsizei(index_count), GL_UNSIGNED_SHORT, reinterpret_cast<const void*>(offset),
-                             GLint(first_vertex));
+    // The indices are moved to the draw's first vertex in the ring as they are streamed, in 32 bits, for
+    // the moved ones may pass 65535: OpenGL ES (WebGL 2) has no base vertex to draw with.
+    rebased_indices.resize(index_count);
+    for (DWORD i = 0; i < index_count; ++i) rebased_indices[i] = uint32_t(first_vertex) + indices[i];
+    size_t offset = stream(index_stream, rebased_indices.data(), index_count * sizeof(uint32_t), sizeof(uint32_t));
+    glDrawElements(mode, GLsizei(index_count), GL_UNSIGNED_INT, reinterpret_cast<const void*>(offset));
   } else {
     glDrawArrays(mode, GLint(first_vertex), GLsizei(vertex_count));
   }
@@ -253,8 +254,7 @@ void GlDevice::clear(DWORD flags) {
       gl.depth_mask = 1;
       ++counters.state_calls;
     }
-    glClearDepth(1.0);
-    mask |= GL_DEPTH_BUFFER_BIT;
+    mask |= GL_DEPTH_BUFFER_BIT;  // to GL's clear depth, 1.0, which nothing changes
   }
   if (flags & D3DCLEAR_TARGET) {
     glClearColor(0, 0, 0, 0);

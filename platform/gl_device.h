@@ -9,13 +9,11 @@
 // Every call expects the context's GL context to be current on the calling (main) thread.
 #pragma once
 
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/glcorearb.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "platform/gl_dialect.h"
 #include "platform/platform_local.h"
 
 enum VertexKind { kLitVertex = 0, kScreenVertex = 1, kColouredVertex = 2, kVertexKindCount = 3 };
@@ -34,6 +32,7 @@ struct DeviceBlock {
 
 struct StageKey {
   uint8_t colour_op, colour_arg1, colour_arg2, alpha_op, alpha_arg1, alpha_arg2, texture, uv_set;
+  uint8_t border;  // 1: u, 2: v addressed with the border colour (the shader's, for ES has no border)
 };
 
 // Everything that changes shader code; compared as bytes.
@@ -157,6 +156,8 @@ class GlDevice : public ShadowDevice {
   size_t last_program = 0;
   GlShadow gl;
   StreamedRange streamed = {};
+  std::vector<uint8_t> upload_texels;      // a texture level in GL's order of colours, as it goes up
+  std::vector<uint32_t> rebased_indices;  // a draw's indices moved to its first vertex, reused draw after draw
 
   // The device state the uniform block was last built from.
   DeviceBlock block = {};

@@ -48,6 +48,9 @@ static void makeStageKey(const DWORD* values, bool has_texture, StageKey* stage)
                  (alpha && opUsesTexture(stage->alpha_op, stage->alpha_arg1, stage->alpha_arg2));
   stage->texture = samples;
   stage->uv_set = samples && (values[D3DTSS_TEXCOORDINDEX] & 0xFFFF) != 0 ? 1 : 0;
+  if (samples)
+    stage->border = uint8_t((values[D3DTSS_ADDRESSU] == D3DTADDRESS_BORDER ? 1 : 0) |
+                            (values[D3DTSS_ADDRESSV] == D3DTADDRESS_BORDER ? 2 : 0));
 }
 
 static bool stageUsesSpecular(const StageKey& stage) {
@@ -125,7 +128,10 @@ static GLuint compileShader(GLenum type, const std::string& source) {
 
 // The #defines that make the shader sources into the program of one state combination.
 static std::string programPrologue(const ProgramKey& key) {
-  std::string prologue = "#version 330 core\n";
+  // Everything at full precision in ES too, as the desktop computes it; the uniform block must be
+  // declared alike in both stages, which one default precision for both ensures.
+  std::string prologue =
+      kGlEs ? "#version 300 es\nprecision highp float;\nprecision highp int;\n" : "#version 330 core\n";
   auto define = [&prologue](const char* name, int value) {
     prologue += std::string("#define ") + name + " " + std::to_string(value) + "\n";
   };
@@ -152,6 +158,7 @@ static std::string programPrologue(const ProgramKey& key) {
     define((p + "AA1").c_str(), stage.alpha_arg1);
     define((p + "AA2").c_str(), stage.alpha_arg2);
     define((p + "TEX").c_str(), stage.texture);
+    define((p + "BORDER").c_str(), stage.border);
     prologue += "#define " + p + "UV " + (stage.uv_set ? "v_uv1" : "v_uv0") + "\n";
   }
   return prologue;
@@ -169,7 +176,6 @@ GLuint GlDevice::buildProgram(const ProgramKey& key) {
   GLuint name = glCreateProgram();
   glAttachShader(name, vertex);
   glAttachShader(name, fragment);
-  glBindFragDataLocation(name, 0, "frag_colour");
   glLinkProgram(name);
   glDeleteShader(vertex);
   glDeleteShader(fragment);

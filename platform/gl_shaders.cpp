@@ -17,6 +17,7 @@
 //                        0: the material; 1: the vertex diffuse colour; 2: the vertex specular colour
 //   Sn_COP, Sn_CA1, Sn_CA2, Sn_AOP, Sn_AA1, Sn_AA2   stage n's operations and arguments (D3DTOP_, D3DTA_)
 //   Sn_TEX               1: stage n samples its texture; Sn_UV the coordinate pair it reads
+//   Sn_BORDER            1: u, 2: v, 3: both are addressed with the border colour
 //   SPECULAR_ADD         1: add the specular colour after the last stage
 #include "platform/platform_local.h"
 
@@ -61,11 +62,14 @@ out vec2 v_uv1;
 
 const int kLightType[9] = int[9](LIGHT_TYPES);
 
-vec4 materialColour(int source, vec4 material) {
-  return source == 1 ? in_diffuse : source == 2 ? in_specular : material;
+vec4 materialColour(int source, vec4 material, vec4 vertex_diffuse, vec4 vertex_specular) {
+  return source == 1 ? vertex_diffuse : source == 2 ? vertex_specular : material;
 }
 
 void main() {
+  // Colours come as Direct3D stores them, B, G, R, A: OpenGL ES reads no other order than R, G, B, A.
+  vec4 vertex_diffuse = in_diffuse.bgra;
+  vec4 vertex_specular = in_specular.bgra;
   v_uv0 = in_uv0;
   v_uv1 = in_uv1;
 #if VERTEX_KIND == 1
@@ -73,8 +77,8 @@ void main() {
   float w = in_position.w > 0.0 ? 1.0 / in_position.w : 1.0;
   gl_Position = vec4(in_position.x / 320.0 - 1.0 + pixel_offset.x, 1.0 - in_position.y / 240.0 - pixel_offset.y,
                      2.0 * in_position.z - 1.0, 1.0) * w;
-  v_diffuse = in_diffuse;
-  v_specular = in_specular;
+  v_diffuse = vertex_diffuse;
+  v_specular = vertex_specular;
 #else
   vec4 clip = world_view_projection * vec4(in_position.xyz, 1.0);
   // Direct3D clips depth to 0..w, GL to -w..w.
@@ -127,16 +131,16 @@ void main() {
 #endif
     }
   }
-  vec4 md = materialColour(DIFFUSE_SOURCE, material_diffuse);
-  vec4 ma = materialColour(AMBIENT_SOURCE, material_ambient);
-  vec4 ms = materialColour(SPECULAR_SOURCE, material_specular);
-  vec4 me = materialColour(EMISSIVE_SOURCE, material_emissive);
+  vec4 md = materialColour(DIFFUSE_SOURCE, material_diffuse, vertex_diffuse, vertex_specular);
+  vec4 ma = materialColour(AMBIENT_SOURCE, material_ambient, vertex_diffuse, vertex_specular);
+  vec4 ms = materialColour(SPECULAR_SOURCE, material_specular, vertex_diffuse, vertex_specular);
+  vec4 me = materialColour(EMISSIVE_SOURCE, material_emissive, vertex_diffuse, vertex_specular);
   v_diffuse = clamp(vec4(me.rgb + ma.rgb * (ambient_light.rgb + ambient_sum) + md.rgb * diffuse_sum, md.a), 0.0,
                     1.0);
   v_specular = clamp(vec4(ms.rgb * specular_sum, 1.0), 0.0, 1.0);
 #else
-  v_diffuse = in_diffuse;  // a format without colours reads the attribute's constant white
-  v_specular = in_specular;
+  v_diffuse = vertex_diffuse;  // a format without colours reads the attribute's constant white
+  v_specular = vertex_specular;
 #endif
 #endif
 }
@@ -149,13 +153,15 @@ in vec2 v_uv0;
 in vec2 v_uv1;
 uniform sampler2D stage_texture0;
 uniform sampler2D stage_texture1;
-out vec4 frag_colour;
+layout(location = 0) out vec4 frag_colour;
 
 // Multisampling evaluates coordinates at sample positions outside a triangle, where a surface seen edge-on
 // extrapolates to infinities or NaN; llvmpipe's anisotropic filtering of such a footprint took minutes a
-// frame (and more) before the coordinates were kept finite.
+// frame (and more) before the coordinates were kept finite. NaN is told by its bits: GLSL ES lets
+// isnan() answer false, and a compiler may fold comparisons with NaN away.
 vec2 finite(vec2 uv) {
-  uv = mix(uv, vec2(0.0), isnan(uv));
+  uvec2 magnitude = floatBitsToUint(uv) & uvec2(0x7FFFFFFFu);
+  uv = mix(uv, vec2(0.0), greaterThan(magnitude, uvec2(0x7F800000u)));
   return clamp(uv, vec2(-65536.0), vec2(65536.0));
 }
 
@@ -198,17 +204,27 @@ vec4 stage(int cop, int ca1, int ca2, int aop, int aa1, int aa2, vec4 current, v
   return clamp(vec4(colour, alpha), 0.0, 1.0);
 }
 
-// A stage's texel; a stage that reads no texture gets white, which no operation then reads.
-vec4 texelOf(sampler2D sampler, bool sampled, vec2 uv) { return sampled ? texture(sampler, finite(uv)) : vec4(1.0); }
+// A stage's texel; a stage that reads no texture gets white, which no operation then reads. Outside the
+// texture along a direction addressed with the border, the border colour: Direct3D's default,
+// transparent black (GL ES has no border, so the sampler clamps to the edge and the texel is replaced).
+// The texture is sampled either way, so that its level is chosen from neighbours that all sampled it.
+vec4 texelOf(sampler2D sampler, bool sampled, vec2 uv, int border) {
+  if (!sampled) return vec4(1.0);
+  uv = finite(uv);
+  vec4 texel = texture(sampler, uv);
+  bvec2 outside = bvec2(uv.x < 0.0 || uv.x > 1.0, uv.y < 0.0 || uv.y > 1.0);
+  bool on_border = ((border & 1) != 0 && outside.x) || ((border & 2) != 0 && outside.y);
+  return on_border ? vec4(0.0) : texel;
+}
 
 void main() {
   vec4 current = v_diffuse;
 #if S0_COP != 1
   current = stage(S0_COP, S0_CA1, S0_CA2, S0_AOP, S0_AA1, S0_AA2, current,
-                  texelOf(stage_texture0, S0_TEX != 0, S0_UV));
+                  texelOf(stage_texture0, S0_TEX != 0, S0_UV, S0_BORDER));
 #if S1_COP != 1
   current = stage(S1_COP, S1_CA1, S1_CA2, S1_AOP, S1_AA1, S1_AA2, current,
-                  texelOf(stage_texture1, S1_TEX != 0, S1_UV));
+                  texelOf(stage_texture1, S1_TEX != 0, S1_UV, S1_BORDER));
 #endif
 #endif
 #if SPECULAR_ADD

@@ -59,9 +59,10 @@ static const GLenum kCompareFunctions[] = {
     GL_ALWAYS,  // 0: no such code
     GL_NEVER, GL_LESS, GL_EQUAL, GL_LEQUAL, GL_GREATER, GL_NOTEQUAL, GL_GEQUAL, GL_ALWAYS,
 };
+// Border addressing clamps to the edge here; the fragment shader puts the border colour outside.
 static const GLint kWrapModes[] = {
     GL_REPEAT,  // 0: no such code
-    GL_REPEAT, GL_MIRRORED_REPEAT, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_BORDER,
+    GL_REPEAT, GL_MIRRORED_REPEAT, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_EDGE,
 };
 
 static GLenum blendFactor(DWORD blend) { return glValueOf(kBlendFactors, blend, GLenum(GL_ONE)); }
@@ -175,10 +176,12 @@ void GlDevice::updateBlock(const ProgramKey& key) {
   }
 }
 
-// How GL takes the levels of a texture in one of the context library's formats.
+// How GL takes the levels of a texture in one of the context library's formats. The library keeps
+// texels as Direct3D does, blue first; GL ES takes neither GL_BGR nor GL_BGRA, so each level's red and
+// blue are swapped as it goes up (gl_texels, below).
 struct TexelLayout {
   GLenum internal_format, format, type;
-  size_t bytes;
+  size_t bytes;  // of a texel as the library keeps it
 };
 
 static TexelLayout texelLayout(D3DX_SURFACEFORMAT format, bool has_rgb565) {
@@ -186,12 +189,31 @@ static TexelLayout texelLayout(D3DX_SURFACEFORMAT format, bool has_rgb565) {
     case D3DX_SF_R5G6B5:
       return {GLenum(has_rgb565 ? GL_RGB565 : GL_RGB8), GL_RGB, GL_UNSIGNED_SHORT_5_6_5, 2};
     case D3DX_SF_A8R8G8B8:
-      return {GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE, 4};
-    case D3DX_SF_X8R8G8B8:  // the fourth byte is ignored: an RGB texture reads alpha 1
-      return {GL_RGB8, GL_BGRA, GL_UNSIGNED_BYTE, 4};
+      return {GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, 4};
+    case D3DX_SF_X8R8G8B8:  // the fourth byte is dropped: an RGB texture reads alpha 1
+      return {GL_RGB8, GL_RGB, GL_UNSIGNED_BYTE, 4};
     default:
-      return {GL_RGB8, GL_BGR, GL_UNSIGNED_BYTE, 3};
+      return {GL_RGB8, GL_RGB, GL_UNSIGNED_BYTE, 3};
   }
+}
+
+// The texels of `level` in GL's order, R, G, B (, A): in `scratch`, unless they need no change (5-6-5
+// words are the same in both).
+static const uint8_t* glTexels(const TextureSurface::Level& level, const TexelLayout& layout,
+                               std::vector<uint8_t>* scratch) {
+  if (layout.type != GL_UNSIGNED_BYTE) return level.bytes.data();
+  size_t texels = size_t(level.width) * level.height;
+  size_t out_bytes = layout.format == GL_RGBA ? 4 : 3;
+  scratch->resize(texels * out_bytes);
+  const uint8_t* in = level.bytes.data();
+  uint8_t* out = scratch->data();
+  for (size_t i = 0; i < texels; ++i, in += layout.bytes, out += out_bytes) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+    if (out_bytes == 4) out[3] = in[3];
+  }
+  return scratch->data();
 }
 
 static bool levelHoldsTexels(const TextureSurface::Level& level, size_t texel_bytes) {
@@ -202,12 +224,13 @@ static bool levelHoldsTexels(const TextureSurface::Level& level, size_t texel_by
 void GlDevice::uploadLevel(TextureSurface* texture, size_t index, bool define) {
   TexelLayout layout = texelLayout(texture->format, has_rgb565);
   const TextureSurface::Level& level = texture->levels[index];
+  const uint8_t* texels = glTexels(level, layout, &upload_texels);
   if (define)
     glTexImage2D(GL_TEXTURE_2D, GLint(index), GLint(layout.internal_format), GLsizei(level.width),
-                 GLsizei(level.height), 0, layout.format, layout.type, level.bytes.data());
+                 GLsizei(level.height), 0, layout.format, layout.type, texels);
   else
     glTexSubImage2D(GL_TEXTURE_2D, GLint(index), 0, 0, GLsizei(level.width), GLsizei(level.height), layout.format,
-                    layout.type, level.bytes.data());
+                    layout.type, texels);
   ++counters.texture_uploads;
 }
 

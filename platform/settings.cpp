@@ -40,6 +40,8 @@ void pauseClock(bool paused) {
   clock_paused = paused;
 }
 
+bool clockPaused() { return clock_paused; }
+
 DWORD GetTickCount() {
   if (platform_settings.virtual_clock) {
     int fps = platform_settings.fps > 0 ? platform_settings.fps : 60;

@@ -87,6 +87,7 @@ HRESULT ShadowDevice::EndScene() {
   if (!state.in_scene) return E_FAIL;
   state.in_scene = false;
   advanceVirtualClock();
+  frameEnded();
   return S_OK;
 }
 

@@ -1,6 +1,7 @@
 // The window system as the show calls it: Win32's types, constants, window class and window, the
-// message queue, message boxes, the cursor, the executable's path and the tick count, on SDL2
-// (platform/win32.cpp; the clock in platform/settings.cpp, Sleep in platform/sleep.cpp).
+// message queue, message boxes, the cursor, the executable's path and the tick count, on SDL2, or in the
+// page on its canvas (platform/win32.cpp over sdl_window.cpp or web_window.cpp; the clock in
+// platform/settings.cpp, Sleep in platform/sleep.cpp, in the page in web_turns.cpp).
 //
 // Messages follow Windows: a key press is WM_KEYDOWN with the virtual-key code, the close box is
 // WM_CLOSE, PeekMessageA takes at most one message, and DefWindowProcA(WM_CLOSE) destroys the window,
@@ -114,8 +115,9 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filter_min, UINT filter_max, U
 BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // WM_CLOSE destroys the window, which calls its window procedure with WM_DESTROY before returning.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-// With a display: an SDL message box. Without one (headless, capture): "caption: text" on standard
-// error (no second colon after a caption that ends in one) and the default (first) button. Tests may
+// With a display: an SDL message box. Without one (headless, capture), and in the page, which shows the
+// line: "caption: text" on standard error (no second colon after a caption that ends in one) and the
+// default (first) button. Tests may
 // script the answer with setMessageBoxResponder. Every box the show shows belongs to its start-up, and
 // once catchEndSignals is called, SIGINT or SIGTERM while a box waits closes it and ends the process
 // with exit code 1, as a start-up that did not finish: without a window manager the box has no frame
@@ -129,7 +131,7 @@ HBRUSH GetSysColorBrush(int index);
 DWORD GetModuleFileNameA(HINSTANCE module, char* path, DWORD size);
 // Milliseconds, 32 bits, wrapping. The virtual clock in capture and tests (see PlatformSettings).
 DWORD GetTickCount();
-// Suspends the calling thread (platform/sleep.cpp).
+// Suspends the calling thread (platform/sleep.cpp); in the page the browser has its turn meanwhile.
 void Sleep(DWORD milliseconds);
 
 // ---- This port's additions ----------------------------------------------------------------------

@@ -3,15 +3,34 @@
 # benchmarks and fuzz targets need. Only missing packages are installed; sudo is used only when not
 # running as root.
 #   scripts/install-deps.sh           the show (./run.sh)
-#   scripts/install-deps.sh --tests   the show, its tests (ffmpeg included), benchmarks and fuzz targets (./test.sh)
+#   scripts/install-deps.sh --web     the show and the page's build (scripts/build-web.sh)
+#   scripts/install-deps.sh --tests   the show, the page, the tests (ffmpeg and Chromium included), benchmarks
+#                                     and fuzz targets (./test.sh)
 set -euo pipefail
+
+web=0
+tests=0
+for option in "$@"; do
+  case "$option" in
+    --web) web=1 ;;
+    --tests) web=1; tests=1 ;;
+    *) echo "install-deps.sh: unknown option '$option'" >&2; exit 2 ;;
+  esac
+done
 
 packages=(
   build-essential cmake pkg-config
   libsdl2-dev libopenmpt-dev libjpeg-dev zlib1g-dev libpng-dev
   libgl-dev libgl1-mesa-dri libegl1 libegl-mesa0
 )
-if [ "${1:-}" = --tests ]; then
+if [ $web = 1 ]; then
+  # The page: emscripten compiles it; dpkg-dev fetches the libraries' Debian sources for it.
+  packages+=(emscripten dpkg-dev nodejs)
+fi
+if [ $tests = 1 ]; then
+  # The page in headless Chromium, driven from Node by puppeteer-core (tests/web/; npm installs it).
+  packages+=(chromium)
+  command -v npm >/dev/null || packages+=(npm)
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
   # The show on a virtual X screen, looked at through screenshots.
   # X's core fonts, without which SDL's message boxes cannot be drawn.

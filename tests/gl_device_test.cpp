@@ -702,6 +702,61 @@ TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
   direct3d->Release();
 }
 
+// Indices are moved to where the draw's vertices sit in the device's streaming buffer; deep into it,
+// that is past what 16 bits can hold.
+TEST_F(GlDevice, IndexedDrawsFarIntoTheStreamStillFindTheirVertices) {
+  device->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
+  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+  // 70,000 vertices of triangles with no area, streamed before the quad.
+  std::vector<ColouredVertex> filler(70002, ColouredVertex{0, 0, 0.5f, 0, 0xFFFFFFFF, 0, 0, 0});
+  ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, D3DFVF_LVERTEX, filler.data(), DWORD(filler.size()), 0), S_OK);
+  expectColour(centre(), 0, 0, 0, "the filler draws nothing");
+
+  IDirect3D7* direct3d = context->GetD3D();
+  D3DVERTEXBUFFERDESC description = {sizeof(description), D3DVBCAPS_SYSTEMMEMORY, D3DFVF_LVERTEX, 4};
+  IDirect3DVertexBuffer7* buffer = nullptr;
+  ASSERT_EQ(direct3d->CreateVertexBuffer(&description, &buffer, 0), S_OK);
+  void* data = nullptr;
+  ASSERT_EQ(buffer->Lock(DDLOCK_DISCARDCONTENTS, &data, nullptr), S_OK);
+  ColouredVertex quad[4] = {{-1, 1, 0.5f, 0, 0xFF00FFFF, 0, 0, 0},
+                            {1, 1, 0.5f, 0, 0xFF00FFFF, 0, 0, 0},
+                            {-1, -1, 0.5f, 0, 0xFF00FFFF, 0, 0, 0},
+                            {1, -1, 0.5f, 0, 0xFF00FFFF, 0, 0, 0}};
+  std::memcpy(data, quad, sizeof(quad));
+  ASSERT_EQ(buffer->Unlock(), S_OK);
+  WORD indices[6] = {0, 1, 2, 2, 1, 3};
+  ASSERT_EQ(device->DrawIndexedPrimitiveVB(D3DPT_TRIANGLELIST, buffer, 0, 4, indices, 6, 0), S_OK);
+  expectColour(centre(), 0, 1, 1, "the quad after the filler");
+  buffer->Release();
+  direct3d->Release();
+}
+
+// Border addressing: outside the texture along that direction, the border colour (transparent black);
+// clamping repeats the edge instead.
+TEST_F(GlDevice, BorderAddressingReadsBlackOutsideTheTextureWhereClampingRepeatsItsEdge) {
+  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+  device->SetTexture(0, solidTexture(200, 100, 50));
+  // u runs from 0 to 2 across the screen, v from 0 to 1.
+  auto drawStretched = [&] {
+    ScreenVertex quad[4] = {{0, 0, 0, 1, 0xFFFFFFFF, 0, 0, 0},
+                            {640, 0, 0, 1, 0xFFFFFFFF, 0, 2, 0},
+                            {0, 480, 0, 1, 0xFFFFFFFF, 0, 0, 1},
+                            {640, 480, 0, 1, 0xFFFFFFFF, 0, 2, 1}};
+    ASSERT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
+  };
+  device->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_BORDER);
+  drawStretched();
+  expectColour(pixel(160, 240), 200 / 255.0, 100 / 255.0, 50 / 255.0, "inside the texture");
+  expectColour(pixel(480, 240), 0, 0, 0, "past its right edge, with the border");
+  device->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP);
+  drawStretched();
+  expectColour(pixel(480, 240), 200 / 255.0, 100 / 255.0, 50 / 255.0, "past its right edge, clamped");
+  // Border along v only leaves u's overhang alone.
+  device->SetTextureStageState(0, D3DTSS_ADDRESSV, D3DTADDRESS_BORDER);
+  drawStretched();
+  expectColour(pixel(480, 240), 200 / 255.0, 100 / 255.0, 50 / 255.0, "v within the texture");
+}
+
 TEST_F(GlDevice, StateReachesGlOnlyWhenItChanges) {
   setMaterial(1, 1, 1);
   device->SetTexture(0, solidTexture(10, 20, 30));

@@ -1,0 +1,24 @@
+// Inside the page's platform files only (platform/web_*.cpp): what they ask of each other.
+//
+// The page (web/narvu-page.js) gives the show a canvas, #screen, inside #stage, the element that goes
+// full screen; and, when it could start sound, Module.narvuAudio, the music's way to the AudioWorklet.
+#pragma once
+
+#include "platform/platform_local.h"
+
+// CSS selectors of the show's canvas and of the element around it that goes full screen.
+extern const char kCanvasSelector[];
+extern const char kStageSelector[];
+
+// ---- The browser's turns (web_turns.cpp) ------------------------------------------------------------
+// The show's loop runs as one long call from main. The browser (its events, painting the canvas, the
+// worklet's messages) runs only in the turns the show gives it, which Asyncify lets it give from inside
+// the loop: at every presentation, at the browser's next animation frame when waiting for the display,
+// else as soon as the browser has looked at its events. The sound output is fed after every turn.
+void giveBrowserTurn(bool wait_for_display);
+
+// ---- The sound output (web_sound_output.cpp) -------------------------------------------------------
+// Tops up what the worklet has ahead of what it plays; after every turn.
+void feedSoundOutput();
+// The page's whole sound stops while its tab is hidden, and goes on when it comes back.
+void suspendSoundOutput(bool suspended);

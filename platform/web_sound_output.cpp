@@ -1,0 +1,78 @@
+// The sound output in the page: an AudioWorklet (web/narvu-audio.js) that plays what the mixer renders
+// on the main thread, reached through Module.narvuAudio, which the page made at the viewer's click
+// (browsers start sound only then). See "Sound output" in platform_local.h.
+//
+// The worklet plays its queue at the sound card's pace. After every turn of the browser the queue is
+// topped up to kAhead frames ahead of what it has played: enough for the longest gap between turns
+// (the show's slowest frames, and the tail's turns every 100 ms). The worklet keeps the music on time
+// whatever the queue: what it could not play for want of frames it skips when they arrive, so a late
+// turn costs a moment of silence, never a lag behind the picture.
+#include <emscripten.h>
+
+#include <vector>
+
+#include "platform/web_local.h"
+
+static const int kAhead = 8192;  // 186 ms at 44100 Hz
+
+struct PageSoundOutput {
+  bool open = false;
+  SoundMixer mix = nullptr;
+  std::vector<int16_t> buffer;
+};
+static PageSoundOutput output;
+
+EM_JS(int, pageSoundOpen, (int rate), { return Module.narvuAudio ? Module.narvuAudio.open(rate) : 0; });
+EM_JS(int, pageSoundQueued, (), { return Module.narvuAudio.queued(); });
+EM_JS(void, pageSoundPlay, (const int16_t* samples, int frames), {
+  Module.narvuAudio.play(HEAP16.subarray(samples >> 1, (samples >> 1) + 2 * frames));
+});
+EM_JS(void, pageSoundDrop, (), { Module.narvuAudio.drop(); });
+EM_JS(void, pageSoundHold, (int held), { Module.narvuAudio.hold(held != 0); });
+EM_JS(void, pageSoundSuspend, (int suspended), { Module.narvuAudio.suspend(suspended != 0); });
+EM_JS(void, pageSoundClose, (), { Module.narvuAudio.close(); });
+
+bool openSoundOutput(int rate, SoundMixer mix, std::string* reason) {
+  if (!pageSoundOpen(rate)) {
+    *reason = "the page's sound did not start";
+    return false;
+  }
+  output.open = true;
+  output.mix = mix;
+  return true;
+}
+
+void closeSoundOutput() {
+  pageSoundClose();
+  output.open = false;
+}
+
+// The mixer runs on the main thread, as everything else here.
+void lockSoundOutput() {}
+void unlockSoundOutput() {}
+
+void feedSoundOutput() {
+  if (!output.open) return;
+  int queued = pageSoundQueued();
+  if (queued >= kAhead) return;
+  size_t frames = size_t(kAhead - queued);
+  output.buffer.resize(2 * frames);
+  output.mix(output.buffer.data(), frames);
+  pageSoundPlay(output.buffer.data(), int(frames));
+}
+
+// The new place is heard at once: the queue goes, and the worklet gets the song from there now rather
+// than at the next turn.
+void soundOutputMoved() {
+  if (!output.open) return;
+  pageSoundDrop();
+  feedSoundOutput();
+}
+
+void pauseSoundOutput(bool paused) {
+  if (output.open) pageSoundHold(paused);
+}
+
+void suspendSoundOutput(bool suspended) {
+  if (output.open) pageSoundSuspend(suspended);
+}
