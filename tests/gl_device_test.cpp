@@ -774,17 +774,8 @@ TEST_F(GlDevice, StateReachesGlOnlyWhenItChanges) {
   EXPECT_EQ(glDeviceCounters(device).texture_uploads, after.texture_uploads + 1);
 }
 
-// One scene with a white screen quad over pixels 10..29 × 20..49 of the show's screen, depth off.
-void drawWhiteQuad(IDirect3DDevice7* device) {
-  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
-  device->BeginScene();
-  ScreenVertex quad[4] = {{10, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
-                          {30, 20, 0, 1, 0xFFFFFFFF, 0, 0, 0},
-                          {10, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0},
-                          {30, 50, 0, 1, 0xFFFFFFFF, 0, 0, 0}};
-  EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
-  device->EndScene();
-}
+// One scene with a white rectangle over pixels 10..29 × 20..49 of the show's screen.
+void drawWhiteQuad(IDirect3DDevice7* device) { drawFlatRectangle(device, 10, 20, 30, 50, 0xFFFFFFFF); }
 
 // A render target larger than the show's screen draws the same picture, scaled.
 TEST(GlDeviceLargerTarget, ScreenCoordinatesScaleToTheTarget) {

@@ -46,14 +46,7 @@ class PresentationOnXScreen : public testing::Test {
 
   // A frame that covers the show's whole screen in grey, presented.
   void presentFrame() {
-    device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
-    device->BeginScene();
-    ScreenVertex quad[4] = {{0, 0, 0, 1, 0xFF808080, 0, 0, 0},
-                            {640, 0, 0, 1, 0xFF808080, 0, 0, 0},
-                            {0, 480, 0, 1, 0xFF808080, 0, 0, 0},
-                            {640, 480, 0, 1, 0xFF808080, 0, 0, 0}};
-    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0), S_OK);
-    device->EndScene();
+    drawFlatRectangle(device, 0, 0, 640, 480, 0xFF808080);
     EXPECT_EQ(context->UpdateFrame(0), S_OK);
   }
 

@@ -15,6 +15,17 @@ HWND openHeadlessWindow(int width, int height) {
                          nullptr);
 }
 
+void drawFlatRectangle(IDirect3DDevice7* device, float left, float top, float right, float bottom, D3DCOLOR colour) {
+  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+  device->BeginScene();
+  ScreenVertex quad[4] = {{left, top, 0, 1, colour, 0, 0, 0},
+                          {right, top, 0, 1, colour, 0, 0, 0},
+                          {left, bottom, 0, 1, colour, 0, 0, 0},
+                          {right, bottom, 0, 1, colour, 0, 0, 0}};
+  device->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, quad, 4, 0);
+  device->EndScene();
+}
+
 TextureSurface* solidTexture(uint8_t r, uint8_t g, uint8_t b, DWORD edge, bool mip_chain) {
   TextureSurface* texture = new TextureSurface;
   texture->format = D3DX_SF_R8G8B8;

@@ -14,6 +14,10 @@ struct ScreenVertex {
   float u, v;
 };
 
+// One scene holding a screen rectangle of one colour, depth off: a picture whose edges are known. The
+// device's results are not looked at (a test that cares reads the picture).
+void drawFlatRectangle(IDirect3DDevice7* device, float left, float top, float right, float bottom, D3DCOLOR colour);
+
 // A window whose procedure only lets DefWindowProcA work (WM_DESTROY ends nothing). With SDL's
 // offscreen driver it needs no display.
 HWND openHeadlessWindow(int width, int height);
