@@ -2,17 +2,19 @@
 # Installs what is missing, builds the show (Release, into build/) and plays it with the given arguments.
 #   ./run.sh [ARGS]             the build's output is shown only when the build fails
 #   ./run.sh --verbose [ARGS]   the build's output as it goes
-#   ./run.sh --web [--port N]   builds the page instead and serves it on 127.0.0.1 (scripts/serve-web.sh)
+#   ./run.sh --web [--port N] [--verbose]
+#                               builds the page instead and serves it on 127.0.0.1 (scripts/serve-web.sh)
 set -euo pipefail
 cd "$(dirname "$0")"
-if [ "${1:-}" = --web ]; then
-  shift
-  exec scripts/serve-web.sh "$@"
-fi
 verbose=0
 if [ "${1:-}" = --verbose ]; then
   verbose=1
   shift
+fi
+if [ "${1:-}" = --web ]; then
+  shift
+  [ "$verbose" = 1 ] && set -- --verbose "$@"
+  exec scripts/serve-web.sh "$@"
 fi
 scripts/install-deps.sh
 build() {
