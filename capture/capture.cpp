@@ -81,10 +81,10 @@ void beginCapture() {
 
 // ---- The interval and its parts --------------------------------------------------------------------------
 
-static double framesPerSecond(const CaptureSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
+double captureFramesPerSecond(const CaptureSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
 
 CaptureFrames captureInterval(const CaptureSettings& settings) {
-  double fps = framesPerSecond(settings);
+  double fps = captureFramesPerSecond(settings);
   CaptureFrames interval;
   interval.first = long(std::ceil(settings.capture_from_seconds * fps - 1e-9));
   // The timeline's last pass is the first at or after its length; that frame is still presented.
@@ -294,7 +294,7 @@ static void showProgress() {
   auto now = Clock::now();
   if (now - last_progress < std::chrono::milliseconds(terminal ? 250 : 10000)) return;
   last_progress = now;
-  double fps = framesPerSecond(capture_settings);
+  double fps = captureFramesPerSecond(capture_settings);
   char line[160];
   if (!captureWantsFrame()) {
     std::snprintf(line, sizeof line, "capture: seeking to %.1f s, now at %.1f s", captureFirstFrame() / fps,
@@ -361,7 +361,7 @@ static uintmax_t outputBytes() {
 
 std::string captureSummary() {
   long frames = captureFramesWritten();
-  double show_seconds = frames / framesPerSecond(capture_settings);
+  double show_seconds = frames / captureFramesPerSecond(capture_settings);
   double wall = secondsSince(capture_started);
   const std::string& path = output_path.empty() ? capture_settings.capture_path : output_path;
   char text[256];

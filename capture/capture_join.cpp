@@ -214,7 +214,7 @@ static std::string videoTrouble(const std::string& path, const CaptureFrames& fr
   if (facts->frames != expected)
     return "it holds " + std::to_string(facts->frames) + " frames where its name says " + std::to_string(expected) +
            " (" + framesText(frames.first, frames.last) + "): it was cut short or damaged";
-  double fps = capture_settings.fps > 0 ? capture_settings.fps : 60;
+  double fps = captureFramesPerSecond(capture_settings);
   if (std::fabs(facts->rate - fps) > 1e-3 * fps) {
     char text[160];
     std::snprintf(text, sizeof text, "it was made at %g frames a second, not at --fps %g", facts->rate, fps);
@@ -293,7 +293,7 @@ static bool joinVideo(const std::vector<PartFile>& parts, std::string* error) {
   std::string list_path = capture_settings.capture_path + ".parts.ffconcat";
   std::ofstream list(list_path);
   list << "ffconcat version 1.0\n";
-  double fps = capture_settings.fps > 0 ? capture_settings.fps : 60;
+  double fps = captureFramesPerSecond(capture_settings);
   for (const PartFile& part : parts) {
     char duration[64];
     std::snprintf(duration, sizeof duration, "%.6f", (part.frames.last - part.frames.first + 1) / fps);

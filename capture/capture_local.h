@@ -76,4 +76,6 @@ bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* e
 std::vector<std::string> captureEncoderOptions();
 // Whether capture_path ends in `tail` (lower case), whatever the case of its letters.
 bool capturePathEndsWith(const char* tail);
+// The capture's frames a second (60 when none is set).
+double captureFramesPerSecond(const CaptureSettings& settings);
 

@@ -286,6 +286,14 @@ struct JobState {
   std::string node;
 };
 
+// The fields of one line of sacct -P or squeue -o with '|' between them.
+static std::vector<std::string> fieldsOf(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream text(line);
+  for (std::string field; std::getline(text, field, '|');) fields.push_back(field);
+  return fields;
+}
+
 // States of the farm's jobs by "JOB" or "JOB_TASK"; empty with *why when Slurm does not answer. squeue
 // knows jobs until a while after they end (MinJobAge); sacct, where accounting is kept, after that.
 static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* why) {
@@ -302,11 +310,10 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
   if (accounting.exit_code == 0) {
     std::istringstream lines(accounting.output);
     for (std::string line; std::getline(lines, line);) {
-      std::vector<std::string> fields;
-      std::stringstream fields_in(line);
-      for (std::string field; std::getline(fields_in, field, '|');) fields.push_back(field);
-      if (fields.size() == 3)
-        states[fields[0]] = {wordsOf(fields[1]).empty() ? "" : wordsOf(fields[1])[0], "", fields[2]};
+      std::vector<std::string> fields = fieldsOf(line);
+      if (fields.size() != 3) continue;
+      std::vector<std::string> state = wordsOf(fields[1]);  // "CANCELLED by 1000": its first word
+      states[fields[0]] = {state.empty() ? "" : state[0], "", fields[2]};
     }
   }
   // All of this user's jobs, not -j: squeue refuses a list that names a job it has forgotten.
@@ -317,9 +324,7 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
   }
   std::istringstream lines(queue.output);
   for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> fields;
-    std::stringstream fields_in(line);
-    for (std::string field; std::getline(fields_in, field, '|');) fields.push_back(field);
+    std::vector<std::string> fields = fieldsOf(line);
     if (fields.size() < 3 || !ids.count(fields[0].substr(0, fields[0].find('_')))) continue;
     states[fields[0]] = {fields[1], fields[2], fields.size() > 3 ? fields[3] : ""};
   }
@@ -450,9 +455,8 @@ static std::string joinLine(const Farm& farm, const std::map<std::string, JobSta
 // narvu beside this program (the build puts both in its top folder), else on the PATH.
 static std::string defaultNarvu() {
   char self[4096];
-  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length > 0) {
-    self[length] = '\0';
+  DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  if (length > 0 && length < sizeof self) {
     std::string beside = std::filesystem::path(self).parent_path().string() + "/narvu";
     if (access(beside.c_str(), X_OK) == 0) return beside;
   }
