@@ -4,12 +4,9 @@
 // Frames are numbered from the timeline's start: frame i shows moment i / fps. The run tells capture
 // about every frame, the ones it skips before its first (captureSkipFrame) and the ones it presents
 // (capturePresentedFrame, which the context's UpdateFrame calls through the sink). The writing itself
-// is capture_writer.cpp's.
+// is the writer's (threaded/capture_writer.cpp, or the page's web/web_capture_writer.cpp).
 // A failure is remembered, not acted on: the frames after it are not written, and whoever runs the
 // capture asks captureError and ends the run.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -23,7 +20,7 @@
 #include <mutex>
 #include <string>
 
-#include "capture/capture_local.h"
+#include "capture/backend.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -185,15 +182,13 @@ bool capturePathAcceptable(const char* option, const std::string& path, std::str
   return false;
 }
 
-static bool writableFolder(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
-
 // A folder that is there and writable, or that can be made: its nearest existing ancestor is writable.
 static bool folderCanBeWritten(const std::filesystem::path& folder) {
   std::error_code ignored;
   std::filesystem::path existing = folder;
   while (!existing.empty() && !std::filesystem::exists(existing, ignored)) existing = existing.parent_path();
   if (existing.empty()) existing = ".";
-  return std::filesystem::is_directory(existing, ignored) && writableFolder(existing.string());
+  return std::filesystem::is_directory(existing, ignored) && folderIsWritable(existing.string());
 }
 
 bool captureTargetUsable(std::string* error) {
@@ -224,7 +219,7 @@ bool captureTargetUsable(std::string* error) {
              "name; remove it or choose another name";
     return false;
   }
-  if (!std::filesystem::is_directory(folder, ignored) || !writableFolder(folder.string())) {
+  if (!std::filesystem::is_directory(folder, ignored) || !folderIsWritable(folder.string())) {
     *error = "cannot write the video " + path + ": its folder " + folder.string() + " is missing or not writable";
     return false;
   }
@@ -290,7 +285,7 @@ static long expectedFrames() {
 
 // On a terminal one line, rewritten in place four times a second; otherwise a line every ten seconds.
 static void showProgress() {
-  bool terminal = isatty(2);
+  bool terminal = standardErrorIsTerminal();
   auto now = Clock::now();
   if (now - last_progress < std::chrono::milliseconds(terminal ? 250 : 10000)) return;
   last_progress = now;
@@ -401,7 +396,8 @@ static std::vector<std::string> musicOptions(const std::string& audio) {
 
 bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {
   const std::string& audio = platform_settings.sound_capture_path;
-  bool with_audio = !audio.empty() && access(audio.c_str(), R_OK) == 0;
+  std::error_code ignored;
+  bool with_audio = !audio.empty() && std::filesystem::is_regular_file(audio, ignored);
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   arguments.insert(arguments.end(), video_input.begin(), video_input.end());
   if (with_audio) {

@@ -1,4 +1,4 @@
-// Frame capture (capture/capture.cpp, capture_writer.cpp, capture_join.cpp): every presented frame of a
+// Frame capture (capture/capture.cpp, the writer, capture_join.cpp): every presented frame of a
 // --capture run, written as DIR/frame_NNNNNN.png, or piped as raw RGB to the ffmpeg program, which
 // encodes a video file; the music, rendered offline by the sound library into
 // platform_settings.sound_capture_path, is muxed in by finishCapture.

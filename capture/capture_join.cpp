@@ -11,8 +11,6 @@
 // another size or rate can all carry one. So before the join every part is counted (ffprobe counts its
 // packets, one a frame) and measured, and after it the joined video is counted too; only then are the
 // parts removed. Whatever fails, every part stays.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -83,13 +81,18 @@ static std::string framesText(long first, long last) {
 
 // "" for a regular file (a link to one included), else what it is instead, for a message.
 static std::string notAFile(const std::string& path) {
-  struct stat facts;
-  if (stat(path.c_str(), &facts) != 0) return lstat(path.c_str(), &facts) == 0 ? "a link to nothing" : "gone";
-  if (S_ISREG(facts.st_mode)) return "";
-  if (S_ISDIR(facts.st_mode)) return "a folder";
-  if (S_ISFIFO(facts.st_mode)) return "a FIFO";
-  if (S_ISCHR(facts.st_mode) || S_ISBLK(facts.st_mode)) return "a device";
-  return "no file";
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  fs::file_status facts = fs::status(path, ignored);
+  if (!fs::exists(facts)) return fs::is_symlink(fs::symlink_status(path, ignored)) ? "a link to nothing" : "gone";
+  switch (facts.type()) {
+    case fs::file_type::regular: return "";
+    case fs::file_type::directory: return "a folder";
+    case fs::file_type::fifo: return "a FIFO";
+    case fs::file_type::character:
+    case fs::file_type::block: return "a device";
+    default: return "no file";
+  }
 }
 
 // Two parts that hold the same frames: what to delete.

@@ -15,9 +15,6 @@ struct FfmpegProcess {
   int input = -1;        // its standard input, when it reads frames from us; -1 otherwise
   std::string log_path;  // its standard error, kept until it has finished
 };
-// A new file in the temporary folder (TMPDIR, else /tmp) named narvu-STEM-XXXXXX, for a child's
-// standard error: its descriptor and *path, or -1 when none can be made.
-int makeTemporaryLog(const char* stem, std::string* path);
 // "file:" and the absolute path: a name ffmpeg takes for nothing but a file.
 std::string ffmpegFileArgument(const std::string& path);
 // Starts the encoder: ffmpeg with `arguments` (arguments[0] is "ffmpeg"), reading a pipe we write to,
@@ -27,12 +24,11 @@ bool startFfmpeg(const std::vector<std::string>& arguments, FfmpegProcess* proce
 // else false with its words, or with "stopped by SIGTERM" when an end signal ended it (the capture then
 // ends with 128 + it; see noteCaptureStopped).
 bool runFfmpeg(const std::vector<std::string>& arguments, std::string* error);
-// Writes all of `bytes` to its input; false when it no longer takes them (it has ended).
-bool writeToFfmpeg(FfmpegProcess* process, const uint8_t* bytes, size_t count);
+// writeToFfmpeg, which feeds it, is the system backend's (capture/backend.h).
 // Closes its input and waits for it: true when it succeeded, else `error` holds what it said.
 bool finishFfmpeg(FfmpegProcess* process, std::string* error);
 
-// ---- Capture (capture.cpp, capture_writer.cpp) ----------------------------------------------------------
+// ---- Capture (capture.cpp, and the writer: threaded/ or web/) -----------------------------------------
 // The sink's frame_presented, for every presented frame: counts it, and returns its number when it is
 // one to write, -1 when not (outside the run's frames, or after a failure).
 long capturePresentedFrame();

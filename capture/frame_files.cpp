@@ -1,5 +1,5 @@
 // A folder capture's files: the folder, and each frame as a PNG file, written by whichever writer the
-// build has (capture_writer.cpp's thread natively, web_capture_writer.cpp in the page).
+// build has (threaded/capture_writer.cpp's thread natively, web/web_capture_writer.cpp in the page).
 #include <png.h>
 
 #include <cstdio>

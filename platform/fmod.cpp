@@ -1,5 +1,5 @@
 // The sound library, in place of the vendor's: module loading and playback by libopenmpt, output through
-// the build's sound output (SDL2 audio natively, an AudioWorklet in the page; see platform_local.h), or
+// the build's sound output (SDL2 audio natively, an AudioWorklet in the page; see platform/backend.h), or
 // rendered offline into a WAV file when the show is captured.
 //
 // Use: FSOUND_Init opens the output; FSOUND_File_SetCallbacks installs the program's file access;

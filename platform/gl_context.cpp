@@ -1,6 +1,6 @@
 // The GL half of the rendering context: the off-screen render target the show draws into, presentation
-// and capture's read-back, over a GL context on the show's window that one file per build makes (see
-// gl_surface.h): OpenGL 3.3 core through SDL2 natively, WebGL 2 on the page's canvas.
+// and capture's read-back, over the GL surface on the show's window that the screen backend makes (see
+// platform/backend.h): OpenGL 3.3 core through SDL2 natively, WebGL 2 on the page's canvas.
 //
 // The show draws a 640 × 480 picture and never clears its colour, so the render target is a
 // framebuffer of our own that keeps its contents between frames, whatever the window's buffers do.
@@ -26,7 +26,7 @@
 #include <deque>
 #include <vector>
 
-#include "platform/gl_surface.h"
+#include "platform/platform_local.h"
 
 static const DWORD kLargestTexture = 4096;
 static const int kRingLength = 3;

@@ -1,57 +1,16 @@
-// Inside platform/ only: what the stand-ins ask of each other. The rest of the program sees
-// platform/platform.h (and tests platform/devices.h and platform/test_hooks.h).
+// Inside platform/ only: what the stand-ins ask of each other, and (platform/backend.h) what they ask of
+// the build's backends. The rest of the program sees platform/platform.h (and tests platform/devices.h
+// and platform/test_hooks.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/devices.h"
 #include "platform/platform.h"
 #include "platform/test_hooks.h"
-
-struct ScreenWindow;  // the screen's own record of a window, one kind per build
-
-// ---- Window system (win32.cpp) ---------------------------------------------------------------------
-// The window's screen side; null for none or a destroyed window.
-ScreenWindow* screenWindowOf(HWND window);
-// The show's one window (the last created), or null.
-HWND currentWindow();
-// Queues a message for `window`, as the system's events arrive.
-void postWindowMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
-// ---- The screen under the window system: one file per build -------------------------------------
-// Natively SDL2's video, window and events (sdl_window.cpp); in the page its canvas and emscripten's
-// HTML5 events (web_window.cpp). Main thread only.
-//
-// The system's video, started once: false with the reason (one line, lower case) in *problem, when
-// there is no display to play on. Natively that makes a run headless when the offscreen driver was
-// named (see displayAvailable).
-bool startScreen(std::string* problem);
-// The window on the screen (x == CW_USEDEFAULT: centred on the chosen display); null, with the reason
-// on standard error, when the system refuses one.
-ScreenWindow* openScreenWindow(const char* caption, int x, int y, int width, int height, bool visible);
-void showScreenWindow(ScreenWindow* window);
-void closeScreenWindow(ScreenWindow* window);
-// The system's events since the last call, posted to the current window: key presses as WM_KEYDOWN
-// with the virtual-key code, the close box as WM_CLOSE; full screen's keys stay with the system.
-void pumpScreenEvents();
-// A message box the viewer answers: the button's ID, -1 when closed without one, 0 when no box can
-// be shown here (the caller then writes it on standard error and takes the default).
-int showScreenBox(const char* caption, const char* text, UINT type);
-// The cursor over `window`: shown when asked, and wherever hiding it would trap the viewer.
-void showScreenCursor(HWND window, bool shown);
-// A borderless window covering the chosen display (platform_settings.display), or back to a framed
-// window of its former size. False, with the reason on standard error, when the system refuses;
-// nothing happens in a headless run (nor in the page, where only the viewer can ask for it).
-bool setWindowFullscreen(HWND window, bool fullscreen);
-// After every frame the device ends (EndScene): the page gives the browser its turn there when a
-// long run of frames presents nothing (the show's tail), so that the music is fed; nothing natively.
-void frameEnded();
-
-// ---- Clock (settings.cpp) ------------------------------------------------------------------------
-// Whether the live clock is paused (pauseClock).
-bool clockPaused();
 
 // ---- Rendering contexts (d3dx_context.cpp, gl_context.cpp) ------------------------------------------
 // What every context hands out: its Direct3D object and its device, each with a reference that the
@@ -116,29 +75,3 @@ void uploadFilledGlLevel(IDirect3DDevice7* device, TextureSurface* texture, size
 extern const char* const kGlVertexShaderSource;
 extern const char* const kGlFragmentShaderSource;
 extern const char* const kGlDeviceBlockSource;
-
-// ---- Sound output: one file per build ---------------------------------------------------------------
-// Natively SDL2's audio device, whose own thread asks the mixer for every buffer it plays
-// (sdl_sound_output.cpp); in the page an AudioWorklet, fed with what the mixer renders on the main
-// thread whenever the browser gets its turn (web_sound_output.cpp). The sound library (fmod.cpp) uses it.
-//
-// The mixer fills `frames` stereo frames, interleaved 16-bit samples.
-typedef void (*SoundMixer)(int16_t* output, size_t frames);
-// Opens the output at `rate` frames a second and starts mixing; false with the reason (one line).
-bool openSoundOutput(int rate, SoundMixer mix, std::string* reason);
-void closeSoundOutput();
-// Held while the main thread changes what the mixer reads: no mixing happens between the two calls.
-void lockSoundOutput();
-void unlockSoundOutput();
-// The song was started or moved: what was mixed ahead and not heard yet is dropped, so that its new
-// place is what sounds next (the page mixes ahead; SDL asks for each buffer as it plays it).
-void soundOutputMoved();
-// Paused, the output plays silence and keeps its place in what it was given.
-void pauseSoundOutput(bool paused);
-
-// ---- Library diagnostics (library_noise.cpp) -------------------------------------------------------
-// Standard error sent nowhere while SDL opens a device, so that the diagnostics of the libraries it
-// loads (ALSA, Wayland) do not bury the show's own message. quietStandardError returns what
-// restoreStandardError needs (-1: nothing was changed).
-int quietStandardError();
-void restoreStandardError(int saved);

@@ -1,13 +1,11 @@
 // The Windows calls the show makes: window classes, windows and their message queues, message boxes,
-// the cursor and the executable's path. Beneath them the screen is one file per build (see
-// platform_local.h): SDL2's window and events natively (sdl_window.cpp), the page's canvas and
-// emscripten's HTML5 events in the browser (web_window.cpp).
+// the cursor and the executable's path. Beneath them is the build's screen backend (platform/backend.h):
+// SDL2's window and events natively (sdl/sdl_window.cpp), the page's canvas and emscripten's HTML5
+// events in the browser (web/web_window.cpp).
 //
 // Messages follow Windows: a key press is WM_KEYDOWN with the virtual-key code, the close box is
 // WM_CLOSE, PeekMessageA takes at most one message, and DefWindowProcA(WM_CLOSE) destroys the window,
 // which calls the window procedure with WM_DESTROY before it returns.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -161,11 +159,11 @@ HBRUSH GetSysColorBrush(int) { return &decoration_handle; }
 
 DWORD GetModuleFileNameA(HINSTANCE, char* path, DWORD size) {
   if (!path || size == 0) return 0;
-  ssize_t length = readlink("/proc/self/exe", path, size - 1);
-  if (length <= 0) {
+  std::string program = programPath();
+  if (program.empty() || program.size() >= size) {
     path[0] = '\0';
     return 0;
   }
-  path[length] = '\0';
-  return DWORD(length);
+  std::memcpy(path, program.c_str(), program.size() + 1);
+  return DWORD(program.size());
 }

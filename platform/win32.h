@@ -1,7 +1,8 @@
 // The window system as the show calls it: Win32's types, constants, window class and window, the
 // message queue, message boxes, the cursor, the executable's path and the tick count, on SDL2, or in the
-// page on its canvas (platform/win32.cpp over sdl_window.cpp or web_window.cpp; the clock in
-// platform/settings.cpp, Sleep in platform/sleep.cpp, in the page in web_turns.cpp).
+// page on its canvas (platform/win32.cpp over the screen backend, sdl/ or web/; the clock in
+// platform/settings.cpp; Sleep, the end signals and the executable's path from the system backend,
+// posix/ or web/: see platform/backend.h).
 //
 // Messages follow Windows: a key press is WM_KEYDOWN with the virtual-key code, the close box is
 // WM_CLOSE, PeekMessageA takes at most one message, and DefWindowProcA(WM_CLOSE) destroys the window,
@@ -127,11 +128,12 @@ HCURSOR SetCursor(HCURSOR cursor);
 HICON LoadIconA(HINSTANCE instance, const char* name);
 HCURSOR LoadCursorA(HINSTANCE instance, const char* name);
 HBRUSH GetSysColorBrush(int index);
-// The running executable's path (from /proc/self/exe); the length written, 0 on failure.
+// The running executable's path, as the system tells it; the length written, 0 on failure (also when
+// `size` cannot hold it).
 DWORD GetModuleFileNameA(HINSTANCE module, char* path, DWORD size);
 // Milliseconds, 32 bits, wrapping. The virtual clock in capture and tests (see PlatformSettings).
 DWORD GetTickCount();
-// Suspends the calling thread (platform/sleep.cpp); in the page the browser has its turn meanwhile.
+// Suspends the calling thread (the system backend); in the page the browser has its turn meanwhile.
 void Sleep(DWORD milliseconds);
 
 // ---- This port's additions ----------------------------------------------------------------------
@@ -140,7 +142,8 @@ void Sleep(DWORD milliseconds);
 // false then, with the reason (one line, lower case) in *reason.
 bool displayAvailable(std::string* reason);
 // From now on SIGINT and SIGTERM no longer end the process at once: the first one is remembered, and
-// whoever runs a loop asks endSignal and ends as it sees fit (platform/signals.cpp).
+// whoever runs a loop asks endSignal and ends as it sees fit (platform/end_signals.cpp and the system
+// backend).
 void catchEndSignals();
 // The signal that asked the process to end (SIGINT 2, SIGTERM 15), or 0 while none has.
 int endSignal();

@@ -9,7 +9,7 @@
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
-#include "platform/web_local.h"
+#include "platform/web/web_local.h"
 
 const char kCanvasSelector[] = "#screen";
 const char kStageSelector[] = "#stage";

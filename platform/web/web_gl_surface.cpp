@@ -1,4 +1,4 @@
-// The GL context in the page: WebGL 2 on the page's canvas (see gl_surface.h). The canvas is kept at the
+// The GL context in the page: WebGL 2 on the page's canvas (see platform/backend.h). The canvas is kept at the
 // size the page's layout gives it, in device pixels, so the picture is as sharp as the screen; the
 // browser shows what is drawn into it at the turn that follows each presentation.
 #include <emscripten.h>
@@ -7,8 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/gl_surface.h"
-#include "platform/web_local.h"
+#include "platform/web/web_local.h"
 
 struct GlSurface {
   EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context;

@@ -1,7 +1,7 @@
 // The browser's turns in the page (see web_local.h), and Sleep, which is one.
 #include <emscripten.h>
 
-#include "platform/web_local.h"
+#include "platform/web/web_local.h"
 
 // After a presentation the browser shows the canvas at its next animation frame; waiting for it is the
 // page's vertical sync. A turn without waiting goes round the event loop once, through a message to

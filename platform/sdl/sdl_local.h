@@ -1,4 +1,4 @@
-// Inside the native build's SDL2 files only (platform/sdl_*.cpp): what they ask of each other.
+// Inside the SDL2 backend only (platform/sdl/): what its files ask of each other.
 #pragma once
 
 #include "platform/platform_local.h"

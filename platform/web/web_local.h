@@ -1,4 +1,4 @@
-// Inside the page's platform files only (platform/web_*.cpp): what they ask of each other.
+// Inside the page's backend only (platform/web/): what its files ask of each other.
 //
 // The page (web/narvu-page.js) gives the show a canvas, #screen, inside #stage, the element that goes
 // full screen; and, when it could start sound, Module.narvuAudio, the music's way to the AudioWorklet.

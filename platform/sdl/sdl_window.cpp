@@ -2,9 +2,6 @@
 // driver a headless run names), the window, full screen, its events as window messages, message boxes
 // and the cursor. win32.cpp keeps Windows' side of them.
 #include <SDL.h>
-#include <dirent.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sdl_local.h"
+#include "platform/sdl/sdl_local.h"
 
 struct ScreenWindow {
   SDL_Window* sdl_window;
@@ -58,7 +55,7 @@ static std::string unansweredDisplays() {
 // the run headless: nobody could see a window or answer a message box there.
 bool startScreen(std::string* problem) {
   if (screen.video_started) return true;
-  if (platform_settings.headless && !namedVideoDriver()) setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  if (platform_settings.headless && !namedVideoDriver()) SDL_setenv("SDL_VIDEODRIVER", "offscreen", 1);
   int saved = quietStandardError();
   int failed = SDL_InitSubSystem(SDL_INIT_VIDEO);
   restoreStandardError(saved);
@@ -231,38 +228,14 @@ void pressKeyboardKey(WPARAM virtual_key, bool alt) {
   SDL_PushEvent(&event);
 }
 
-// The processes this one started that are still there (SDL shows a box in a child process of its own).
-static std::vector<pid_t> childProcesses() {
-  std::vector<pid_t> children;
-  DIR* processes = opendir("/proc");
-  if (!processes) return children;
-  while (dirent* entry = readdir(processes)) {
-    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
-    std::string path = std::string("/proc/") + entry->d_name + "/stat";
-    FILE* stat = std::fopen(path.c_str(), "r");
-    if (!stat) continue;
-    char line[512] = {};
-    size_t length = std::fread(line, 1, sizeof line - 1, stat);
-    std::fclose(stat);
-    // "pid (name) state ppid ...": the name may hold spaces and parentheses, so look after the last ')'.
-    const char* after_name = std::strrchr(line, ')');
-    char state = 0;
-    int parent = 0;
-    if (length > 0 && after_name && std::sscanf(after_name + 1, " %c %d", &state, &parent) == 2 && parent == getpid())
-      children.push_back(pid_t(std::atoi(entry->d_name)));
-  }
-  closedir(processes);
-  return children;
-}
-
-// An end signal while a box waits: the box's process goes (SIGKILL: it inherited our handlers, so it
-// would only note a SIGTERM), and so does this one, with the exit code of a start-up that failed.
+// An end signal while a box waits: the box's process goes (where the box has one), and so does this
+// one, with the exit code of a start-up that failed.
 static void endWhileBoxWaits(int signal_number, std::thread* shower, const std::atomic<bool>& closed) {
-  for (pid_t child : childProcesses()) kill(child, SIGKILL);
+  endChildProcesses();
   std::fprintf(stderr, "narvu: ended by %s while a message box was open\n", endSignalName(signal_number));
   std::fflush(stderr);
   for (int waited = 0; waited < 50 && !closed; ++waited) Sleep(10);
-  if (!closed) _exit(1);  // the box could not be closed: leave it to its own thread's end
+  if (!closed) std::_Exit(1);  // the box could not be closed: leave it to its own thread's end
   shower->join();
   std::exit(1);
 }

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "capture/capture_local.h"
+#include "capture/backend.h"
 
 // Enough to even out a slow PNG or a busy encoder over a few frames; 25 MB at 1920 × 1080.
 static const size_t kQueueLength = 4;

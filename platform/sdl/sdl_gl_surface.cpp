@@ -1,8 +1,7 @@
-// The GL context on the show's window natively: OpenGL 3.3 core through SDL2 (see gl_surface.h).
+// The GL surface natively: OpenGL 3.3 core on the SDL2 window (see platform/backend.h).
 #include <SDL.h>
 
-#include "platform/gl_surface.h"
-#include "platform/sdl_local.h"
+#include "platform/sdl/sdl_local.h"
 
 struct GlSurface {
   HWND window;

@@ -1,6 +1,6 @@
 // The sound output in the page: an AudioWorklet (web/narvu-audio.js) that plays what the mixer renders
 // on the main thread, reached through Module.narvuAudio, which the page made at the viewer's click
-// (browsers start sound only then). See "Sound output" in platform_local.h.
+// (browsers start sound only then). See "The sound output" in platform/backend.h.
 //
 // The worklet plays its queue at the sound card's pace. After every turn of the browser the queue is
 // topped up to kAhead frames ahead of what it has played: enough for the longest gap between turns
@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "platform/web_local.h"
+#include "platform/web/web_local.h"
 
 static const int kAhead = 8192;  // 186 ms at 44100 Hz
 

@@ -1,8 +1,8 @@
 // The sound output natively: SDL2's audio device, 16-bit stereo, whose own thread asks the mixer for
-// each buffer as it plays it (see "Sound output" in platform_local.h).
+// each buffer as it plays it (see "The sound output" in platform/backend.h).
 #include <SDL.h>
 
-#include "platform/sdl_local.h"
+#include "platform/sdl/sdl_local.h"
 
 struct SdlSoundOutput {
   SDL_AudioDeviceID device = 0;

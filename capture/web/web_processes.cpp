@@ -1,0 +1,47 @@
+// The page's system side for capture (see capture/backend.h). A browser runs no programs: no ffmpeg and
+// no parts of this program, so a page refuses a video capture and --jobs before the show starts, and
+// whatever would start one here fails as on a system without them. The page's files are in its own
+// file system, where a capture's folder is made and narvu.FS reads it.
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "capture/backend.h"
+
+static const char kNoPrograms[] = "a web page cannot run other programs";
+
+std::string findProgram(const std::string&) { return ""; }
+
+// A page's show runs on one thread.
+int processorCount() { return 1; }
+
+bool makeTemporaryFile(const char*, std::string*) {
+  errno = ENOSYS;
+  return false;
+}
+
+bool folderIsWritable(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
+
+// The browser's console stands for the terminal: the progress line is rewritten in place there too.
+bool standardErrorIsTerminal() { return isatty(2); }
+
+bool launchChild(const std::string&, const std::vector<std::string>&, ChildProcess*, std::string* error) {
+  *error = kNoPrograms;
+  return false;
+}
+
+bool childEnded(ChildProcess* child) {
+  child->pid = -1;
+  return true;
+}
+
+void askChildToEnd(const ChildProcess&, int) {}
+void endChildAtOnce(const ChildProcess&) {}
+
+bool launchEncoder(const std::vector<std::string>&, FfmpegProcess*, std::string* error) {
+  *error = kNoPrograms;
+  return false;
+}
+
+bool writeToFfmpeg(FfmpegProcess*, const uint8_t*, size_t) { return false; }
+bool closeEncoder(FfmpegProcess*) { return false; }

@@ -1,0 +1,15 @@
+// The page's system side (see platform/backend.h); Sleep is a turn of the browser (web_turns.cpp).
+// A page has no signals, no executable of its own and no processes: the viewer ends the show with
+// Esc, or by leaving the page.
+#include "platform/web/web_local.h"
+
+void catchEndSignals() {}
+void leaveEndSignalsToMainThread() {}
+
+std::string programPath() { return ""; }
+
+// The page's standard error is the browser's console, which the libraries do not fill.
+int quietStandardError() { return -1; }
+void restoreStandardError(int) {}
+
+void endChildProcesses() {}
