@@ -41,7 +41,11 @@ constexpr int kUsageExitCode = 2;
 constexpr int kPartsNotDoneExitCode = 3;
 extern const char kCommandLineUsage[];  // the --help text
 
-// ---- Entry point ------------------------------------------------------------------------------------
+// ---- Entry points -----------------------------------------------------------------------------------
+// The program, from its arguments (run_narvu.cpp): every build's main calls it and ends with the exit
+// code it returns. It prints --help and --version, refuses bad options, and runs the show, the music
+// alone, a capture or a join.
+int runNarvu(int argc, char** argv);
 // `command_line` is the argument string without the program name. The result is the exit code.
 int WinMain(HINSTANCE instance, HINSTANCE previous_instance, char* command_line, int show_command);
 void loadScenes();

@@ -8,11 +8,8 @@ if(NOT EXISTS "${NARVU_WEB_PACK}")
                       "(scripts/build-web.sh makes it first)")
 endif()
 
-add_executable(narvu-page shell/main.cpp web/page_main.cpp)
+add_executable(narvu-page web/page_main.cpp)
 target_link_libraries(narvu-page PRIVATE narvu_shell)
-set_source_files_properties(shell/main.cpp PROPERTIES COMPILE_DEFINITIONS main=showMain)
-add_dependencies(narvu-page narvu_commit)
-target_include_directories(narvu-page PRIVATE ${CMAKE_BINARY_DIR}/generated)
 set_target_properties(narvu-page PROPERTIES OUTPUT_NAME narvu RUNTIME_OUTPUT_DIRECTORY ${NARVU_WEB_SITE})
 target_link_options(narvu-page PRIVATE
   # A factory, createNarvu(settings), that the page calls once per run of the show.
