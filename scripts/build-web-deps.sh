@@ -46,6 +46,7 @@ declare -A name=([zlib]=zlib [png]=libpng [jpeg]=libjpeg-turbo [openmpt]=libopen
 # libpng's build use every core.
 declare -A cost=([zlib]=30 [png]=12 [jpeg]=60 [openmpt]=480)
 declare -A parallel=([zlib]=1 [png]=0 [jpeg]=1 [openmpt]=1)
+# shellcheck source=scripts/deps-common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/deps-common.sh"
 
 # The native -dev packages are here for their versions: they say which sources to build.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Sourced by the scripts that build the show's libraries for another platform (build-web-deps.sh,
 # build-windows-deps.sh) from Debian's source packages of exactly the versions the native build links,
 # into a cache entry outside any build tree. What differs between platforms (the compilers, each
