@@ -24,8 +24,8 @@ last line of standard output:
 The prefix lives in ${NARVU_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-~/.cache}/narvu/windows-deps}/<key>,
 where the key names the MinGW-w64 g++ version, the five libraries' upstream versions and this
 script's recipe revision. A finished entry is reused at once; an interrupted build continues with the
-libraries it had not finished. A cold build takes about 9 minutes on 2 idle cores (more when they are
-busy), mostly libopenmpt and SDL2. The build's log is kept beside the entry until it succeeds.
+libraries it had not finished. A cold build took 10 minutes on 2 cores busy with other work, 9 of them
+for libopenmpt and SDL2. The build's log is kept beside the entry until it succeeds.
 
 Missing Debian packages (MinGW-w64, Wine for the final check, dpkg-dev, cmake, the native -dev
 packages) are installed, and a deb-src entry mirroring the system's deb entry is added when apt has
