@@ -4,16 +4,19 @@
 # running as root.
 #   scripts/install-deps.sh           the show (./run.sh)
 #   scripts/install-deps.sh --web     the show and the page's build (scripts/build-web.sh)
-#   scripts/install-deps.sh --tests   the show, the page, the tests (ffmpeg and Chromium included), benchmarks
-#                                     and fuzz targets (./test.sh)
+#   scripts/install-deps.sh --windows the show and the Windows build (MinGW-w64, Wine)
+#   scripts/install-deps.sh --tests   the show, the page, the Windows build, the tests (ffmpeg and Chromium
+#                                     included), benchmarks and fuzz targets (./test.sh)
 set -euo pipefail
 
 web=0
+windows=0
 tests=0
 for option in "$@"; do
   case "$option" in
     --web) web=1 ;;
-    --tests) web=1; tests=1 ;;
+    --windows) windows=1 ;;
+    --tests) web=1; windows=1; tests=1 ;;
     *) echo "install-deps.sh: unknown option '$option'" >&2; exit 2 ;;
   esac
 done
@@ -26,6 +29,12 @@ packages=(
 if [ $web = 1 ]; then
   # The page: emscripten compiles it; dpkg-dev fetches the libraries' Debian sources for it.
   packages+=(emscripten dpkg-dev nodejs)
+fi
+if [ $windows = 1 ]; then
+  # The Windows build: cross-compiled by MinGW-w64, its libraries built from their Debian sources
+  # (scripts/build-windows-deps.sh, which fetches them with dpkg-dev). Wine runs the Windows programs,
+  # in the build and in its test; zip packs the program with its libraries' licences.
+  packages+=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 dpkg-dev zip)
 fi
 if [ $tests = 1 ]; then
   # The page in headless Chromium, driven from Node by puppeteer-core (tests/web/; npm installs it).
