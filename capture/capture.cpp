@@ -283,12 +283,31 @@ static long expectedFrames() {
   return std::max(1L, part.last - part.first + 1);
 }
 
-// On a terminal one line, rewritten in place four times a second; otherwise a line every ten seconds.
-static void showProgress() {
-  bool terminal = standardErrorIsTerminal();
+// Parts of --jobs write theirs more often, for the combined line (NARVU_PROGRESS_SECONDS).
+static std::chrono::milliseconds progressPeriod() {
+  if (standardErrorIsTerminal()) return std::chrono::milliseconds(250);
+  const char* every = std::getenv("NARVU_PROGRESS_SECONDS");
+  int seconds = every ? std::atoi(every) : 0;
+  return std::chrono::milliseconds(1000 * (seconds > 0 && seconds <= 3600 ? seconds : 10));
+}
+
+bool captureProgressDue() {
+  static const std::chrono::milliseconds period = progressPeriod();
   auto now = Clock::now();
-  if (now - last_progress < std::chrono::milliseconds(terminal ? 250 : 10000)) return;
+  if (now - last_progress < period) return false;
   last_progress = now;
+  return true;
+}
+
+void captureShowProgress(const std::string& line) {
+  bool terminal = standardErrorIsTerminal();
+  std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line.c_str());
+  std::fflush(stderr);
+  progress_line_open = terminal;
+}
+
+static void showProgress() {
+  if (!captureProgressDue()) return;
   double fps = captureFramesPerSecond(capture_settings);
   char line[160];
   if (!captureWantsFrame()) {
@@ -305,9 +324,7 @@ static void showProgress() {
     else
       std::snprintf(line, sizeof line, "capture: frame %ld of %ld", presented_frames, expectedFrames());
   }
-  std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line);
-  std::fflush(stderr);
-  progress_line_open = terminal;
+  captureShowProgress(line);
 }
 
 void captureEndProgressLine() {
@@ -379,12 +396,13 @@ static const uintmax_t kWavHeaderBytes = 44;
 //          the stream's timestamps once more when it muxes, so the music goes in 6.5 ms later to make
 //          up for it: its first sample then decodes at 0, with the first frame, and the stream's first
 //          packet, priming and all, starts at -6.5 ms.
-static std::vector<std::string> musicOptions(const std::string& audio) {
+// A stream encoded so into a file of the capture's own kind keeps all of that when it is copied into
+// the video later (the music part of a capture in parts): the edit list, the codec delay, the offset.
+static std::vector<std::string> musicInputAndCodec(const std::string& wav) {
   bool webm = capturePathEndsWith(".webm");
   std::vector<std::string> options;
   if (webm) options = {"-itsoffset", "0.0065"};
-  for (const std::string& option : {std::string("-i"), ffmpegFileArgument(audio)}) options.push_back(option);
-  for (const char* option : {"-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a"}) options.push_back(option);
+  options.insert(options.end(), {"-i", ffmpegFileArgument(wav), "-c:a"});
   if (webm)
     options.insert(options.end(), {"libopus", "-b:a", "192k"});
   else if (capturePathEndsWith(".mkv"))
@@ -394,22 +412,60 @@ static std::vector<std::string> musicOptions(const std::string& audio) {
   return options;
 }
 
-bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {
-  const std::string& audio = platform_settings.sound_capture_path;
+std::string captureMusicPath() {
+  const std::string& path = capture_settings.capture_path;
+  return captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
+}
+
+std::string captureMusicPartPath(const CaptureFrames& frames) {
+  char name[48];
+  std::snprintf(name, sizeof name, "music-%06ld-%06ld", frames.first, frames.last);
+  const std::string& path = capture_settings.capture_path;
+  if (!captureIsVideo()) return path + "/" + name + ".wav";
+  return path + "." + name + path.substr(path.rfind('.'));
+}
+
+// Where a video is written until it is whole: beside it, so that the rename is within one folder, and
+// with its own ending, which tells ffmpeg the container.
+static std::string unfinishedPath(const std::string& path) {
+  return path + ".unfinished" + path.substr(path.rfind('.'));
+}
+
+bool captureEncodeMusic(const std::string& wav, const std::string& out, std::string* error) {
+  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
+  for (const std::string& option : musicInputAndCodec(wav)) arguments.push_back(option);
+  std::string unfinished = unfinishedPath(out);
+  arguments.push_back(ffmpegFileArgument(unfinished));
+  if (runFfmpeg(arguments, error) && std::rename(unfinished.c_str(), out.c_str()) == 0) return true;
+  if (error->empty()) *error = "cannot name it " + out + ": " + std::strerror(errno);
+  std::remove(unfinished.c_str());
+  return false;
+}
+
+bool muxCaptureVideo(const std::vector<std::string>& video_input, const std::string& music,
+                     const CaptureCheck& check, std::string* error) {
   std::error_code ignored;
-  bool with_audio = !audio.empty() && std::filesystem::is_regular_file(audio, ignored);
+  bool with_music = !music.empty() && std::filesystem::is_regular_file(music, ignored);
+  bool encoded = with_music && music != platform_settings.sound_capture_path;
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   arguments.insert(arguments.end(), video_input.begin(), video_input.end());
-  if (with_audio) {
-    for (const std::string& option : musicOptions(audio)) arguments.push_back(option);
-  } else {
-    arguments.push_back("-c:v");
-    arguments.push_back("copy");
+  if (encoded)
+    arguments.insert(arguments.end(), {"-i", ffmpegFileArgument(music), "-map", "0:v", "-map", "1:a", "-c", "copy"});
+  else if (with_music)
+    for (const std::string& option : musicInputAndCodec(music)) arguments.push_back(option);
+  if (with_music && !encoded) arguments.insert(arguments.end(), {"-map", "0:v", "-map", "1:a"});
+  arguments.insert(arguments.end(), {"-c:v", "copy"});
+  const std::string& path = capture_settings.capture_path;
+  std::string unfinished = unfinishedPath(path);
+  arguments.push_back(ffmpegFileArgument(unfinished));
+  // Only a video that is whole takes the capture's name: what is there under it is a finished one.
+  bool whole = runFfmpeg(arguments, error) && (!check || check(unfinished, error));
+  if (whole && std::rename(unfinished.c_str(), path.c_str()) != 0) {
+    *error = "cannot name it " + path + ": " + std::strerror(errno);
+    whole = false;
   }
-  arguments.push_back(ffmpegFileArgument(capture_settings.capture_path));
-  if (runFfmpeg(arguments, error)) return true;
-  std::remove(capture_settings.capture_path.c_str());  // what it left is no video
-  return false;
+  std::remove(unfinished.c_str());
+  return whole;
 }
 
 // A part's stream is kept under the name of the frames it holds. Once the part is whole, what earlier
@@ -439,7 +495,9 @@ bool finishCapture(bool interrupted, std::string* error) {
     std::string why;
     if (!closeCaptureEncoder(&why)) ok = failCapture("ffmpeg could not encode the video; " + why);
     if (ok && any && segmented() && !keepPart(&why)) ok = failCapture(why);
-    if (ok && any && !segmented() && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
+    if (ok && any && !segmented() &&
+        !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, platform_settings.sound_capture_path,
+                         nullptr, &why))
       ok = failCapture("ffmpeg could not write " + capture_settings.capture_path + "; " + why);
     std::remove(captureVideoStreamPath().c_str());
     if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());

@@ -33,7 +33,8 @@ const char kCommandLineUsage[] =
     "  --preset P           x264's preset for H.264 (ultrafast ... placebo; default veryfast)\n"
     "  --lossless           lossless video: H.264 in RGB (.mp4), FFV1 (.mkv), VP9 (.webm)\n"
     "  --segment K/N        capture only the K-th of N equal parts of the frames, N up to 10000\n"
-    "                       (the parts of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
+    "                       (the parts of a video as PATH.frames-FIRST-LAST.mkv), without music;\n"
+    "                       0/N makes the music beside them, which --join then only copies\n"
     "  --join PATH          put the parts of the capture PATH together and add its music; give\n"
     "                       the --fps, --from and --to the parts were made with\n"
     "  --check N            with --join: join nothing, list which of N parts are done, missing\n"
@@ -217,9 +218,10 @@ static bool applySegment(const char* value, CommandLineOptions* options, std::st
   std::string text = value;
   size_t slash = text.find('/');
   long part = 0, parts = 0;
+  // Part 0 is the music of the whole capture, made beside the others.
   if (slash == std::string::npos || !wholeNumber(text.substr(slash + 1).c_str(), 1, 10000, &parts) ||
-      !wholeNumber(text.substr(0, slash).c_str(), 1, parts, &part)) {
-    *error = "--segment takes K/N, a part K from 1 to N, for example 2/4, not '" + text + "'";
+      !wholeNumber(text.substr(0, slash).c_str(), 0, parts, &part)) {
+    *error = "--segment takes K/N, a part K from 1 to N (0: the music), for example 2/4, not '" + text + "'";
     return false;
   }
   options->capture.capture_segment = int(part);

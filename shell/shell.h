@@ -172,12 +172,19 @@ int finishCaptureRun(int exit_code);
 // capture in one run would, and puts the parts and the music together (see capture/capture.h). The exit
 // code: 0; 1 with the reason (every part kept); 128 + the signal that interrupted it.
 // With --check N it joins nothing and lists on standard output, one line a part, which of the N parts
-// of the interval are done, missing or broken: "part K/N frames FIRST-LAST: STATE[: DETAIL]". The exit
-// code: 0 when every part is done, 2 when one is not, 1 after a failure.
+// of the interval are done, missing or broken: "part K/N frames FIRST-LAST: STATE[: DETAIL]", after a
+// line "music frames FIRST-LAST: done|missing" for the music part. The exit code: 0 when every part is
+// done, kPartsNotDoneExitCode when one is not (the music part does not count: the join can do without
+// it), 1 after a failure.
 int runCaptureJoin(const CommandLineOptions& options);
+// `--capture PATH --segment 0/N`: the music part, the interval's music made beside the parts (see
+// captureMusicPartPath), so that the join only copies it. The exit code: 0 (also with nosound, which
+// leaves nothing to make); 1 with the reason; 128 + the signal that interrupted it.
+int runCaptureMusic(const CommandLineOptions& options);
 // `--capture PATH --jobs N`: this program again N times with --segment K/N, side by side, then the join.
 // The exit code: 0; 1 when a part failed (the others are kept for a later --join); 128 + the signal after
-// SIGINT or SIGTERM, the frames from the start that every part had written being joined.
+// SIGINT or SIGTERM, the frames from the start that every part had written being joined, and the parts
+// after a gap kept. The music part runs beside the others.
 int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options);
 
 // ---- Music (music.cpp) -------------------------------------------------------------------------------
