@@ -176,6 +176,7 @@ static std::string whatIsLeft(const CaptureFrames& joined, int parts) {
         break;
       }
   }
+  if (missing.empty()) return "every frame is there: put them together with --join " + capture_settings.capture_path;
   bool several = missing.size() > 1 || missing[0].first != missing[0].last;
   std::string text = framesList(missing) + (several ? " are missing; make them" : " is missing; make it") +
                      " with --segment " + segments +
