@@ -29,42 +29,42 @@ using Clock = std::chrono::steady_clock;
 // file size and 1/3 of the encoder's time (docs/performance.md).
 static const char kDefaultPreset[] = "veryfast";
 
-static long counted_frames = 0;    // frames the run has been through: the index of the next one
-static long presented_frames = 0;  // of the run's own frames, for the progress line
-static bool finished = false;
-static Clock::time_point capture_started = Clock::now();
-static Clock::time_point writing_started;
-static Clock::time_point last_progress;
-static bool progress_line_open = false;  // a progress line without its newline on the terminal
-// What the summary reports (see setCaptureOutput).
-static std::string output_path;
-static long output_first_frame = 0;
-
-// The first failure, from whichever thread: written once under the lock, then only read.
+// One capture's state, from beginCapture to endCapture.
+struct CaptureRun {
+  long counted_frames = 0;    // frames the run has been through: the index of the next one
+  long presented_frames = 0;  // of the run's own frames, for the progress line
+  bool finished = false;
+  Clock::time_point started = Clock::now();
+  Clock::time_point writing_started;
+  Clock::time_point last_progress;
+  bool progress_line_open = false;  // a progress line without its newline on the terminal
+  // What the summary reports (see setCaptureOutput).
+  std::string output_path;
+  long output_first_frame = 0;
+  // The first failure, from whichever thread: written once under error_lock, then only read.
+  std::string error;
+  std::atomic<bool> failed{false};
+  int stopped_by_signal = 0;  // see noteCaptureStopped
+};
+static CaptureRun run;
 static std::mutex error_lock;
-static std::string capture_error;
-static std::atomic<bool> capture_failed{false};
 
 bool failCapture(const std::string& what) {
   std::lock_guard<std::mutex> hold(error_lock);
-  if (!capture_failed.load()) {
-    capture_error = what;
-    capture_failed.store(true);
+  if (!run.failed.load()) {
+    run.error = what;
+    run.failed.store(true);
   }
   return false;
 }
 
-const char* captureError() { return capture_failed.load() ? capture_error.c_str() : nullptr; }
-
-static int stopped_by_signal = 0;
+const char* captureError() { return run.failed.load() ? run.error.c_str() : nullptr; }
 
 void noteCaptureStopped(int signal_number) {
-  if (!stopped_by_signal) stopped_by_signal = signal_number;
+  if (!run.stopped_by_signal) run.stopped_by_signal = signal_number;
 }
 
-int captureStoppedBySignal() { return stopped_by_signal; }
-
-CaptureSettings capture_settings;
+int captureStoppedBySignal() { return run.stopped_by_signal; }
 
 // A capture runs off-screen on the virtual clock at its own rate, so that every frame shows exactly
 // its moment whatever the machine's speed.
@@ -76,27 +76,21 @@ void beginCapture() {
   setPresentedFrameSink(&sink);
 }
 
+void endCapture() {
+  setPresentedFrameSink(nullptr);
+  resetCaptureWriter();
+  std::lock_guard<std::mutex> hold(error_lock);
+  run.counted_frames = run.presented_frames = run.output_first_frame = 0;
+  run.finished = run.progress_line_open = false;
+  run.started = Clock::now();
+  run.writing_started = run.last_progress = Clock::time_point();
+  run.output_path.clear();
+  run.error.clear();
+  run.failed.store(false);
+  run.stopped_by_signal = 0;
+}
+
 // ---- The interval and its parts --------------------------------------------------------------------------
-
-double captureFramesPerSecond(const CaptureSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
-
-CaptureFrames captureInterval(const CaptureSettings& settings) {
-  double fps = captureFramesPerSecond(settings);
-  CaptureFrames interval;
-  interval.first = long(std::ceil(settings.capture_from_seconds * fps - 1e-9));
-  // The timeline's last pass is the first at or after its length; that frame is still presented.
-  interval.last = settings.capture_to_seconds >= 0 ? long(std::floor(settings.capture_to_seconds * fps + 1e-9))
-                                                   : long(std::ceil(settings.capture_length_seconds * fps - 1e-9));
-  return interval;
-}
-
-CaptureFrames capturePart(const CaptureSettings& settings) {
-  CaptureFrames interval = captureInterval(settings);
-  if (settings.capture_segments <= 0) return interval;
-  long count = interval.last - interval.first + 1;
-  long k = settings.capture_segment, n = settings.capture_segments;
-  return {interval.first + (k - 1) * count / n, interval.first + k * count / n - 1};
-}
 
 static bool segmented() { return capture_settings.capture_segments > 0; }
 
@@ -108,79 +102,13 @@ long captureLastFrame() {
   return capturePart(capture_settings).last;
 }
 
-bool captureWantsFrame() { return counted_frames >= captureFirstFrame(); }
+bool captureWantsFrame() { return run.counted_frames >= captureFirstFrame(); }
 
-bool captureComplete() { return captureLastFrame() >= 0 && counted_frames > captureLastFrame(); }
+bool captureComplete() { return captureLastFrame() >= 0 && run.counted_frames > captureLastFrame(); }
 
-long captureFramesCounted() { return counted_frames; }
+long captureFramesCounted() { return run.counted_frames; }
 
 // ---- Where the frames go -----------------------------------------------------------------------------
-
-static bool endsWithIgnoringCase(const std::string& text, const char* tail) {
-  size_t length = std::strlen(tail);
-  if (text.size() < length) return false;
-  for (size_t i = 0; i < length; ++i)
-    if (std::tolower(static_cast<unsigned char>(text[text.size() - length + i])) != tail[i]) return false;
-  return true;
-}
-
-bool capturePathEndsWith(const char* tail) { return endsWithIgnoringCase(capture_settings.capture_path, tail); }
-
-static bool namesVideo(const std::string& path) {
-  return endsWithIgnoringCase(path, ".mp4") || endsWithIgnoringCase(path, ".mkv") ||
-         endsWithIgnoringCase(path, ".webm");
-}
-
-bool captureIsVideo() { return namesVideo(capture_settings.capture_path); }
-
-// The path as it can be printed: control characters as \n, \r or \xNN.
-static std::string printablePath(const std::string& path) {
-  std::string text;
-  for (char c : path) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      text += c;
-      continue;
-    }
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-    text += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : escaped;
-  }
-  return text;
-}
-
-// The extension of the path's last name: up to five letters and digits, at least one a letter, after
-// its last dot ("avi" in clip.avi); empty for none ("run.2", "frames", a path ending in /).
-static std::string extensionOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0 || name.size() - dot - 1 > 5) return "";
-  std::string extension = name.substr(dot + 1);
-  bool letter = false;
-  for (char c : extension) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) return "";
-    letter = letter || std::isalpha(static_cast<unsigned char>(c));
-  }
-  return letter ? extension : "";
-}
-
-bool capturePathAcceptable(const char* option, const std::string& path, std::string* error) {
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char byte = static_cast<unsigned char>(path[i]);
-    if (byte < 0x20 || byte == 0x7f) {
-      *error = std::string(option) + " '" + printablePath(path) + "': the path holds a control character at byte " +
-               std::to_string(i + 1) + "; give a path without newlines, carriage returns or other control characters";
-      return false;
-    }
-  }
-  std::string extension = extensionOf(path);
-  if (namesVideo(path) || extension.empty()) return true;
-  *error = std::string(option) + " " + path + ": a capture writes videos as .mp4, .mkv or .webm, or PNG frames and " +
-           "audio.wav into a folder, not ." + extension + "; name the video with one of those endings, or give a " +
-           "folder (" + path + "/ keeps that name for a folder)";
-  return false;
-}
 
 // A folder that is there and writable, or that can be made: its nearest existing ancestor is writable.
 static bool folderCanBeWritten(const std::filesystem::path& folder) {
@@ -224,26 +152,6 @@ bool captureTargetUsable(std::string* error) {
     return false;
   }
   return true;
-}
-
-// Parts running side by side in one folder each encode into a file of their own.
-std::string captureVideoStreamPath() {
-  const CaptureSettings& s = capture_settings;
-  if (!segmented()) return s.capture_path + ".video.mkv";
-  return s.capture_path + ".segment-" + std::to_string(s.capture_segment) + "-of-" +
-         std::to_string(s.capture_segments) + ".mkv";
-}
-
-std::string capturePartPath(long first, long last) {
-  char frames[48];
-  std::snprintf(frames, sizeof frames, ".frames-%06ld-%06ld.mkv", first, last);
-  return capture_settings.capture_path + frames;
-}
-
-std::string captureFramePath(long index) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-  return capture_settings.capture_path + name;
 }
 
 std::vector<std::string> captureEncoderOptions() {
@@ -294,8 +202,8 @@ static std::chrono::milliseconds progressPeriod() {
 bool captureProgressDue() {
   static const std::chrono::milliseconds period = progressPeriod();
   auto now = Clock::now();
-  if (now - last_progress < period) return false;
-  last_progress = now;
+  if (now - run.last_progress < period) return false;
+  run.last_progress = now;
   return true;
 }
 
@@ -303,7 +211,7 @@ void captureShowProgress(const std::string& line) {
   bool terminal = standardErrorIsTerminal();
   std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line.c_str());
   std::fflush(stderr);
-  progress_line_open = terminal;
+  run.progress_line_open = terminal;
 }
 
 static void showProgress() {
@@ -312,37 +220,37 @@ static void showProgress() {
   char line[160];
   if (!captureWantsFrame()) {
     std::snprintf(line, sizeof line, "capture: seeking to %.1f s, now at %.1f s", captureFirstFrame() / fps,
-                  counted_frames / fps);
+                  run.counted_frames / fps);
   } else {
     // The speed of the frames so far; too few to tell at first.
-    double seconds = secondsSince(writing_started);
-    double rate = seconds >= 1 ? presented_frames / seconds : 0;
-    long left = std::max(0L, expectedFrames() - presented_frames);
+    double seconds = secondsSince(run.writing_started);
+    double rate = seconds >= 1 ? run.presented_frames / seconds : 0;
+    long left = std::max(0L, expectedFrames() - run.presented_frames);
     if (rate > 0)
-      std::snprintf(line, sizeof line, "capture: frame %ld of %ld, %.1f frames/s, %.0f s left", presented_frames,
+      std::snprintf(line, sizeof line, "capture: frame %ld of %ld, %.1f frames/s, %.0f s left", run.presented_frames,
                     expectedFrames(), rate, left / rate);
     else
-      std::snprintf(line, sizeof line, "capture: frame %ld of %ld", presented_frames, expectedFrames());
+      std::snprintf(line, sizeof line, "capture: frame %ld of %ld", run.presented_frames, expectedFrames());
   }
   captureShowProgress(line);
 }
 
 void captureEndProgressLine() {
-  if (!progress_line_open) return;
+  if (!run.progress_line_open) return;
   std::fputc('\n', stderr);
-  progress_line_open = false;
+  run.progress_line_open = false;
 }
 
 void captureSkipFrame() {
-  ++counted_frames;
+  ++run.counted_frames;
   showProgress();
 }
 
 long capturePresentedFrame() {
-  long index = counted_frames++;
+  long index = run.counted_frames++;
   if (captureError() || index < captureFirstFrame() || (captureLastFrame() >= 0 && index > captureLastFrame()))
     return -1;
-  if (presented_frames++ == 0) writing_started = Clock::now();
+  if (run.presented_frames++ == 0) run.writing_started = Clock::now();
   showProgress();
   return index;
 }
@@ -355,17 +263,17 @@ static uintmax_t fileBytes(const std::string& path) {
 }
 
 void setCaptureOutput(const std::string& path, long first_frame) {
-  output_path = path;
-  output_first_frame = first_frame;
+  run.output_path = path;
+  run.output_first_frame = first_frame;
 }
 
 // The bytes the run wrote: the video, or its PNG frames and the music beside them (other frames in
 // the folder belong to other parts).
 static uintmax_t outputBytes() {
-  if (captureIsVideo()) return fileBytes(output_path);
+  if (captureIsVideo()) return fileBytes(run.output_path);
   uintmax_t total = 0;
   long frames = captureFramesWritten();
-  for (long index = output_first_frame; index < output_first_frame + frames; ++index)
+  for (long index = run.output_first_frame; index < run.output_first_frame + frames; ++index)
     total += fileBytes(captureFramePath(index));
   const std::string& music = platform_settings.sound_capture_path;
   return total + (music.empty() ? 0 : fileBytes(music));
@@ -374,8 +282,8 @@ static uintmax_t outputBytes() {
 std::string captureSummary() {
   long frames = captureFramesWritten();
   double show_seconds = frames / captureFramesPerSecond(capture_settings);
-  double wall = secondsSince(capture_started);
-  const std::string& path = output_path.empty() ? capture_settings.capture_path : output_path;
+  double wall = secondsSince(run.started);
+  const std::string& path = run.output_path.empty() ? capture_settings.capture_path : run.output_path;
   char text[256];
   std::snprintf(text, sizeof text, "%ld frame%s (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in ", frames,
                 frames == 1 ? "" : "s", show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6);
@@ -410,19 +318,6 @@ static std::vector<std::string> musicInputAndCodec(const std::string& wav) {
   else
     options.insert(options.end(), {"aac", "-b:a", "256k"});
   return options;
-}
-
-std::string captureMusicPath() {
-  const std::string& path = capture_settings.capture_path;
-  return captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
-}
-
-std::string captureMusicPartPath(const CaptureFrames& frames) {
-  char name[48];
-  std::snprintf(name, sizeof name, "music-%06ld-%06ld", frames.first, frames.last);
-  const std::string& path = capture_settings.capture_path;
-  if (!captureIsVideo()) return path + "/" + name + ".wav";
-  return path + "." + name + path.substr(path.rfind('.'));
 }
 
 // Where a video is written until it is whole: beside it, so that the rename is within one folder, and
@@ -483,8 +378,8 @@ static bool keepPart(std::string* why) {
 }
 
 bool finishCapture(bool interrupted, std::string* error) {
-  if (finished) return captureError() == nullptr;
-  finished = true;
+  if (run.finished) return captureError() == nullptr;
+  run.finished = true;
   readBackPresentedFrames();
   stopCaptureWriter();
   captureEndProgressLine();

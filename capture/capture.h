@@ -51,6 +51,9 @@ extern CaptureSettings capture_settings;
 // Before the rendering context is created: the virtual clock at the capture's rate, no display, and
 // the capture's sink of presented frames installed.
 void beginCapture();
+// After a capture: its sink uninstalled, the writer ended, and every count and failure forgotten, so
+// that a capture begun afterwards in the same process starts as in a fresh one.
+void endCapture();
 
 // Whether capture_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();

@@ -41,6 +41,8 @@ bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, b
 void stopCaptureWriter();
 // Waits until every queued frame is written (a context that goes leaves nothing unwritten).
 void drainCaptureWriter();
+// Ends the writer as stopCaptureWriter does and forgets the capture it wrote (endCapture).
+void resetCaptureWriter();
 // A join's frames, counted as written for the summary.
 void countJoinedFrames(long frames);
 // What the summary reports: the file or folder written, and the first of its frames.

@@ -52,9 +52,8 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
 }
 
 bool startThisProgram(const std::vector<std::string>& arguments, ChildProcess* child, std::string* error) {
-  char program[4096];
-  DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (length == 0 || length >= sizeof program) {
+  std::string program = programPath();
+  if (program.empty()) {
     *error = "cannot find this program's own file";
     return false;
   }

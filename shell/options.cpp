@@ -374,8 +374,10 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::strin
       // The show ignores words it does not know; one that looks like an option is most likely mistyped.
       if (std::strncmp(word, "--", 2) == 0 && !showWord(word))
         out->warnings.push_back(std::string("unknown option '") + word + "' ignored; see --help");
+      out->other_words.push_back(word);
       continue;
     }
+    out->options_given.push_back(rule->name);
     const char* value = nullptr;
     if (rule->takes_value) {
       // A missing value, or the next option in its place, is a mistake rather than a value.
@@ -390,4 +392,27 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::strin
     if (out->help) return true;  // the rest of the line does not matter then
   }
   return checkTogether(*out, error);
+}
+
+// Options that only live play, or the program's own use, looks at: a capture takes them without a word.
+static const char* const kLiveOnlyOptions[] = {"--windowed", "--display", "--vsync", "--timedemo", "--music-only",
+                                               "--help", "-h", "--version"};
+
+bool captureOptionsFitForParts(const CommandLineOptions& options, std::string* error) {
+  for (const std::string& word : options.other_words) {
+    if (showWord(word.c_str()))
+      *error = "'" + word + "' is for live play (the farm's capture always has its music, made beside the parts)";
+    else if (word.rfind("--", 0) == 0)
+      *error = "narvu does not know '" + word + "' (a typo?): it would only warn, and capture without it";
+    else
+      *error = "narvu would ignore the word '" + word + "'";
+    return false;
+  }
+  for (const std::string& name : options.options_given)
+    for (const char* live : kLiveOnlyOptions)
+      if (name == live) {
+        *error = name + " is for live play; a capture does nothing with it";
+        return false;
+      }
+  return true;
 }

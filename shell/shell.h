@@ -29,11 +29,17 @@ struct CommandLineOptions {
   int check_parts = 0;         // --check N with --join: which of N parts are there, nothing joined
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
-  std::vector<std::string> warnings;  // one line each, without the program's name
+  std::vector<std::string> warnings;       // one line each, without the program's name
+  std::vector<std::string> options_given;  // the options' names, in order
+  std::vector<std::string> other_words;    // the words that are no option nor a value (nosound, typos)
 };
 // Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
 // without the program's name) for a value that is missing or out of range. Prints nothing.
 bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error);
+// Whether parsed options can go to parts of a capture made where nobody reads their warnings (the
+// farm's nodes): no word the show would warn about or ignore, nor an option of live play. narvu-farm
+// submits nothing otherwise, and the show and it decide alike. False with one line naming the word.
+bool captureOptionsFitForParts(const CommandLineOptions& options, std::string* error);
 // A mistake in the options ends the show before it starts with this code, as it ends every tool of
 // the project: scripts tell a command that was wrong from one that failed.
 constexpr int kUsageExitCode = 2;

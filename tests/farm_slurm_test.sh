@@ -66,7 +66,7 @@ sameAsOneProcess() {
 farm=$work/out/farm.mkv
 "$build/narvu-farm" submit "$farm" --parts 2 -- "${interval[@]}" >"$work/submit.txt" || fail "submit: $(cat "$work/submit.txt")"
 read -r array join parts <<<"$(lastSubmission "$farm")"
-[ "$parts" = 1-2 ] || fail "the array holds parts '$parts', not 1-2"
+[ "$parts" = 0-2 ] || fail "the array holds tasks '$parts', not 0-2 (the music and two parts)"
 waitFor "$join" COMPLETED 40
 sameAsOneProcess "$farm"
 grep -q 'on node n1' "$farm.farm"/part-*.log && grep -q 'on node n2' "$farm.farm"/part-*.log ||
@@ -82,7 +82,9 @@ mkdir -p "$again.segment-2-of-2.mkv/blocked"
 read -r array join parts <<<"$(lastSubmission "$again")"
 waitFor "$join" "PENDING DependencyNeverSatisfied" 40
 [ ! -e "$again" ] || fail "the join ran although a part failed"
-status=$("$build/narvu-farm" status "$again")
+code=0
+status=$("$build/narvu-farm" status "$again") || code=$?
+[ "$code" = 1 ] || fail "status with a failed part exits with $code, not 1: $status"
 grep -q "part 1/2 (frames 200-209): done" <<<"$status" && grep -q "part 2/2 (frames 210-220): failed" <<<"$status" &&
   grep -q "is held: a part failed" <<<"$status" || fail "status after a failed part: $status"
 

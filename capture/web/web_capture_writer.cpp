@@ -41,3 +41,8 @@ void stopCaptureWriter() {}
 bool closeCaptureEncoder(std::string*) { return true; }
 
 void countJoinedFrames(long frames) { written_frames = frames; }
+
+void resetCaptureWriter() {
+  written_frames = 0;
+  folder_ready = false;
+}
