@@ -63,7 +63,8 @@ static const char kUsage[] =
     "      Cancels the farm's jobs: the parts and the join.\n"
     "\n"
     "Every node must see OUT's folder and have narvu, its pack and ffmpeg at the same paths.\n"
-    "Slurm's programs get 60 s (sbatch, scancel) or 30 s (squeue, sacct) to answer.\n"
+    "Slurm's programs get 60 s (sbatch, scancel) or 30 s (squeue, sacct) to answer\n"
+    "(NARVU_FARM_SLURM_SECONDS=S gives each S seconds instead).\n"
     "Exit code 0 on success, 1 when what was asked failed, 2 for a mistake in the arguments.\n";
 
 static const char kStateFile[] = "farm.txt";
@@ -325,9 +326,17 @@ static const SlurmProgram kScancel = {"scancel", 60, 4096};
 static const SlurmProgram kSqueue = {"squeue", 30, 1 << 20};
 static const SlurmProgram kSacct = {"sacct", 30, 1 << 20};
 
+// NARVU_FARM_SLURM_SECONDS, 1 to 3600, gives every program that many seconds instead (a cluster that is
+// slow to answer; the tests' sick ones).
+static int secondsFor(const SlurmProgram& program) {
+  const char* text = std::getenv("NARVU_FARM_SLURM_SECONDS");
+  long seconds = 0;
+  return text && wholeNumber(text, 1, 3600, &seconds) ? int(seconds) : program.seconds;
+}
+
 static ProgramRun runSlurm(const SlurmProgram& program, const std::vector<std::string>& arguments) {
   ProgramLimits limits;
-  limits.seconds = program.seconds;
+  limits.seconds = secondsFor(program);
   limits.output_bytes = program.output_bytes;
   return runProgram(program.name, arguments, limits);
 }
@@ -336,7 +345,7 @@ static ProgramRun runSlurm(const SlurmProgram& program, const std::vector<std::s
 // failed (with its words). Empty when it succeeded.
 static std::string slurmTrouble(const SlurmProgram& program, const ProgramRun& run) {
   std::string name = program.name;
-  if (run.timed_out) return name + " did not answer in " + std::to_string(program.seconds) + " s";
+  if (run.timed_out) return name + " did not answer in " + std::to_string(secondsFor(program)) + " s";
   if (run.ended_by_signal) return name + " was stopped by " + endSignalName(run.ended_by_signal);
   if (run.exit_code < 0) return run.errors;
   if (run.exit_code != 0) return name + " failed: " + (run.errors.empty() ? "it said nothing" : run.errors);
@@ -356,6 +365,7 @@ static bool submit(const std::vector<std::string>& arguments, std::string* job, 
     std::string shown = run.output.substr(0, 60);
     for (char& c : shown)
       if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    while (!shown.empty() && shown.back() == ' ') shown.pop_back();
     trouble = "sbatch printed no job id (1 to 10 digits) but '" + shown + (run.output.size() > 60 ? "...'" : "'");
   }
   *error = trouble + " (" + commandText("sbatch", arguments) + ")";
@@ -434,6 +444,18 @@ struct JobState {
   std::string node;
 };
 
+// Slurm's job states: a word that is none of them is garbage, not a state.
+static bool isJobState(const std::string& word) {
+  static const char* const kStates[] = {
+      "PENDING",   "RUNNING",     "SUSPENDED",  "COMPLETING", "COMPLETED",     "CONFIGURING",   "CANCELLED",
+      "FAILED",    "TIMEOUT",     "PREEMPTED",  "NODE_FAIL",  "BOOT_FAIL",     "DEADLINE",      "OUT_OF_MEMORY",
+      "REQUEUED",  "RESIZING",    "REVOKED",    "SPECIAL_EXIT", "STOPPED",     "SIGNALING",     "REQUEUE_HOLD",
+      "REQUEUE_FED", "RESV_DEL_HOLD", "STAGE_OUT", "UPDATE_DB", "POWER_UP_NODE", "LAUNCH_FAILED", "RECONFIG_FAIL"};
+  for (const char* state : kStates)
+    if (word == state) return true;
+  return false;
+}
+
 // The fields of one line of sacct -P or squeue -o with '|' between them.
 static std::vector<std::string> fieldsOf(const std::string& line) {
   std::vector<std::string> fields;
@@ -462,21 +484,21 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
       std::vector<std::string> fields = fieldsOf(line);
       if (fields.size() != 3) continue;
       std::vector<std::string> state = wordsOf(fields[1]);  // "CANCELLED by 1000": its first word
-      states[fields[0]] = {state.empty() ? "" : state[0], "", fields[2]};
+      if (!state.empty() && isJobState(state[0])) states[fields[0]] = {state[0], "", fields[2]};
     }
   }
   // All of this user's jobs, not -j: squeue refuses a list that names a job it has forgotten.
   ProgramRun queue = runSlurm(kSqueue, {"-h", "-t", "all", "--me", "-o", "%i|%T|%r|%N"});
   std::string trouble = slurmTrouble(kSqueue, queue);
   if (!trouble.empty()) {
-    *why = accounting.timed_out ? trouble + ", nor sacct in " + std::to_string(kSacct.seconds) + " s"
+    *why = accounting.timed_out ? trouble + ", nor sacct in " + std::to_string(secondsFor(kSacct)) + " s"
                                 : "Slurm's queue cannot be read here (" + trouble + ")";
     return states;
   }
   std::istringstream lines(queue.output);
   for (std::string line; std::getline(lines, line);) {
     std::vector<std::string> fields = fieldsOf(line);
-    if (fields.size() < 3 || !ids.count(fields[0].substr(0, fields[0].find('_')))) continue;
+    if (fields.size() < 3 || !isJobState(fields[1]) || !ids.count(fields[0].substr(0, fields[0].find('_')))) continue;
     states[fields[0]] = {fields[1], fields[2], fields.size() > 3 ? fields[3] : ""};
   }
   return states;
@@ -781,11 +803,11 @@ static int submitCommand(const std::vector<std::string>& args) {
   if (std::filesystem::exists(folder + "/" + kStateFile, ignored))
     return failure("a farm capture of " + farm.capture + " was submitted already (" + folder +
                    "): see narvu-farm status or resume, or remove " + folder + " to start again");
+  if (!slurmConfigurationThere(&error)) return failure(error);
   std::string there = whatIsAt(farm.capture);
   if (!there.empty() && !force)
     return failure(farm.capture + " is there already (" + there +
                    "): choose another OUT, or give --force to replace it");
-  if (!slurmConfigurationThere(&error)) return failure(error);
   std::filesystem::create_directories(folder, ignored);
   if (!std::filesystem::is_directory(folder, ignored)) return failure("cannot make the folder " + folder);
   if (!writeText(folder + "/parts.sbatch", partsScript(farm), &error) ||
