@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,15 @@ static bool startParts(const std::vector<std::string>& words, JobsRun* run, std:
   return true;
 }
 
+// A part's last words without its progress lines.
+static std::string partWordsOf(const ChildProcess& child) {
+  std::string words, line;
+  std::istringstream lines(childWords(child, 4000));
+  while (std::getline(lines, line))
+    if (line.rfind("capture: ", 0) != 0) words += (words.empty() ? "" : "\n") + line;
+  return words.size() > 2000 ? "..." + words.substr(words.size() - 2000) : words;
+}
+
 // Reports each part that failed (a part ended by a signal did not fail) with its own words; true when
 // none did. The music part's failure is no part's: the join renders the music itself then.
 static bool partsSucceeded(JobsRun* run) {
@@ -260,10 +270,10 @@ static bool partsSucceeded(JobsRun* run) {
     bool failed = child.exit_code != 0 && child.exit_code != 130 && child.exit_code != 143;
     if (failed && child.log.handle >= 0 && part == 0)
       std::fprintf(stderr, "narvu: the music part failed; the join renders the music instead:\n%s\n",
-                   childWords(child, 2000).c_str());
+                   partWordsOf(child).c_str());
     else if (failed && child.log.handle >= 0)
       std::fprintf(stderr, "narvu: part %s failed:\n%s\n", partName(part, run->parts).c_str(),
-                   childWords(child, 2000).c_str());
+                   partWordsOf(child).c_str());
     succeeded = succeeded && (!failed || part == 0);
     forgetChild(&child);
   }

@@ -166,8 +166,10 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
       {{"--lossless", "--crf", "0"},
        "--lossless and --crf do not go together: lossless video has no quality to choose"},
       // Parts: of a capture, one way of making them at a time, and each with at least one frame.
-      {{"--capture", "a", "--segment", "0/2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '0/2'"},
-      {{"--capture", "a", "--segment", "3/2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '3/2'"},
+      {{"--capture", "a", "--segment", "-1/2"},
+       "--segment takes K/N, a part K from 1 to N (0: the music), for example 2/4, not '-1/2'"},
+      {{"--capture", "a", "--segment", "3/2"},
+       "--segment takes K/N, a part K from 1 to N (0: the music), for example 2/4, not '3/2'"},
       {{"--capture", "a", "--segment", "2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '2'"},
       {{"--segment", "1/2"}, "--segment needs --capture"},
       {{"--jobs", "2"}, "--jobs needs --capture"},
