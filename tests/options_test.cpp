@@ -170,7 +170,7 @@ TEST(CommandLine, MissingAndUnfitValuesAreRefusedWithTheirReason) {
        "--segment takes K/N, a part K from 1 to N (0: the music), for example 2/4, not '-1/2'"},
       {{"--capture", "a", "--segment", "3/2"},
        "--segment takes K/N, a part K from 1 to N (0: the music), for example 2/4, not '3/2'"},
-      {{"--capture", "a", "--segment", "2"}, "--segment takes K/N, a part K from 1 to N, for example 2/4, not '2'"},
+      {{"--capture", "a", "--segment", "2"}, "--segment takes K/N, a part K from 1 to N (0: the music), for example 2/4, not '2'"},
       {{"--segment", "1/2"}, "--segment needs --capture"},
       {{"--jobs", "2"}, "--jobs needs --capture"},
       {{"--capture", "a", "--jobs", "0"}, "--jobs takes a number of parts from 1 to 64, not '0'"},
