@@ -431,7 +431,7 @@ TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
   writeFile(folder + "/bin/ffmpeg", std::vector<unsigned char>(script.begin(), script.end()));
   std::filesystem::permissions(folder + "/bin/ffmpeg", std::filesystem::perms::owner_all);
   std::string path = "PATH=" + folder + "/bin:" + std::getenv("PATH");
-  // A show killed outright leaves its children's logs: in the test's own folder.
+  // Temporary files in the test's own folder: none may outlive the show, even one killed outright.
   std::string temporary = "TMPDIR=" + folder;
   std::vector<std::string> capture = {kShow, "--capture", folder + "/hung.mkv", "--fps", "10", "--to", "0.3"};
 
@@ -455,6 +455,8 @@ TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
     EXPECT_TRUE(waitUntil([&] { return !processAlive(hung); }, 1.0))
         << "the muxing ffmpeg outlived the show after signal " << end_signal;
     if (processAlive(hung)) kill(hung, SIGKILL);
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      EXPECT_NE(entry.path().filename().string().rfind("narvu-", 0), 0u) << entry.path() << " outlived the show";
   }
 }
 
@@ -462,12 +464,14 @@ TEST(CaptureExits, AnEndSignalStopsAnFfmpegThatHangsAndNoChildOutlivesTheShow) {
 TEST(CaptureExits, PartsOfAKilledCaptureInPartsEndWithIt) {
   std::string folder = scratchFolder();
   ChildSignal kill_it = {SIGKILL, folder + "/frames/frame_000001.png", "", 0};
-  // The killed run leaves its parts' logs, in the test's own folder.
+  // The temporary files go into the test's own folder, where none may stay.
   ChildResult run = runChild({kShow, "--capture", folder + "/frames", "--fps", "10", "--jobs", "2"}, folder,
                              {"TMPDIR=" + folder}, 300, kill_it);
   EXPECT_EQ(run.exit_code, -1) << run.output;
   EXPECT_TRUE(waitUntil([&] { return processesMentioning(folder + "/frames") == 0; }, 20))
       << processesMentioning(folder + "/frames") << " parts still run";
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    EXPECT_NE(entry.path().filename().string().rfind("narvu-", 0), 0u) << entry.path() << " outlived the show";
 }
 
 TEST(CaptureExits, ATerminatedVideoCaptureIsAPlayableVideoOfItsFrames) {
