@@ -11,7 +11,7 @@
 
 CaptureSettings capture_settings;
 
-double captureFramesPerSecond(const CaptureSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
+double captureFramesPerSecond(const CaptureSettings& settings) { return virtualClockRate(settings.fps); }
 
 CaptureFrames captureInterval(const CaptureSettings& settings) {
   double fps = captureFramesPerSecond(settings);

@@ -239,12 +239,11 @@ static bool applyJobs(const char* value, CommandLineOptions* options, std::strin
   return true;
 }
 
-// The show's clock counts milliseconds: above 1000 frames a second, frames would repeat moments, and a
-// seek to a late --from would go through millions of them.
 static bool applyCheck(const char* value, CommandLineOptions* options, std::string* error) {
   return rangeOption("--check", value, 1, 10000, " parts", &options->check_parts, error);
 }
 
+// The show's clock counts milliseconds: above 1000 frames a second, frames would repeat moments.
 static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
   return rangeOption("--fps", value, 1, 1000, " frames a second (the show's clock counts milliseconds)",
                      &options->capture.fps, error);

@@ -122,11 +122,7 @@ bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, b
       state.writer->spare.pop_back();
     }
   }
-  size_t row_bytes = size_t(width) * 3;
-  frame.rgb.resize(row_bytes * size_t(height));
-  for (int y = 0; y < height; ++y)
-    std::memcpy(frame.rgb.data() + size_t(y) * row_bytes, rows + size_t(bottom_up ? height - 1 - y : y) * row_bytes,
-                row_bytes);
+  copyRowsTopDown(rows, width, height, bottom_up, &frame.rgb);
   std::lock_guard<std::mutex> hold(state.writer->lock);
   state.writer->waiting.push_back(std::move(frame));
   state.writer->changed.notify_all();
