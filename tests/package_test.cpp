@@ -128,6 +128,7 @@ TEST_F(Package, HoldsEveryProgramWithItsDataManualAndCompletion) {
     EXPECT_TRUE(contains(depends, library)) << depends;
   EXPECT_FALSE(contains(depends, "ffmpeg")) << depends;
   EXPECT_EQ(field("Recommends"), "ffmpeg\n");
+  EXPECT_EQ(field("Suggests"), "slurm-client\n");
 }
 
 // The programs run from the unpacked root as from /usr: the show finds its pack in the data folder
