@@ -12,10 +12,12 @@
 #      CPU time (the show's and ffmpeg's), which other work on the machine changes far less than wall
 #      time.
 #
-#   bench/farm.sh BUILD_DIR [WxH@FPS] [--to S] [--sizes "WxH WxH ..."]
+#   bench/farm.sh BUILD_DIR [WxH@FPS] [--to S] [--sizes "WxH WxH ..."] [--against OTHER_BUILD_DIR]
 #     WxH@FPS: the capture of part 1 (default 640x480@25, H.264 as narvu writes it by default)
 #     --to:    capture only up to S seconds of the show in part 1 (default: all of it)
 #     --sizes: the sizes of part 3 (default "1920x1080 3840x2160"; "" for none)
+#     --against: another build (an earlier one, say) measured beside this one: its 1-part farm before
+#              each of this build's, and its seeking before this build's
 #
 # Needs root (Slurm's daemons), Slurm and ffmpeg; writes into a temporary folder and removes it.
 set -euo pipefail
@@ -24,9 +26,11 @@ shift
 setting=640x480@25
 sizes="1920x1080 3840x2160"
 to=()
+other=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --sizes) sizes=$2; shift ;;
+    --against) other=$(cd "$2" && pwd); shift ;;
     --to) to=(--to "$2"); shift ;;
     *x*@*) setting=$1 ;;
     *) echo "bench/farm.sh: unknown argument '$1'" >&2; exit 2 ;;
@@ -61,11 +65,12 @@ one=$(since "$start")
 echo "one process:               $one s"
 
 # The first time each of the farm's jobs is seen in each state, polling squeue every 0.1 s.
+# farmRun PARTS [BUILD]: the farm of BUILD (default this one).
 farmRun() {
-  local parts=$1 out=$work/farm-$1.mp4
+  local parts=$1 from=${2:-$build} out=$work/farm-$1-$RANDOM.mp4
   local start array join first_started="" last_ended="" join_started="" join_ended=""
   start=$(now)
-  "$build/narvu-farm" submit "$out" --parts "$parts" -- "${capture[@]}" >/dev/null
+  "$from/narvu-farm" submit "$out" --parts "$parts" -- "${capture[@]}" >/dev/null
   read -r array join _ <<<"$(grep '^submitted ' "$out.farm/farm.txt" | tail -n 1 | cut -d' ' -f2-)"
   while true; do
     local states t
@@ -84,29 +89,37 @@ farmRun() {
   [ -z "$last_ended" ] && last_ended=$join_started
   local total
   total=$(between "$start" "$join_ended")
-  echo "farm, $parts part(s):         $total s from sbatch to the joined file ($(awk -v f="$total" -v o="$one" 'BEGIN { printf "%.2f", f / o }') x one process)"
+  echo "farm, $parts part(s)${2:+ of $2}: $total s from sbatch to the joined file ($(awk -v f="$total" -v o="$one" 'BEGIN { printf "%.2f", f / o }') x one process)"
   echo "  parts started after      $(between "$start" "$first_started") s"
   local k
   for k in $(seq "$parts"); do
     read -r frames seconds <<<"$(summaryOf "$out.farm/part-$k.log")"
     echo "  part $k:                  $seconds s for $frames frames ($(awk -v f="$frames" -v s="$seconds" 'BEGIN { printf "%.2f", f / s }') frames/s) $(grep -o 'on node n[0-9]' "$out.farm/part-$k.log")"
   done
-  echo "  the music (task 0):      $(grep -o 'on node n[0-9]' "$out.farm/part-0.log"), beside the parts"
+  [ -e "$out.farm/part-0.log" ] && echo "  the music (task 0):      $(grep -o 'on node n[0-9]' "$out.farm/part-0.log"), beside the parts"
   echo "  join started after       $(between "$last_ended" "$join_started") s (from the last task's end, seen in squeue)"
   read -r frames seconds <<<"$(summaryOf "$out.farm"/join-*.log)"
-  echo "  join:                    $seconds s (the parts' checks and the copy)"
+  echo "  join:                    $seconds s"
   echo "  fixed cost:              $(awk -v a="$(between "$start" "$first_started")" -v b="$(between "$last_ended" "$join_ended")" 'BEGIN { printf "%.1f", a + b }') s (sbatch to the first part, and the last task's end to the joined file)"
 }
-farmRun 1
+if [ -n "$other" ]; then
+  for round in 1 2; do
+    farmRun 1 "$other"
+    farmRun 1
+  done
+else
+  farmRun 1
+fi
 farmRun 2
 
 echo
 echo "== seeking: the time to a capture's first frame (16x16, no music) =="
 # Seconds from the start until the first frame file is there (the show is ended then).
 firstFrame() {
-  local folder=$work/seek-$RANDOM start pid
+  local from=$1 folder=$work/seek-$RANDOM start pid
+  shift
   start=$(now)
-  "$build/narvu" --capture "$folder" --size 16x16 nosound "$@" 2>/dev/null &
+  "$from/narvu" --capture "$folder" --size 16x16 nosound "$@" 2>/dev/null &
   pid=$!
   until compgen -G "$folder/frame_*.png" >/dev/null; do
     kill -0 "$pid" 2>/dev/null || break
@@ -117,14 +130,17 @@ firstFrame() {
   wait "$pid" 2>/dev/null || true
   rm -rf "$folder"
 }
-for rate in 10 1000; do
-  at0=$(firstFrame --fps "$rate" --from 0 --to 0)
-  at100=$(firstFrame --fps "$rate" --from 100 --to 100)
-  echo "--fps $rate: at 0 s $at0 s; at 100 s $at100 s ($(awk -v a="$at0" -v b="$at100" 'BEGIN { printf "%.2f", b / a }') x)"
+for from in $other $build; do
+  [ -n "$other" ] && echo "$from:"
+  for rate in 10 1000; do
+    at0=$(firstFrame "$from" --fps "$rate" --from 0 --to 0)
+    at100=$(firstFrame "$from" --fps "$rate" --from 100 --to 100)
+    echo "--fps $rate: at 0 s $at0 s; at 100 s $at100 s ($(awk -v a="$at0" -v b="$at100" 'BEGIN { printf "%.2f", b / a }') x)"
+  done
+  part10=$(firstFrame "$from" --fps 10 --segment 100/100)
+  part1000=$(firstFrame "$from" --fps 1000 --segment 100/100)
+  echo "--segment 100/100 (at 106.4 s): --fps 10 $part10 s, --fps 1000 $part1000 s ($(awk -v a="$part10" -v b="$part1000" 'BEGIN { printf "%.2f", b / a }') x)"
 done
-part10=$(firstFrame --fps 10 --segment 100/100)
-part1000=$(firstFrame --fps 1000 --segment 100/100)
-echo "--segment 100/100 (at 106.4 s): --fps 10 $part10 s, --fps 1000 $part1000 s ($(awk -v a="$part10" -v b="$part1000" 'BEGIN { printf "%.2f", b / a }') x)"
 
 for big in $sizes; do
   echo
