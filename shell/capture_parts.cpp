@@ -16,6 +16,15 @@
 
 #include "shell/shell.h"
 
+// The pack, mounted once in this process: a file passed over on the way is named once, however many
+// parts and joins follow. False having said why.
+static bool packMounted() {
+  static bool mounted = false;
+  if (!mounted && !(mounted = mountPack(nullptr)))
+    std::fprintf(stderr, "narvu: no pack found (%s)\n", packPlacesText(packPlaces(nullptr)).c_str());
+  return mounted;
+}
+
 // The music of `frames` into the WAV file `path`.
 static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end, const std::string& path) {
   platform_settings.virtual_clock = true;
@@ -23,10 +32,7 @@ static bool renderIntervalMusic(const CaptureFrames& frames, bool to_show_end, c
   platform_settings.sound_capture_path = path;
   platform_settings.sound_capture_first_frame = frames.first;
   platform_settings.sound_capture_end_frame = to_show_end ? -1 : frames.last + 1;
-  if (!mountPack(nullptr)) {
-    std::fprintf(stderr, "narvu: no pack found for the music (%s)\n", packPlacesText(packPlaces(nullptr)).c_str());
-    return false;
-  }
+  if (!packMounted()) return false;
   if (startMusic() != 0) return false;
   FMUSIC_PlaySong(song);
   if (to_show_end) {
@@ -318,6 +324,9 @@ int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options) {
     std::fprintf(stderr, "narvu: %s\n", error.c_str());
     return 1;
   }
+  // The parts' words go to their logs: a pack passed over is said here, once, and no pack at all stops
+  // the capture before N parts each find none.
+  if (!packMounted()) return 1;
   JobsRun run;
   run.parts = options.jobs;
   run.with_music = withMusic(options);
