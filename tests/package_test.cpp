@@ -242,7 +242,7 @@ TEST_F(Completion, OffersEveryOptionAndTheFixedValuesTheProgramsTake) {
   EXPECT_EQ(offered({"narvu-pack", "create", "p.dat", "--method", ""}), method_names);
 
   EXPECT_EQ(offered({"narvu-scene", ""}), (std::set<std::string>{"info", "--help"}));
-  EXPECT_EQ(offered({"narvu-farm", ""}), (std::set<std::string>{"submit", "status", "resume", "--help"}));
+  EXPECT_EQ(offered({"narvu-farm", ""}), (std::set<std::string>{"submit", "status", "resume", "cancel", "--help"}));
   EXPECT_EQ(offered({"narvu-farm", "submit", "out.mkv", "--"}),
             (std::set<std::string>{"--parts", "--sbatch", "--narvu", "--dry-run", "--"}));
   // After "--", narvu's own capture options.
