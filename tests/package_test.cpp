@@ -244,7 +244,7 @@ TEST_F(Completion, OffersEveryOptionAndTheFixedValuesTheProgramsTake) {
   EXPECT_EQ(offered({"narvu-scene", ""}), (std::set<std::string>{"info", "--help"}));
   EXPECT_EQ(offered({"narvu-farm", ""}), (std::set<std::string>{"submit", "status", "resume", "cancel", "--help"}));
   EXPECT_EQ(offered({"narvu-farm", "submit", "out.mkv", "--"}),
-            (std::set<std::string>{"--parts", "--sbatch", "--narvu", "--dry-run", "--"}));
+            (std::set<std::string>{"--parts", "--sbatch", "--narvu", "--force", "--dry-run", "--"}));
   // After "--", narvu's own capture options.
   EXPECT_EQ(offered({"narvu-farm", "submit", "out.mkv", "--parts", "2", "--", "--pre"}),
             std::set<std::string>{"--preset"});
