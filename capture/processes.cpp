@@ -68,7 +68,8 @@ int waitForChild(ChildProcess* child, int signals_before, int seconds_allowed) {
   while (child->pid > 0 && !childEnded(child)) {
     bool signalled = !ended_by && endSignalCount() > signals_before;
     if (signalled) ended_by = endSignal();
-    bool overdue = seconds_allowed > 0 && !child->timed_out && Clock::now() - started > std::chrono::seconds(seconds_allowed);
+    bool overdue =
+        seconds_allowed > 0 && !child->timed_out && Clock::now() - started > std::chrono::seconds(seconds_allowed);
     if (overdue) child->timed_out = true;
     if ((signalled || overdue) && !asked_to_end) {
       asked_to_end = true;

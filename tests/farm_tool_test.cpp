@@ -124,7 +124,8 @@ class SickCluster : public testing::Test {
   // A farm.txt as submit writes it, with `more` lines after it.
   void farmFile(const std::string& more) {
     std::filesystem::create_directories(out + ".farm");
-    std::string text = "narvu " + bin + "/narvu\ncapture " + out + "\nparts 2\nsbatch \noption --fps\noption 10\n" + more;
+    std::string text =
+        "narvu " + bin + "/narvu\ncapture " + out + "\nparts 2\nsbatch \noption --fps\noption 10\n" + more;
     writeFile(out + ".farm/farm.txt", std::vector<unsigned char>(text.begin(), text.end()));
   }
   ChildResult farm(const std::vector<std::string>& words, int seconds = 60) {

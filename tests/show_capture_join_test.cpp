@@ -112,7 +112,8 @@ TEST_F(BrokenParts, AnInterruptedJoinKeepsEveryPartAndBlamesNone) {
   ChildResult run = runChild(joinWords(folder + "/v.mkv"), folder,
                              {"PATH=" + bin + ":" + std::getenv("PATH"), "TMPDIR=" + folder}, 60, terminate);
   EXPECT_EQ(run.exit_code, 143) << run.output;
-  EXPECT_TRUE(occursIn(run.output, "narvu: join interrupted by SIGTERM: the parts' check was interrupted")) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "narvu: join interrupted by SIGTERM: the parts' check was interrupted"))
+      << run.output;
   EXPECT_TRUE(occursIn(run.output, "every part is kept")) << run.output;
   EXPECT_FALSE(occursIn(run.output, "delete")) << run.output;
   std::filesystem::remove(folder + "/child-output.txt");

@@ -355,7 +355,8 @@ TEST(CaptureExits, AnInterruptedCaptureInPartsKeepsItsLaterPartsForAJoin) {
   ChildSignal terminate = {SIGTERM, folder + "/v.mkv.frames-000600-000800.mkv", "", 0};
   ChildResult run = runChild(words, folder, {}, 300, terminate);
   EXPECT_EQ(run.exit_code, 143) << run.output;
-  if (!occursIn(run.output, "kept for that: frames 600-800")) GTEST_SKIP() << "the first part ended first: " << run.output;
+  if (!occursIn(run.output, "kept for that: frames 600-800"))
+    GTEST_SKIP() << "the first part ended first: " << run.output;
   EXPECT_TRUE(occursIn(run.output, "are missing; make them with --segment 1/2 (the same options) and then --join " +
                                        folder + "/v.mkv"))
       << run.output;

@@ -79,7 +79,8 @@ TEST(ShowCapture, WholeShowAtTwoFramesASecond) {
   // The last tenth, made alone (after both scene switches, into the end logo's fade): it reaches its first
   // frame through the timeline's decisions without drawing the frames before, and its frames are the
   // whole run's, byte for byte.
-  ChildResult late = runChild({kShow, "--capture", folder + "/late", "--fps", "2", "--segment", "10/10"}, folder, {}, 300);
+  ChildResult late =
+      runChild({kShow, "--capture", folder + "/late", "--fps", "2", "--segment", "10/10"}, folder, {}, 300);
   ASSERT_EQ(late.exit_code, 0) << late.output;
   for (int index = 194; index <= 215; ++index) {
     std::snprintf(name, sizeof(name), "/late/frame_%06d.png", index);

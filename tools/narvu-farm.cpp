@@ -143,7 +143,8 @@ static bool splitLikeShell(const std::string& text, std::vector<std::string>* wo
       continue;
     }
     if (std::strchr("$`", c) || (quote == 0 && std::strchr(";&|<>", c))) {
-      *error = std::string("--sbatch's options hold '") + c + "', which sh would expand or act on; give the value itself";
+      *error =
+          std::string("--sbatch's options hold '") + c + "', which sh would expand or act on; give the value itself";
       return false;
     }
     if (quote == 0 && (c == '\'' || c == '"')) {
@@ -159,7 +160,8 @@ static bool splitLikeShell(const std::string& text, std::vector<std::string>* wo
     }
   }
   if (quote) {
-    *error = std::string("--sbatch's options open a ") + (quote == '"' ? "double" : "single") + " quote that they do not close";
+    *error = std::string("--sbatch's options open a ") + (quote == '"' ? "double" : "single") +
+             " quote that they do not close";
     return false;
   }
   if (in_word) words->push_back(word);
