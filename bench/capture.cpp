@@ -6,8 +6,10 @@
 //                runs of consecutive frames from eight places of the timeline, rendered first (at most
 //                512 MB of them) and fed again and again until as many frames went in as the show has.
 //
-//   bench_capture [--show NAME=FILE]... [--jobs N]... [WxH@FPS ...]
+//   bench_capture [--show NAME=FILE]... [--jobs N]... [--encode-only KIND]... [WxH@FPS ...]
 //     WxH@FPS: default 640x480@25 and 1920x1080@60
+//     --encode-only KIND: the encoding floor alone, into a video of that kind (mp4, mkv, webm), each
+//     kind side by side with the same frames; the captures and the drawing floor are left out
 //     every setting is captured by each --show (another build of narvu, for example the previous one,
 //     run with its defaults), then by this build's narvu with --jobs 1, with its default, and with each
 //     --jobs N, then the two floors
@@ -165,10 +167,29 @@ static void printRow(const Setting& setting, const std::string& name, double sec
   std::fflush(stdout);
 }
 
+// The encoding floor into each kind of video, one after the other on the same frames.
+static void encodeFloors(const Setting& setting, const std::string& folder, const std::vector<std::string>& kinds) {
+  double first_cpu = 0;
+  for (const std::string& kind : kinds) {
+    std::string video = folder + "/show." + kind;
+    ChildResult encode =
+        runChild({selfPath(), "--encode", setting.text, video}, folder, {"SDL_VIDEODRIVER=offscreen"}, 7200);
+    double seconds = 0, cpu = 0;
+    size_t sample = 0;
+    std::sscanf(figuresIn(encode.output), "figures: %lf %zu %lf", &seconds, &sample, &cpu);
+    if (first_cpu == 0) first_cpu = cpu;
+    char note[128];
+    std::snprintf(note, sizeof note, "%.2f x the CPU of .%s", first_cpu > 0 ? cpu / first_cpu : 0.0, kinds[0].c_str());
+    printRow(setting, "encode only, ." + kind, seconds, cpu, encode.exit_code == 0 && seconds > 0 ? note : "(failed)");
+    std::filesystem::remove(video);
+  }
+}
+
 int main(int argc, char** argv) {
   std::vector<Setting> settings;
   std::vector<Run> others;
   std::vector<int> jobs;
+  std::vector<std::string> kinds;
   for (int i = 1; i < argc; ++i) {
     Setting setting;
     if ((!std::strcmp(argv[i], "--draw") || !std::strcmp(argv[i], "--encode")) && i + 1 < argc &&
@@ -182,10 +203,13 @@ int main(int argc, char** argv) {
       ++i;
     } else if (!std::strcmp(argv[i], "--jobs") && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
       jobs.push_back(std::atoi(argv[++i]));
+    } else if (!std::strcmp(argv[i], "--encode-only") && i + 1 < argc) {
+      kinds.push_back(argv[++i]);
     } else if (parseSetting(argv[i], &setting)) {
       settings.push_back(setting);
     } else {
-      std::fprintf(stderr, "usage: bench_capture [--show NAME=FILE]... [--jobs N]... [WxH@FPS ...]\n");
+      std::fprintf(stderr,
+                   "usage: bench_capture [--show NAME=FILE]... [--jobs N]... [--encode-only KIND]... [WxH@FPS ...]\n");
       return 2;
     }
   }
@@ -206,6 +230,10 @@ int main(int argc, char** argv) {
 
   std::printf("%-14s %-28s %9s %12s %9s\n", "capture", "run", "seconds", "x real time", "CPU s");
   for (const Setting& setting : settings) {
+    if (!kinds.empty()) {
+      encodeFloors(setting, folder, kinds);
+      continue;
+    }
     for (const Run& run : runs) {
       std::string fps = std::to_string(setting.fps);
       std::string size = sizeText(setting);

@@ -20,15 +20,6 @@
 #include "platform/test_hooks.h"
 #include "thread_cpu.h"
 
-struct LitVertex {
-  float x, y, z, nx, ny, nz, u0, v0, u1, v1;
-};
-struct ColouredVertex {
-  float x, y, z;
-  DWORD reserved;
-  D3DCOLOR diffuse, specular;
-  float u, v;
-};
 
 static constexpr int kGroups = 200;
 

@@ -29,42 +29,42 @@ using Clock = std::chrono::steady_clock;
 // file size and 1/3 of the encoder's time (docs/performance.md).
 static const char kDefaultPreset[] = "veryfast";
 
-static long counted_frames = 0;    // frames the run has been through: the index of the next one
-static long presented_frames = 0;  // of the run's own frames, for the progress line
-static bool finished = false;
-static Clock::time_point capture_started = Clock::now();
-static Clock::time_point writing_started;
-static Clock::time_point last_progress;
-static bool progress_line_open = false;  // a progress line without its newline on the terminal
-// What the summary reports (see setCaptureOutput).
-static std::string output_path;
-static long output_first_frame = 0;
-
-// The first failure, from whichever thread: written once under the lock, then only read.
+// One capture's state, from beginCapture to endCapture.
+struct CaptureRun {
+  long counted_frames = 0;    // frames the run has been through: the index of the next one
+  long presented_frames = 0;  // of the run's own frames, for the progress line
+  bool finished = false;
+  Clock::time_point started = Clock::now();
+  Clock::time_point writing_started;
+  Clock::time_point last_progress;
+  bool progress_line_open = false;  // a progress line without its newline on the terminal
+  // What the summary reports (see setCaptureOutput).
+  std::string output_path;
+  long output_first_frame = 0;
+  // The first failure, from whichever thread: written once under error_lock, then only read.
+  std::string error;
+  std::atomic<bool> failed{false};
+  int stopped_by_signal = 0;  // see noteCaptureStopped
+};
+static CaptureRun run;
 static std::mutex error_lock;
-static std::string capture_error;
-static std::atomic<bool> capture_failed{false};
 
 bool failCapture(const std::string& what) {
   std::lock_guard<std::mutex> hold(error_lock);
-  if (!capture_failed.load()) {
-    capture_error = what;
-    capture_failed.store(true);
+  if (!run.failed.load()) {
+    run.error = what;
+    run.failed.store(true);
   }
   return false;
 }
 
-const char* captureError() { return capture_failed.load() ? capture_error.c_str() : nullptr; }
-
-static int stopped_by_signal = 0;
+const char* captureError() { return run.failed.load() ? run.error.c_str() : nullptr; }
 
 void noteCaptureStopped(int signal_number) {
-  if (!stopped_by_signal) stopped_by_signal = signal_number;
+  if (!run.stopped_by_signal) run.stopped_by_signal = signal_number;
 }
 
-int captureStoppedBySignal() { return stopped_by_signal; }
-
-CaptureSettings capture_settings;
+int captureStoppedBySignal() { return run.stopped_by_signal; }
 
 // A capture runs off-screen on the virtual clock at its own rate, so that every frame shows exactly
 // its moment whatever the machine's speed.
@@ -76,27 +76,21 @@ void beginCapture() {
   setPresentedFrameSink(&sink);
 }
 
+void endCapture() {
+  setPresentedFrameSink(nullptr);
+  resetCaptureWriter();
+  std::lock_guard<std::mutex> hold(error_lock);
+  run.counted_frames = run.presented_frames = run.output_first_frame = 0;
+  run.finished = run.progress_line_open = false;
+  run.started = Clock::now();
+  run.writing_started = run.last_progress = Clock::time_point();
+  run.output_path.clear();
+  run.error.clear();
+  run.failed.store(false);
+  run.stopped_by_signal = 0;
+}
+
 // ---- The interval and its parts --------------------------------------------------------------------------
-
-double captureFramesPerSecond(const CaptureSettings& settings) { return settings.fps > 0 ? settings.fps : 60; }
-
-CaptureFrames captureInterval(const CaptureSettings& settings) {
-  double fps = captureFramesPerSecond(settings);
-  CaptureFrames interval;
-  interval.first = long(std::ceil(settings.capture_from_seconds * fps - 1e-9));
-  // The timeline's last pass is the first at or after its length; that frame is still presented.
-  interval.last = settings.capture_to_seconds >= 0 ? long(std::floor(settings.capture_to_seconds * fps + 1e-9))
-                                                   : long(std::ceil(settings.capture_length_seconds * fps - 1e-9));
-  return interval;
-}
-
-CaptureFrames capturePart(const CaptureSettings& settings) {
-  CaptureFrames interval = captureInterval(settings);
-  if (settings.capture_segments <= 0) return interval;
-  long count = interval.last - interval.first + 1;
-  long k = settings.capture_segment, n = settings.capture_segments;
-  return {interval.first + (k - 1) * count / n, interval.first + k * count / n - 1};
-}
 
 static bool segmented() { return capture_settings.capture_segments > 0; }
 
@@ -108,79 +102,13 @@ long captureLastFrame() {
   return capturePart(capture_settings).last;
 }
 
-bool captureWantsFrame() { return counted_frames >= captureFirstFrame(); }
+bool captureWantsFrame() { return run.counted_frames >= captureFirstFrame(); }
 
-bool captureComplete() { return captureLastFrame() >= 0 && counted_frames > captureLastFrame(); }
+bool captureComplete() { return captureLastFrame() >= 0 && run.counted_frames > captureLastFrame(); }
 
-long captureFramesCounted() { return counted_frames; }
+long captureFramesCounted() { return run.counted_frames; }
 
 // ---- Where the frames go -----------------------------------------------------------------------------
-
-static bool endsWithIgnoringCase(const std::string& text, const char* tail) {
-  size_t length = std::strlen(tail);
-  if (text.size() < length) return false;
-  for (size_t i = 0; i < length; ++i)
-    if (std::tolower(static_cast<unsigned char>(text[text.size() - length + i])) != tail[i]) return false;
-  return true;
-}
-
-bool capturePathEndsWith(const char* tail) { return endsWithIgnoringCase(capture_settings.capture_path, tail); }
-
-static bool namesVideo(const std::string& path) {
-  return endsWithIgnoringCase(path, ".mp4") || endsWithIgnoringCase(path, ".mkv") ||
-         endsWithIgnoringCase(path, ".webm");
-}
-
-bool captureIsVideo() { return namesVideo(capture_settings.capture_path); }
-
-// The path as it can be printed: control characters as \n, \r or \xNN.
-static std::string printablePath(const std::string& path) {
-  std::string text;
-  for (char c : path) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      text += c;
-      continue;
-    }
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-    text += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : escaped;
-  }
-  return text;
-}
-
-// The extension of the path's last name: up to five letters and digits, at least one a letter, after
-// its last dot ("avi" in clip.avi); empty for none ("run.2", "frames", a path ending in /).
-static std::string extensionOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0 || name.size() - dot - 1 > 5) return "";
-  std::string extension = name.substr(dot + 1);
-  bool letter = false;
-  for (char c : extension) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) return "";
-    letter = letter || std::isalpha(static_cast<unsigned char>(c));
-  }
-  return letter ? extension : "";
-}
-
-bool capturePathAcceptable(const char* option, const std::string& path, std::string* error) {
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char byte = static_cast<unsigned char>(path[i]);
-    if (byte < 0x20 || byte == 0x7f) {
-      *error = std::string(option) + " '" + printablePath(path) + "': the path holds a control character at byte " +
-               std::to_string(i + 1) + "; give a path without newlines, carriage returns or other control characters";
-      return false;
-    }
-  }
-  std::string extension = extensionOf(path);
-  if (namesVideo(path) || extension.empty()) return true;
-  *error = std::string(option) + " " + path + ": a capture writes videos as .mp4, .mkv or .webm, or PNG frames and " +
-           "audio.wav into a folder, not ." + extension + "; name the video with one of those endings, or give a " +
-           "folder (" + path + "/ keeps that name for a folder)";
-  return false;
-}
 
 // A folder that is there and writable, or that can be made: its nearest existing ancestor is writable.
 static bool folderCanBeWritten(const std::filesystem::path& folder) {
@@ -226,38 +154,33 @@ bool captureTargetUsable(std::string* error) {
   return true;
 }
 
-// Parts running side by side in one folder each encode into a file of their own.
-std::string captureVideoStreamPath() {
-  const CaptureSettings& s = capture_settings;
-  if (!segmented()) return s.capture_path + ".video.mkv";
-  return s.capture_path + ".segment-" + std::to_string(s.capture_segment) + "-of-" +
-         std::to_string(s.capture_segments) + ".mkv";
-}
-
-std::string capturePartPath(long first, long last) {
-  char frames[48];
-  std::snprintf(frames, sizeof frames, ".frames-%06ld-%06ld.mkv", first, last);
-  return capture_settings.capture_path + frames;
-}
-
-std::string captureFramePath(long index) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame_%06ld.png", index);
-  return capture_settings.capture_path + name;
-}
+// VP9 at libvpx's defaults (the "good" deadline at speed 0) took 18 times x264's CPU time for the same
+// frames; its real-time deadline at speed 6, with rows in parallel, takes 1.4 times as much for the same
+// PSNR, in a file a tenth larger than x264's (lossless: exact all the same, a third larger, 6 times as
+// fast). docs/performance.md has the figures.
+static const std::vector<std::string> kVp9Speed = {"-row-mt", "1", "-deadline", "realtime", "-cpu-used", "6"};
 
 std::vector<std::string> captureEncoderOptions() {
   const CaptureSettings& s = capture_settings;
   bool webm = capturePathEndsWith(".webm");
   std::string preset = s.video_preset.empty() ? kDefaultPreset : s.video_preset;
+  std::vector<std::string> options;
+  if (webm) {
+    options = {"-c:v", "libvpx-vp9"};
+    if (s.video_lossless)
+      options.insert(options.end(), {"-lossless", "1"});
+    else
+      options.insert(options.end(), {"-b:v", "0", "-crf", std::to_string(s.video_crf >= 0 ? s.video_crf : 15)});
+    options.insert(options.end(), kVp9Speed.begin(), kVp9Speed.end());
+    options.insert(options.end(), {"-pix_fmt", s.video_lossless ? "gbrp" : "yuv420p"});
+    return options;
+  }
   if (s.video_lossless) {
-    if (webm) return {"-c:v", "libvpx-vp9", "-lossless", "1", "-row-mt", "1", "-pix_fmt", "gbrp"};
     // FFV1 codes slices in parallel only at level 3.
     if (capturePathEndsWith(".mkv")) return {"-c:v", "ffv1", "-level", "3", "-slices", "4", "-pix_fmt", "bgr0"};
     return {"-c:v", "libx264rgb", "-preset", preset, "-qp", "0", "-pix_fmt", "rgb24"};
   }
-  std::string crf = std::to_string(s.video_crf >= 0 ? s.video_crf : (webm ? 15 : 12));
-  if (webm) return {"-c:v", "libvpx-vp9", "-b:v", "0", "-crf", crf, "-row-mt", "1", "-pix_fmt", "yuv420p"};
+  std::string crf = std::to_string(s.video_crf >= 0 ? s.video_crf : 12);
   return {"-c:v", "libx264", "-preset", preset, "-crf", crf, "-pix_fmt", "yuv420p"};
 }
 
@@ -283,49 +206,66 @@ static long expectedFrames() {
   return std::max(1L, part.last - part.first + 1);
 }
 
-// On a terminal one line, rewritten in place four times a second; otherwise a line every ten seconds.
-static void showProgress() {
-  bool terminal = standardErrorIsTerminal();
+// Parts of --jobs write theirs more often, for the combined line (NARVU_PROGRESS_SECONDS).
+static std::chrono::milliseconds progressPeriod() {
+  if (standardErrorIsTerminal()) return std::chrono::milliseconds(250);
+  const char* every = std::getenv("NARVU_PROGRESS_SECONDS");
+  int seconds = every ? std::atoi(every) : 0;
+  return std::chrono::milliseconds(1000 * (seconds > 0 && seconds <= 3600 ? seconds : 10));
+}
+
+bool captureProgressDue() {
+  static const std::chrono::milliseconds period = progressPeriod();
   auto now = Clock::now();
-  if (now - last_progress < std::chrono::milliseconds(terminal ? 250 : 10000)) return;
-  last_progress = now;
+  if (now - run.last_progress < period) return false;
+  run.last_progress = now;
+  return true;
+}
+
+void captureShowProgress(const std::string& line) {
+  bool terminal = standardErrorIsTerminal();
+  std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line.c_str());
+  std::fflush(stderr);
+  run.progress_line_open = terminal;
+}
+
+static void showProgress() {
+  if (!captureProgressDue()) return;
   double fps = captureFramesPerSecond(capture_settings);
   char line[160];
   if (!captureWantsFrame()) {
     std::snprintf(line, sizeof line, "capture: seeking to %.1f s, now at %.1f s", captureFirstFrame() / fps,
-                  counted_frames / fps);
+                  run.counted_frames / fps);
   } else {
     // The speed of the frames so far; too few to tell at first.
-    double seconds = secondsSince(writing_started);
-    double rate = seconds >= 1 ? presented_frames / seconds : 0;
-    long left = std::max(0L, expectedFrames() - presented_frames);
+    double seconds = secondsSince(run.writing_started);
+    double rate = seconds >= 1 ? run.presented_frames / seconds : 0;
+    long left = std::max(0L, expectedFrames() - run.presented_frames);
     if (rate > 0)
-      std::snprintf(line, sizeof line, "capture: frame %ld of %ld, %.1f frames/s, %.0f s left", presented_frames,
+      std::snprintf(line, sizeof line, "capture: frame %ld of %ld, %.1f frames/s, %.0f s left", run.presented_frames,
                     expectedFrames(), rate, left / rate);
     else
-      std::snprintf(line, sizeof line, "capture: frame %ld of %ld", presented_frames, expectedFrames());
+      std::snprintf(line, sizeof line, "capture: frame %ld of %ld", run.presented_frames, expectedFrames());
   }
-  std::fprintf(stderr, terminal ? "\r%-78s" : "%s\n", line);
-  std::fflush(stderr);
-  progress_line_open = terminal;
+  captureShowProgress(line);
 }
 
 void captureEndProgressLine() {
-  if (!progress_line_open) return;
+  if (!run.progress_line_open) return;
   std::fputc('\n', stderr);
-  progress_line_open = false;
+  run.progress_line_open = false;
 }
 
 void captureSkipFrame() {
-  ++counted_frames;
+  ++run.counted_frames;
   showProgress();
 }
 
 long capturePresentedFrame() {
-  long index = counted_frames++;
+  long index = run.counted_frames++;
   if (captureError() || index < captureFirstFrame() || (captureLastFrame() >= 0 && index > captureLastFrame()))
     return -1;
-  if (presented_frames++ == 0) writing_started = Clock::now();
+  if (run.presented_frames++ == 0) run.writing_started = Clock::now();
   showProgress();
   return index;
 }
@@ -338,17 +278,17 @@ static uintmax_t fileBytes(const std::string& path) {
 }
 
 void setCaptureOutput(const std::string& path, long first_frame) {
-  output_path = path;
-  output_first_frame = first_frame;
+  run.output_path = path;
+  run.output_first_frame = first_frame;
 }
 
 // The bytes the run wrote: the video, or its PNG frames and the music beside them (other frames in
 // the folder belong to other parts).
 static uintmax_t outputBytes() {
-  if (captureIsVideo()) return fileBytes(output_path);
+  if (captureIsVideo()) return fileBytes(run.output_path);
   uintmax_t total = 0;
   long frames = captureFramesWritten();
-  for (long index = output_first_frame; index < output_first_frame + frames; ++index)
+  for (long index = run.output_first_frame; index < run.output_first_frame + frames; ++index)
     total += fileBytes(captureFramePath(index));
   const std::string& music = platform_settings.sound_capture_path;
   return total + (music.empty() ? 0 : fileBytes(music));
@@ -357,8 +297,8 @@ static uintmax_t outputBytes() {
 std::string captureSummary() {
   long frames = captureFramesWritten();
   double show_seconds = frames / captureFramesPerSecond(capture_settings);
-  double wall = secondsSince(capture_started);
-  const std::string& path = output_path.empty() ? capture_settings.capture_path : output_path;
+  double wall = secondsSince(run.started);
+  const std::string& path = run.output_path.empty() ? capture_settings.capture_path : run.output_path;
   char text[256];
   std::snprintf(text, sizeof text, "%ld frame%s (%.2f s of show) in %.1f s, %.2f x real time, %.1f MB in ", frames,
                 frames == 1 ? "" : "s", show_seconds, wall, wall > 0 ? show_seconds / wall : 0.0, outputBytes() / 1e6);
@@ -379,12 +319,13 @@ static const uintmax_t kWavHeaderBytes = 44;
 //          the stream's timestamps once more when it muxes, so the music goes in 6.5 ms later to make
 //          up for it: its first sample then decodes at 0, with the first frame, and the stream's first
 //          packet, priming and all, starts at -6.5 ms.
-static std::vector<std::string> musicOptions(const std::string& audio) {
+// A stream encoded so into a file of the capture's own kind keeps all of that when it is copied into
+// the video later (the music part of a capture in parts): the edit list, the codec delay, the offset.
+static std::vector<std::string> musicInputAndCodec(const std::string& wav) {
   bool webm = capturePathEndsWith(".webm");
   std::vector<std::string> options;
   if (webm) options = {"-itsoffset", "0.0065"};
-  for (const std::string& option : {std::string("-i"), ffmpegFileArgument(audio)}) options.push_back(option);
-  for (const char* option : {"-map", "0:v", "-map", "1:a", "-c:v", "copy", "-c:a"}) options.push_back(option);
+  options.insert(options.end(), {"-i", ffmpegFileArgument(wav), "-c:a"});
   if (webm)
     options.insert(options.end(), {"libopus", "-b:a", "192k"});
   else if (capturePathEndsWith(".mkv"))
@@ -394,22 +335,47 @@ static std::vector<std::string> musicOptions(const std::string& audio) {
   return options;
 }
 
-bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error) {
-  const std::string& audio = platform_settings.sound_capture_path;
+// Where a video is written until it is whole: beside it, so that the rename is within one folder, and
+// with its own ending, which tells ffmpeg the container.
+static std::string unfinishedPath(const std::string& path) {
+  return path + ".unfinished" + path.substr(path.rfind('.'));
+}
+
+bool captureEncodeMusic(const std::string& wav, const std::string& out, std::string* error) {
+  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
+  for (const std::string& option : musicInputAndCodec(wav)) arguments.push_back(option);
+  std::string unfinished = unfinishedPath(out);
+  arguments.push_back(ffmpegFileArgument(unfinished));
+  if (runFfmpeg(arguments, error) && std::rename(unfinished.c_str(), out.c_str()) == 0) return true;
+  if (error->empty()) *error = "cannot name it " + out + ": " + std::strerror(errno);
+  std::remove(unfinished.c_str());
+  return false;
+}
+
+bool muxCaptureVideo(const std::vector<std::string>& video_input, const std::string& music,
+                     const CaptureCheck& check, std::string* error) {
   std::error_code ignored;
-  bool with_audio = !audio.empty() && std::filesystem::is_regular_file(audio, ignored);
+  bool with_music = !music.empty() && std::filesystem::is_regular_file(music, ignored);
+  bool encoded = with_music && music != platform_settings.sound_capture_path;
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   arguments.insert(arguments.end(), video_input.begin(), video_input.end());
-  if (with_audio) {
-    for (const std::string& option : musicOptions(audio)) arguments.push_back(option);
-  } else {
-    arguments.push_back("-c:v");
-    arguments.push_back("copy");
+  if (encoded)
+    arguments.insert(arguments.end(), {"-i", ffmpegFileArgument(music), "-map", "0:v", "-map", "1:a", "-c", "copy"});
+  else if (with_music)
+    for (const std::string& option : musicInputAndCodec(music)) arguments.push_back(option);
+  if (with_music && !encoded) arguments.insert(arguments.end(), {"-map", "0:v", "-map", "1:a"});
+  arguments.insert(arguments.end(), {"-c:v", "copy"});
+  const std::string& path = capture_settings.capture_path;
+  std::string unfinished = unfinishedPath(path);
+  arguments.push_back(ffmpegFileArgument(unfinished));
+  // Only a video that is whole takes the capture's name: what is there under it is a finished one.
+  bool whole = runFfmpeg(arguments, error) && (!check || check(unfinished, error));
+  if (whole && std::rename(unfinished.c_str(), path.c_str()) != 0) {
+    *error = "cannot name it " + path + ": " + std::strerror(errno);
+    whole = false;
   }
-  arguments.push_back(ffmpegFileArgument(capture_settings.capture_path));
-  if (runFfmpeg(arguments, error)) return true;
-  std::remove(capture_settings.capture_path.c_str());  // what it left is no video
-  return false;
+  std::remove(unfinished.c_str());
+  return whole;
 }
 
 // A part's stream is kept under the name of the frames it holds. Once the part is whole, what earlier
@@ -427,8 +393,8 @@ static bool keepPart(std::string* why) {
 }
 
 bool finishCapture(bool interrupted, std::string* error) {
-  if (finished) return captureError() == nullptr;
-  finished = true;
+  if (run.finished) return captureError() == nullptr;
+  run.finished = true;
   readBackPresentedFrames();
   stopCaptureWriter();
   captureEndProgressLine();
@@ -439,7 +405,9 @@ bool finishCapture(bool interrupted, std::string* error) {
     std::string why;
     if (!closeCaptureEncoder(&why)) ok = failCapture("ffmpeg could not encode the video; " + why);
     if (ok && any && segmented() && !keepPart(&why)) ok = failCapture(why);
-    if (ok && any && !segmented() && !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, &why))
+    if (ok && any && !segmented() &&
+        !muxCaptureVideo({"-i", ffmpegFileArgument(captureVideoStreamPath())}, platform_settings.sound_capture_path,
+                         nullptr, &why))
       ok = failCapture("ffmpeg could not write " + capture_settings.capture_path + "; " + why);
     std::remove(captureVideoStreamPath().c_str());
     if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());

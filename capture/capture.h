@@ -51,6 +51,9 @@ extern CaptureSettings capture_settings;
 // Before the rendering context is created: the virtual clock at the capture's rate, no display, and
 // the capture's sink of presented frames installed.
 void beginCapture();
+// After a capture: its sink uninstalled, the writer ended, and every count and failure forgotten, so
+// that a capture begun afterwards in the same process starts as in a fresh one.
+void endCapture();
 
 // Whether capture_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
@@ -108,10 +111,26 @@ bool finishCapture(bool interrupted, std::string* error);
 std::string captureSummary();
 // On a terminal the progress line is rewritten in place; a message after it starts a line of its own.
 void captureEndProgressLine();
+// Whether a progress line is due now: on a terminal four times a second, otherwise every ten seconds
+// (every NARVU_PROGRESS_SECONDS seconds where that is set: --jobs sets it for its parts).
+bool captureProgressDue();
+// Shows `line` as the progress line: rewritten in place on a terminal, else a line of its own.
+void captureShowProgress(const std::string& line);
 
 // The ffmpeg command line of a video capture of width × height, reading raw RGB frames on its standard
 // input and writing the video stream to `output` (benchmarks time the encoder alone with it).
 std::vector<std::string> captureEncoderCommand(int width, int height, const std::string& output);
+
+// Where the music of a capture is rendered: DIR/audio.wav beside a folder's frames, PATH.audio.wav
+// beside a video (a file of the run's own, muxed in and removed at its end).
+std::string captureMusicPath();
+// The music part of a capture in parts (--segment 0/N): the music of `frames` (the interval) made
+// beside the parts, so that the join only copies it. A video's is encoded as the video's own music, in
+// a file of its kind: PATH.music-FIRST-LAST.EXT; a folder's is the WAV file DIR/music-FIRST-LAST.wav.
+std::string captureMusicPartPath(const CaptureFrames& frames);
+// Encodes the WAV file `wav` as the music of capture_path's kind of video into `out`, written under
+// another name and renamed when ffmpeg has finished. False with the reason.
+bool captureEncodeMusic(const std::string& wav, const std::string& out, std::string* error);
 
 // ---- Joining parts (capture_join.cpp) ------------------------------------------------------------------
 // Whether `file_name` is the name of a video part of the capture named `capture_name` (both without
@@ -128,12 +147,17 @@ bool captureJoinCoverage(CaptureFrames* covered, std::string* error);
 // PNG capture, every frame a PNG picture of one size. False naming the part and what it holds instead.
 bool captureCheckParts(const CaptureFrames& frames, std::string* error);
 // Puts the parts holding `frames` (the interval, or its start after an interrupted capture) into the
-// one video at capture_path without encoding them again, the music at sound_capture_path muxed in,
-// counts the frames of the video made, and only then removes the parts (and those an interrupted
-// capture made after `frames`). A PNG capture's frames are its parts already: only frames of the
-// interval after `frames` are removed, and the music stays where it is. The summary counts `frames`.
-// False with the reason (every part then stays).
-bool captureJoin(const CaptureFrames& frames, std::string* error);
+// one video at capture_path without encoding them again, with `music` (a WAV file, encoded now; or the
+// music part, copied; none when empty), counts the frames of the video made, and only then gives it its
+// name and removes the parts it holds and the music. Parts after `frames` (what an interrupted capture
+// made beyond a gap) are kept for a later join. A PNG capture's frames are its parts already: its music
+// is renamed to DIR/audio.wav. The summary counts `frames`. False with the reason (every part stays).
+bool captureJoin(const CaptureFrames& frames, const std::string& music, std::string* error);
+// Whether the music part at `path` can be joined: a regular file holding the capture kind's music alone
+// (a WAV file for a folder). False with why.
+bool captureMusicPartUsable(const std::string& path, std::string* why);
+// The frames within `within` that parts on disk hold (video parts, or PNG frames), as runs in order.
+std::vector<CaptureFrames> captureHeldFrames(const CaptureFrames& within);
 
 // One part of the interval split in N (as --segment K/N splits it), as it is on disk: "done" (all its
 // frames there, as its name says), "missing" (none, or some: `detail` says) or "broken" (a file of its

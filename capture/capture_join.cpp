@@ -13,6 +13,7 @@
 // parts removed. Whatever fails, every part stays.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -275,6 +276,11 @@ bool captureCheckParts(const CaptureFrames& frames, std::string* error) {
     if (part.frames.first < frames.first || part.frames.last > frames.last) continue;
     VideoFacts facts;
     std::string trouble = videoTrouble(part.path, part.frames, &facts);
+    // A check cut short by a signal says nothing about the part.
+    if (int signal_number = captureStoppedBySignal()) {
+      *error = std::string("the parts' check was interrupted by ") + endSignalName(signal_number) + " at " + part.path;
+      return false;
+    }
     if (!trouble.empty()) {
       *error = part.path + ": " + trouble + "; delete it and make it again with --segment; every part is kept";
       return false;
@@ -292,7 +298,10 @@ static std::string quotedForConcat(const std::string& text) {
   return quoted + "'";
 }
 
-static bool joinVideo(const std::vector<PartFile>& parts, std::string* error) {
+// The parts holding `frames` copied into the one video with `music`; the video made is counted before
+// it takes the capture's name.
+static bool joinVideo(const std::vector<PartFile>& parts, const CaptureFrames& frames, const std::string& music,
+                      std::string* error) {
   std::string list_path = capture_settings.capture_path + ".parts.ffconcat";
   std::ofstream list(list_path);
   list << "ffconcat version 1.0\n";
@@ -303,45 +312,87 @@ static bool joinVideo(const std::vector<PartFile>& parts, std::string* error) {
     list << "file " << quotedForConcat(ffmpegFileArgument(part.path)) << "\nduration " << duration << "\n";
   }
   list.close();
+  auto whole = [&frames](const std::string& path, std::string* why) {
+    VideoFacts facts;
+    std::string trouble = videoTrouble(path, frames, &facts);
+    if (trouble.empty()) return true;
+    *why = "the joined video is not whole (" + trouble + "), so it was removed; every part is kept";
+    return false;
+  };
   bool joined = list.good() || (*error = "cannot write " + list_path, false);
-  joined = joined && muxCaptureVideo({"-f", "concat", "-safe", "0", "-i", ffmpegFileArgument(list_path)}, error);
+  joined = joined &&
+           muxCaptureVideo({"-f", "concat", "-safe", "0", "-i", ffmpegFileArgument(list_path)}, music, whole, error);
   std::remove(list_path.c_str());
   return joined;
 }
 
-// The joined video holds the frames it was meant to, or it goes.
-static bool joinedVideoWhole(const CaptureFrames& frames, std::string* error) {
-  VideoFacts facts;
-  std::string trouble = videoTrouble(capture_settings.capture_path, frames, &facts);
-  if (trouble.empty()) return true;
-  *error = "the joined video " + capture_settings.capture_path + " is not whole (" + trouble +
-           "), so it was removed; every part is kept";
-  std::remove(capture_settings.capture_path.c_str());
+bool captureJoin(const CaptureFrames& frames, const std::string& music, std::string* error) {
+  countJoinedFrames(std::max(0L, frames.last - frames.first + 1));
+  setCaptureOutput(capture_settings.capture_path, frames.first);
+  // A folder capture's frames are its parts already, and those after a gap stay for a later join; its
+  // music takes its name last, which says that the capture is joined.
+  if (!captureIsVideo()) {
+    if (music.empty() || music == captureMusicPath() || std::rename(music.c_str(), captureMusicPath().c_str()) == 0)
+      return true;
+    *error = "cannot name the music " + captureMusicPath() + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<PartFile> joined;
+  for (const PartFile& part : videoParts())
+    if (part.frames.first >= frames.first && part.frames.last <= frames.last) joined.push_back(part);
+  bool done = frames.last >= frames.first && joinVideo(joined, frames, music, error);
+  if (frames.last < frames.first) *error = "no part holds the interval's first frame";
+  // Parts after a gap are what an interrupted capture made beyond the frames joined: they stay.
+  if (done)
+    for (const PartFile& part : joined) std::remove(part.path.c_str());
+  if (!music.empty() && (done || music == platform_settings.sound_capture_path)) std::remove(music.c_str());
+  return done;
+}
+
+bool captureMusicPartUsable(const std::string& path, std::string* why) {
+  std::string kind = notAFile(path);
+  if (!kind.empty()) {
+    *why = kind == "gone" ? "it is not there" : "it is " + kind + ", not a file";
+    return false;
+  }
+  if (!captureIsVideo()) {
+    char head[12] = {};
+    std::ifstream file(path, std::ios::binary);
+    file.read(head, sizeof head);
+    if (file.gcount() == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
+      return true;
+    *why = "it is no WAV file";
+    return false;
+  }
+  ProgramRun run = runProgram("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,codec_type", "-of",
+                                          "csv=p=0", ffmpegFileArgument(path)});
+  if (run.ended_by_signal) noteCaptureStopped(run.ended_by_signal);
+  const char* codec = capturePathEndsWith(".webm") ? "opus" : capturePathEndsWith(".mkv") ? "flac" : "aac";
+  std::string expected = std::string(codec) + ",audio";
+  while (!run.output.empty() && (run.output.back() == '\n' || run.output.back() == '\r')) run.output.pop_back();
+  if (run.exit_code == 0 && run.output == expected) return true;
+  *why = run.exit_code != 0 ? "it is nothing ffprobe can read" : "it holds " + run.output + ", not " + codec + " alone";
   return false;
 }
 
-bool captureJoin(const CaptureFrames& frames, std::string* error) {
-  countJoinedFrames(std::max(0L, frames.last - frames.first + 1));
-  setCaptureOutput(capture_settings.capture_path, frames.first);
-  CaptureFrames interval = captureInterval(capture_settings);
-  if (!captureIsVideo()) {
-    // Frames after a gap belong to no capture that the music describes.
-    for (long index = frames.last + 1; index <= interval.last; ++index) std::remove(captureFramePath(index).c_str());
-    return true;
+std::vector<CaptureFrames> captureHeldFrames(const CaptureFrames& within) {
+  std::vector<CaptureFrames> held;
+  auto add = [&held](long first, long last) {
+    if (!held.empty() && held.back().last + 1 >= first)
+      held.back().last = std::max(held.back().last, last);
+    else
+      held.push_back({first, last});
+  };
+  if (captureIsVideo()) {
+    for (const PartFile& part : videoParts())
+      if (part.frames.last >= within.first && part.frames.first <= within.last && notAFile(part.path).empty())
+        add(std::max(part.frames.first, within.first), std::min(part.frames.last, within.last));
+    return held;
   }
-  std::vector<PartFile> joined, after;
-  for (const PartFile& part : videoParts()) {
-    if (part.frames.first >= frames.first && part.frames.last <= frames.last) joined.push_back(part);
-    if (part.frames.first > frames.last && notAFile(part.path).empty()) after.push_back(part);
-  }
-  bool done = frames.last >= frames.first && joinVideo(joined, error) && joinedVideoWhole(frames, error);
-  if (frames.last < frames.first) *error = "no part holds the interval's first frame";
-  // Parts after a gap are what an interrupted capture made beyond the frames it joined.
-  if (done)
-    for (const std::vector<PartFile>* parts : {&joined, &after})
-      for (const PartFile& part : *parts) std::remove(part.path.c_str());
-  if (!platform_settings.sound_capture_path.empty()) std::remove(platform_settings.sound_capture_path.c_str());
-  return done;
+  std::error_code ignored;
+  for (long index = within.first; index <= within.last; ++index)
+    if (std::filesystem::is_regular_file(captureFramePath(index), ignored)) add(index, index);
+  return held;
 }
 
 void removePartsWithin(const CaptureFrames& frames, const std::string& kept) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@
 struct FfmpegProcess {
   int pid = -1;
   int input = -1;        // its standard input, when it reads frames from us; -1 otherwise
-  std::string log_path;  // its standard error, kept until it has finished
+  TemporaryFile log;     // its standard error, kept until it has finished
 };
 // "file:" and the absolute path: a name ffmpeg takes for nothing but a file.
 std::string ffmpegFileArgument(const std::string& path);
@@ -40,6 +41,8 @@ bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, b
 void stopCaptureWriter();
 // Waits until every queued frame is written (a context that goes leaves nothing unwritten).
 void drainCaptureWriter();
+// Ends the writer as stopCaptureWriter does and forgets the capture it wrote (endCapture).
+void resetCaptureWriter();
 // A join's frames, counted as written for the summary.
 void countJoinedFrames(long frames);
 // What the summary reports: the file or folder written, and the first of its frames.
@@ -65,9 +68,14 @@ std::string captureFramePath(long index);
 // pixel, rows top to bottom, as an 8-bit RGB PNG file. False when the system refuses (errno says why).
 bool makeFrameFolder(const std::string& path);
 bool writePngFile(const std::string& path, const uint8_t* rgb, int width, int height);
-// Writes capture_path from the video stream that `video_input` opens (ffmpeg's input arguments) and the
-// music at sound_capture_path when it is there, copying the video. Removes what it wrote when it fails.
-bool muxCaptureVideo(const std::vector<std::string>& video_input, std::string* error);
+// A check of a video written under `path` before it takes its own name: false with why.
+using CaptureCheck = std::function<bool(const std::string& path, std::string* error)>;
+// Writes capture_path from the video stream that `video_input` opens (ffmpeg's input arguments) and
+// `music` when it is there (sound_capture_path's WAV, encoded now; or a music part, copied), copying the
+// video. The video is written under another name beside capture_path, checked by `check` (none: null),
+// and only then named capture_path. Removes what it wrote when it fails.
+bool muxCaptureVideo(const std::vector<std::string>& video_input, const std::string& music,
+                     const CaptureCheck& check, std::string* error);
 // The ffmpeg arguments that choose the codec of capture_path's kind and the quality.
 std::vector<std::string> captureEncoderOptions();
 // Whether capture_path ends in `tail` (lower case), whatever the case of its letters.

@@ -1,16 +1,13 @@
 // The ffmpeg program, for video captures: started without a shell, from an argument vector, with every
 // file named as "file:" and an absolute path, so that no name can be taken for an option or a protocol.
-// Its standard error goes to a temporary file, so that when it fails its own words can be shown below
-// ours.
+// Its standard error goes to a temporary file without a name, so that when it fails its own words can
+// be shown below ours.
 //
 // The encoder, which reads frames from a pipe, does not take SIGINT or SIGTERM (the system backend's
 // launchEncoder): the show finishes the frames it has and closes the pipe, which ends ffmpeg with a whole
 // file. An ffmpeg that muxes or joins files reads no pipe that could end it: it takes the signals, and
 // an end signal that comes while the show waits for it ends it (runFfmpeg).
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "capture/backend.h"
 
@@ -22,10 +19,9 @@ std::string ffmpegFileArgument(const std::string& path) {
 bool startFfmpeg(const std::vector<std::string>& arguments, FfmpegProcess* process, std::string* error) {
   *process = FfmpegProcess();
   // Without a log ffmpeg still encodes; only its words would be missing if it failed.
-  if (!makeTemporaryFile("ffmpeg", &process->log_path)) process->log_path.clear();
+  openTemporaryFile("ffmpeg", &process->log);
   if (launchEncoder(arguments, process, error)) return true;
-  if (!process->log_path.empty()) std::remove(process->log_path.c_str());
-  process->log_path.clear();
+  closeTemporaryFile(&process->log);
   return false;
 }
 
@@ -45,13 +41,10 @@ bool runFfmpeg(const std::vector<std::string>& arguments, std::string* error) {
 }
 
 // The last lines ffmpeg wrote on its standard error.
-static std::string ffmpegWords(const std::string& log_path) {
-  std::ifstream log(log_path);
-  std::stringstream text;
-  text << log.rdbuf();
-  std::string words = text.str();
-  while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) words.pop_back();
+static std::string ffmpegWords(const TemporaryFile& log) {
   const size_t kMost = 2000;
+  std::string words = readTemporaryFile(log, kMost + 1, true);
+  while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) words.pop_back();
   if (words.size() > kMost) words = "..." + words.substr(words.size() - kMost);
   return words;
 }
@@ -59,10 +52,9 @@ static std::string ffmpegWords(const std::string& log_path) {
 bool finishFfmpeg(FfmpegProcess* process, std::string* error) {
   bool exited = closeEncoder(process);
   if (!exited) {
-    std::string words = ffmpegWords(process->log_path);
+    std::string words = ffmpegWords(process->log);
     *error = words.empty() ? "ffmpeg failed without a word" : "ffmpeg says:\n" + words;
   }
-  if (!process->log_path.empty()) std::remove(process->log_path.c_str());
-  process->log_path.clear();
+  closeTemporaryFile(&process->log);
   return exited;
 }

@@ -6,10 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "capture/backend.h"
 
@@ -23,19 +20,21 @@ static std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// startChild, its logs named narvu-STEM-XXXXXX in the temporary folder.
+// startChild, its logs temporary files of `stem`.
 static bool startNamedChild(const std::string& program, const std::string& stem,
                             const std::vector<std::string>& arguments, bool separate_output, ChildProcess* child,
                             std::string* error) {
+  std::vector<std::string> environment = std::move(child->environment);
   *child = ChildProcess();
+  child->environment = std::move(environment);
   std::string path = findProgram(program);
   if (path.empty()) {
     *error = "cannot run " + program + ": " +
              (program.find('/') == std::string::npos ? "it is not on the PATH" : "there is no such program");
     return false;
   }
-  if (!makeTemporaryFile(stem.c_str(), &child->log_path) ||
-      (separate_output && !makeTemporaryFile((stem + "-output").c_str(), &child->output_path))) {
+  if (!openTemporaryFile(stem.c_str(), &child->log) ||
+      (separate_output && !openTemporaryFile((stem + "-output").c_str(), &child->output))) {
     *error = "cannot start " + stem + ": " + std::strerror(errno);
     forgetChild(child);
     return false;
@@ -53,27 +52,31 @@ bool startChild(const std::string& program, const std::vector<std::string>& argu
 }
 
 bool startThisProgram(const std::vector<std::string>& arguments, ChildProcess* child, std::string* error) {
-  char program[4096];
-  DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (length == 0 || length >= sizeof program) {
+  std::string program = programPath();
+  if (program.empty()) {
     *error = "cannot find this program's own file";
     return false;
   }
   return startNamedChild(program, "part", arguments, false, child, error);
 }
 
-int waitForChild(ChildProcess* child, int signals_before) {
+int waitForChild(ChildProcess* child, int signals_before, int seconds_allowed) {
   int ended_by = 0;
-  bool killed = false;
-  Clock::time_point asked;
+  bool asked_to_end = false, killed = false;
+  Clock::time_point started = Clock::now(), asked;
   DWORD pause = 1;  // short at first: most children here end in a few milliseconds
   while (child->pid > 0 && !childEnded(child)) {
-    if (!ended_by && endSignalCount() > signals_before) {
-      ended_by = endSignal();
+    bool signalled = !ended_by && endSignalCount() > signals_before;
+    if (signalled) ended_by = endSignal();
+    bool overdue =
+        seconds_allowed > 0 && !child->timed_out && Clock::now() - started > std::chrono::seconds(seconds_allowed);
+    if (overdue) child->timed_out = true;
+    if ((signalled || overdue) && !asked_to_end) {
+      asked_to_end = true;
       asked = Clock::now();
       askChildToEnd(*child, SIGTERM);
     }
-    if (ended_by && !killed && Clock::now() - asked > kGrace) {
+    if (asked_to_end && !killed && Clock::now() - asked > kGrace) {
       killed = true;
       endChildAtOnce(*child);
     }
@@ -83,7 +86,7 @@ int waitForChild(ChildProcess* child, int signals_before) {
   return ended_by;
 }
 
-void waitForChildren(std::vector<ChildProcess>* children) {
+void waitForChildren(std::vector<ChildProcess>* children, const std::function<void()>& each_turn) {
   bool passed_on = false;
   while (true) {
     size_t running = 0;
@@ -97,43 +100,38 @@ void waitForChildren(std::vector<ChildProcess>* children) {
       for (const ChildProcess& child : *children)
         if (child.pid > 0) askChildToEnd(child, endSignal());
     }
+    if (each_turn) each_turn();
     Sleep(50);
   }
 }
 
-static std::string fileText(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 std::string childWords(const ChildProcess& child, size_t most) {
-  std::string words = fileText(child.log_path);
+  // Blanks at the end do not count against `most`.
+  std::string words = readTemporaryFile(child.log, most + 64, true);
   while (!words.empty() && (words.back() == '\n' || words.back() == ' ' || words.back() == '\r')) words.pop_back();
   if (words.size() > most) words = "..." + words.substr(words.size() - most);
   return words;
 }
 
-std::string childOutput(const ChildProcess& child) {
-  return child.output_path.empty() ? std::string() : fileText(child.output_path);
-}
+std::string childOutput(const ChildProcess& child, size_t most) { return readTemporaryFile(child.output, most, false); }
 
 void forgetChild(ChildProcess* child) {
-  if (!child->log_path.empty()) std::remove(child->log_path.c_str());
-  if (!child->output_path.empty()) std::remove(child->output_path.c_str());
-  child->log_path.clear();
-  child->output_path.clear();
+  closeTemporaryFile(&child->log);
+  closeTemporaryFile(&child->output);
 }
 
-ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments) {
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramLimits& limits) {
   ProgramRun run;
   ChildProcess child;
   int signals_before = endSignalCount();
   if (!startChild(program, arguments, true, &child, &run.errors)) return run;
-  run.ended_by_signal = waitForChild(&child, signals_before);
+  run.ended_by_signal = waitForChild(&child, signals_before, limits.seconds);
   run.exit_code = child.exit_code;
-  run.output = childOutput(child);
+  run.timed_out = child.timed_out;
+  run.output = childOutput(child, limits.output_bytes + 1);
+  run.output_cut = run.output.size() > limits.output_bytes;
+  if (run.output_cut) run.output.resize(limits.output_bytes);
   run.errors = childWords(child, 4000);
   forgetChild(&child);
   return run;

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,9 +17,21 @@
 #include "shell/rendering_objects.h"
 #include "storage/storage.h"
 
+// The pack file of this process's inputs. The pack is read by its name, entry by entry, so it stays
+// named while the process runs; it goes when the process exits (libFuzzer's runs end with exit).
+struct FuzzPackFile {
+  std::string path;
+  FuzzPackFile() {
+    const char* folder = std::getenv("TMPDIR");
+    path = std::string(folder && *folder ? folder : "/tmp") + "/narvu-fuzz-" + std::to_string(getpid()) + ".dat";
+  }
+  ~FuzzPackFile() { std::remove(path.c_str()); }
+};
+
 // Mounts a pack whose only entry `name` holds the bytes; false when it does not mount.
 inline bool mountFuzzedEntry(const char* name, const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/narvu-fuzz-" + std::to_string(getpid()) + ".dat";
+  static const FuzzPackFile pack;
+  const std::string& path = pack.path;
   std::vector<PackItem> items = {{name, std::vector<uint8_t>(data, data + size)}};
   if (!writePack(path, items, PackMethod::stored, nullptr)) return false;
   packReset();

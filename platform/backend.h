@@ -103,8 +103,7 @@ void pauseSoundOutput(bool paused);
 // Besides these, the calls of win32.h that are the system's own: Sleep, catchEndSignals and
 // leaveEndSignalsToMainThread.
 
-// The running executable's path, or an empty string when the system cannot tell it.
-std::string programPath();
+// programPath (win32.h), the running executable's path.
 // Standard error sent nowhere while SDL opens a device, so that the diagnostics of the libraries it
 // loads (ALSA, Wayland) do not bury the show's own message. quietStandardError returns what
 // restoreStandardError needs (-1: nothing was changed). NARVU_LIBRARY_MESSAGES=1 lets them speak.

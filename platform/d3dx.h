@@ -120,5 +120,8 @@ struct PresentedFrameSink {
 };
 // Null removes it (the contexts created afterwards read nothing back).
 void setPresentedFrameSink(const PresentedFrameSink* sink);
+// Rows of `width` 3-byte pixels into `out`, top to bottom: `rows` run bottom to top when `bottom_up`, as
+// GL reads them. The one flip of a frame read back, for the context and the capture's writers alike.
+void copyRowsTopDown(const uint8_t* rows, int width, int height, bool bottom_up, std::vector<uint8_t>* out);
 // The frames presented but not read back yet, read and handed to the sink now (the end of a capture).
 void readBackPresentedFrames();

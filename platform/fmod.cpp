@@ -209,7 +209,7 @@ static bool writeWav(const std::string& path, const std::vector<int16_t>& sample
 // Sound frames from the song's start to the start of picture frame `picture_frame` (frame i of a capture
 // shows moment i / fps after the song started).
 static uint64_t soundFramesBefore(long picture_frame) {
-  int fps = platform_settings.fps > 0 ? platform_settings.fps : 60;
+  int fps = virtualClockRate(platform_settings.fps);
   return uint64_t(picture_frame) * uint64_t(renderRate()) / uint64_t(fps);
 }
 

@@ -83,6 +83,14 @@ static GlContext* capturing_context = nullptr;
 
 void setPresentedFrameSink(const PresentedFrameSink* sink) { frame_sink = sink; }
 
+void copyRowsTopDown(const uint8_t* rows, int width, int height, bool bottom_up, std::vector<uint8_t>* out) {
+  size_t row_bytes = size_t(width) * 3;
+  out->resize(row_bytes * size_t(height));
+  for (int y = 0; y < height; ++y)
+    std::memcpy(out->data() + size_t(y) * row_bytes, rows + size_t(bottom_up ? height - 1 - y : y) * row_bytes,
+                row_bytes);
+}
+
 static void deleteTarget(RenderTarget* target) {
   glDeleteFramebuffers(1, &target->framebuffer);
   glDeleteFramebuffers(1, &target->resolve_framebuffer);
@@ -254,11 +262,7 @@ void GlContext::readRows(GLuint framebuffer) {
 
 void GlContext::readBack(std::vector<uint8_t>* rgb) {
   readRows(ring_length > 1 && shown_framebuffer ? shown_framebuffer : presentedFramebuffer(target));
-  size_t row_bytes = size_t(target.width) * 3;
-  rgb->resize(rows.size());
-  for (int y = 0; y < target.height; ++y)
-    std::memcpy(rgb->data() + size_t(y) * row_bytes, rows.data() + size_t(target.height - 1 - y) * row_bytes,
-                row_bytes);
+  copyRowsTopDown(rows.data(), target.width, target.height, true, rgb);
   bindTarget();
 }
 
@@ -414,6 +418,10 @@ static HRESULT createContextOnWindow(const GlContextRequest& request, ID3DXConte
   int width = platform_settings.render_width > 0 ? platform_settings.render_width : int(request.width);
   int height = platform_settings.render_height > 0 ? platform_settings.render_height : int(request.height);
   int samples = std::min(std::max(platform_settings.msaa_samples, 0), max_samples);
+  // Fewer samples than asked is a different picture: said, as a missing --display is.
+  if (samples < platform_settings.msaa_samples)
+    std::fprintf(stderr, "narvu: --msaa %d is more than the %d samples this driver offers; drawing with %d\n",
+                 platform_settings.msaa_samples, int(max_samples), samples);
   const char* reason = nullptr;
   if (width <= 0 || height <= 0 || width > max_renderbuffer || height > max_renderbuffer) {
     reason = "the render size is beyond what the driver draws into";

@@ -19,6 +19,8 @@ void resetVirtualClock(DWORD origin) {
 
 void advanceVirtualClock() { ++virtual_frames; }
 
+int virtualClockRate(int fps) { return fps > 0 ? fps : 60; }
+
 // The live clock: milliseconds of the monotonic clock, less the time spent paused.
 static bool clock_paused = false;
 static DWORD paused_at = 0;
@@ -44,7 +46,7 @@ bool clockPaused() { return clock_paused; }
 
 DWORD GetTickCount() {
   if (platform_settings.virtual_clock) {
-    int fps = platform_settings.fps > 0 ? platform_settings.fps : 60;
+    int fps = virtualClockRate(platform_settings.fps);
     // Accumulated exactly: frame n falls at floor(n * 1000 / fps) ms, never drifting.
     return virtual_clock_origin + DWORD(virtual_frames * 1000 / uint64_t(fps));
   }

@@ -1,8 +1,13 @@
 // Run-time settings of the stand-ins, and the clock behind GetTickCount (platform/settings.cpp).
 //
-// main() fills the settings from its options before the show starts; tests and benchmarks set them
-// directly. Nothing in platform/ knows what the show is: the clock's rate and where music rendered
-// offline goes come from here.
+// Nothing in platform/ knows what the show is: the clock's rate and where music rendered offline goes
+// come from here. Who writes platform_settings, and when (tests and benchmarks set them directly too):
+//   runNarvu (shell/run_narvu.cpp)         every field, from the options, before anything starts;
+//   beginCapture (capture/capture.cpp)     virtual_clock, fps and headless, before the context exists;
+//   prepareCapture, finishCaptureRun       the sound_capture_ fields of a capture (shell/capture_run.cpp);
+//   the join's music (shell/capture_parts.cpp)  virtual_clock, fps, headless and the sound_capture_ fields;
+//   the screen (platform/sdl/sdl_window.cpp)    headless, when the video driver it started draws nowhere
+//                                               (SDL_VIDEODRIVER=offscreen given by the user).
 #pragma once
 
 #include <string>
@@ -35,3 +40,6 @@ extern PlatformSettings platform_settings;
 // calls of advanceVirtualClock. The devices' EndScene calls it, so every drawn pass moves time on by
 // exactly one frame period.
 void advanceVirtualClock();
+// The frames a second of a clock asked to run at `fps`: fps, or 60 when it is not above 0 (settings that
+// were never filled in). Every rate of the virtual clock and of a capture goes through here.
+int virtualClockRate(int fps);

@@ -137,6 +137,9 @@ DWORD GetTickCount();
 void Sleep(DWORD milliseconds);
 
 // ---- This port's additions ----------------------------------------------------------------------
+// The running executable's path, or an empty string when the system cannot tell it: what
+// GetModuleFileNameA gives, for code that wants nothing else of the window system (the system backend's).
+std::string programPath();
 // True when a display server answers, or when SDL_VIDEODRIVER names a driver (the offscreen driver
 // of headless runs and tests included). SDL's own fallback to its offscreen driver is no display:
 // false then, with the reason (one line, lower case) in *reason.

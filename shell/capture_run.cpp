@@ -13,9 +13,8 @@ static void finishAtExit() { finishCaptureRun(0); }
 void prepareCapture() {
   capture_settings.capture_length_seconds = kShowLengthMs / 1000.0;
   beginCapture();
-  const std::string& path = capture_settings.capture_path;
-  platform_settings.sound_capture_path = captureIsVideo() ? path + ".audio.wav" : path + "/audio.wav";
-  if (capture_settings.capture_segments > 0) platform_settings.sound_capture_path.clear();  // see --join
+  // A part's music is made once for all parts, by the music part or the join.
+  platform_settings.sound_capture_path = capture_settings.capture_segments > 0 ? "" : captureMusicPath();
   // The music starts with the interval's first frame.
   platform_settings.sound_capture_first_frame = captureFirstFrame();
   std::atexit(finishAtExit);

@@ -3,9 +3,10 @@
 // timeline ends; then the tail draws on for 1700 ms without presenting or taking messages.
 //
 // Live play adds the viewer's keys and ends on SIGINT or SIGTERM as it ends on Esc. A capture runs on
-// the virtual clock: the passes before its first frame are drawn with the device's drawing off (so
-// every state the frames carry over is as in a whole run) and present nothing; the run ends right
-// after its last frame, or with the exit code of a signal after finishing what it has.
+// the virtual clock: the passes before its first frame make only the timeline's decisions at their
+// moments, so the timeline reaches the first frame exactly as a whole run does, at a few nanoseconds a
+// pass whatever the frame rate; the run ends right after its last frame, or with the exit code of a
+// signal after finishing what it has.
 #include <cstdio>
 
 #include "shell/shell.h"
@@ -14,11 +15,18 @@ static const DWORD kTailMs = 1700;
 
 static bool capturing() { return !capture_settings.capture_path.empty(); }
 
-// A pass before the capture's first frame: the frame's states without its picture.
+// A pass before the capture's first frame moves the clock on as a drawn frame's end would. The pass
+// right before the first frame is drawn with the device's drawing off: it leaves the device the states
+// a frame hands on to the next (the lights, what translucent groups and the overlay leave set; see
+// render/render.h), as the whole run's pass there does.
 static void skipFrame(int frame) {
-  setDeviceDrawing(device, false);
-  drawSceneFrame(current_scene, frame);
-  setDeviceDrawing(device, true);
+  if (captureFramesCounted() + 1 == captureFirstFrame()) {
+    setDeviceDrawing(device, false);
+    drawSceneFrame(current_scene, frame);
+    setDeviceDrawing(device, true);
+  } else {
+    advanceVirtualClock();
+  }
   captureSkipFrame();
 }
 

@@ -33,7 +33,8 @@ const char kCommandLineUsage[] =
     "  --preset P           x264's preset for H.264 (ultrafast ... placebo; default veryfast)\n"
     "  --lossless           lossless video: H.264 in RGB (.mp4), FFV1 (.mkv), VP9 (.webm)\n"
     "  --segment K/N        capture only the K-th of N equal parts of the frames, N up to 10000\n"
-    "                       (the parts of a video as PATH.frames-FIRST-LAST.mkv), without music\n"
+    "                       (the parts of a video as PATH.frames-FIRST-LAST.mkv), without music;\n"
+    "                       0/N makes the music beside them, which --join then only copies\n"
     "  --join PATH          put the parts of the capture PATH together and add its music; give\n"
     "                       the --fps, --from and --to the parts were made with\n"
     "  --check N            with --join: join nothing, list which of N parts are done, missing\n"
@@ -217,9 +218,10 @@ static bool applySegment(const char* value, CommandLineOptions* options, std::st
   std::string text = value;
   size_t slash = text.find('/');
   long part = 0, parts = 0;
+  // Part 0 is the music of the whole capture, made beside the others.
   if (slash == std::string::npos || !wholeNumber(text.substr(slash + 1).c_str(), 1, 10000, &parts) ||
-      !wholeNumber(text.substr(0, slash).c_str(), 1, parts, &part)) {
-    *error = "--segment takes K/N, a part K from 1 to N, for example 2/4, not '" + text + "'";
+      !wholeNumber(text.substr(0, slash).c_str(), 0, parts, &part)) {
+    *error = "--segment takes K/N, a part K from 1 to N (0: the music), for example 2/4, not '" + text + "'";
     return false;
   }
   options->capture.capture_segment = int(part);
@@ -237,12 +239,11 @@ static bool applyJobs(const char* value, CommandLineOptions* options, std::strin
   return true;
 }
 
-// The show's clock counts milliseconds: above 1000 frames a second, frames would repeat moments, and a
-// seek to a late --from would go through millions of them.
 static bool applyCheck(const char* value, CommandLineOptions* options, std::string* error) {
   return rangeOption("--check", value, 1, 10000, " parts", &options->check_parts, error);
 }
 
+// The show's clock counts milliseconds: above 1000 frames a second, frames would repeat moments.
 static bool applyFps(const char* value, CommandLineOptions* options, std::string* error) {
   return rangeOption("--fps", value, 1, 1000, " frames a second (the show's clock counts milliseconds)",
                      &options->capture.fps, error);
@@ -372,8 +373,10 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::strin
       // The show ignores words it does not know; one that looks like an option is most likely mistyped.
       if (std::strncmp(word, "--", 2) == 0 && !showWord(word))
         out->warnings.push_back(std::string("unknown option '") + word + "' ignored; see --help");
+      out->other_words.push_back(word);
       continue;
     }
+    out->options_given.push_back(rule->name);
     const char* value = nullptr;
     if (rule->takes_value) {
       // A missing value, or the next option in its place, is a mistake rather than a value.
@@ -388,4 +391,27 @@ bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::strin
     if (out->help) return true;  // the rest of the line does not matter then
   }
   return checkTogether(*out, error);
+}
+
+// Options that only live play, or the program's own use, looks at: a capture takes them without a word.
+static const char* const kLiveOnlyOptions[] = {"--windowed", "--display", "--vsync", "--timedemo", "--music-only",
+                                               "--help", "-h", "--version"};
+
+bool captureOptionsFitForParts(const CommandLineOptions& options, std::string* error) {
+  for (const std::string& word : options.other_words) {
+    if (showWord(word.c_str()))
+      *error = "'" + word + "' is for live play (the farm's capture always has its music, made beside the parts)";
+    else if (word.rfind("--", 0) == 0)
+      *error = "narvu does not know '" + word + "' (a typo?): it would only warn, and capture without it";
+    else
+      *error = "narvu would ignore the word '" + word + "'";
+    return false;
+  }
+  for (const std::string& name : options.options_given)
+    for (const char* live : kLiveOnlyOptions)
+      if (name == live) {
+        *error = name + " is for live play; a capture does nothing with it";
+        return false;
+      }
+  return true;
 }

@@ -31,6 +31,7 @@ int runNarvu(int argc, char** argv) {
   timedemo_enabled = options.timedemo;
   if (options.join) return runCaptureJoin(options);
   if (options.jobs > 1) return runCaptureJobs(argc, argv, options);
+  if (capture_settings.capture_segments > 0 && capture_settings.capture_segment == 0) return runCaptureMusic(options);
   // A part's music is rendered once for the whole interval when the parts are joined: a part leaves
   // the sound library alone.
   if (capture_settings.capture_segments > 0) options.command_line += " nosound";

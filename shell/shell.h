@@ -29,11 +29,17 @@ struct CommandLineOptions {
   int check_parts = 0;         // --check N with --join: which of N parts are there, nothing joined
   // Every word but the options' values, space-separated: WinMain finds "nosound" and "choosedrv" in it.
   std::string command_line;
-  std::vector<std::string> warnings;  // one line each, without the program's name
+  std::vector<std::string> warnings;       // one line each, without the program's name
+  std::vector<std::string> options_given;  // the options' names, in order
+  std::vector<std::string> other_words;    // the words that are no option nor a value (nosound, typos)
 };
 // Fills `out` from the arguments (argv[0] is the program). False with the reason in `error` (one line,
 // without the program's name) for a value that is missing or out of range. Prints nothing.
 bool parseCommandLine(int argc, char** argv, CommandLineOptions* out, std::string* error);
+// Whether parsed options can go to parts of a capture made where nobody reads their warnings (the
+// farm's nodes): no word the show would warn about or ignore, nor an option of live play. narvu-farm
+// submits nothing otherwise, and the show and it decide alike. False with one line naming the word.
+bool captureOptionsFitForParts(const CommandLineOptions& options, std::string* error);
 // A mistake in the options ends the show before it starts with this code, as it ends every tool of
 // the project: scripts tell a command that was wrong from one that failed.
 constexpr int kUsageExitCode = 2;
@@ -172,12 +178,19 @@ int finishCaptureRun(int exit_code);
 // capture in one run would, and puts the parts and the music together (see capture/capture.h). The exit
 // code: 0; 1 with the reason (every part kept); 128 + the signal that interrupted it.
 // With --check N it joins nothing and lists on standard output, one line a part, which of the N parts
-// of the interval are done, missing or broken: "part K/N frames FIRST-LAST: STATE[: DETAIL]". The exit
-// code: 0 when every part is done, 2 when one is not, 1 after a failure.
+// of the interval are done, missing or broken: "part K/N frames FIRST-LAST: STATE[: DETAIL]", after a
+// line "music frames FIRST-LAST: done|missing" for the music part. The exit code: 0 when every part is
+// done, kPartsNotDoneExitCode when one is not (the music part does not count: the join can do without
+// it), 1 after a failure.
 int runCaptureJoin(const CommandLineOptions& options);
+// `--capture PATH --segment 0/N`: the music part, the interval's music made beside the parts (see
+// captureMusicPartPath), so that the join only copies it. The exit code: 0 (also with nosound, which
+// leaves nothing to make); 1 with the reason; 128 + the signal that interrupted it.
+int runCaptureMusic(const CommandLineOptions& options);
 // `--capture PATH --jobs N`: this program again N times with --segment K/N, side by side, then the join.
 // The exit code: 0; 1 when a part failed (the others are kept for a later --join); 128 + the signal after
-// SIGINT or SIGTERM, the frames from the start that every part had written being joined.
+// SIGINT or SIGTERM, the frames from the start that every part had written being joined, and the parts
+// after a gap kept. The music part runs beside the others.
 int runCaptureJobs(int argc, char** argv, const CommandLineOptions& options);
 
 // ---- Music (music.cpp) -------------------------------------------------------------------------------

@@ -66,9 +66,10 @@ sameAsOneProcess() {
 farm=$work/out/farm.mkv
 "$build/narvu-farm" submit "$farm" --parts 2 -- "${interval[@]}" >"$work/submit.txt" || fail "submit: $(cat "$work/submit.txt")"
 read -r array join parts <<<"$(lastSubmission "$farm")"
-[ "$parts" = 1-2 ] || fail "the array holds parts '$parts', not 1-2"
+[ "$parts" = 0-2 ] || fail "the array holds tasks '$parts', not 0-2 (the music and two parts)"
 waitFor "$join" COMPLETED 40
 sameAsOneProcess "$farm"
+grep -q "narvu: the music of frames 200-220" "$farm.farm/part-0.log" || fail "the music task: $(cat "$farm.farm/part-0.log")"
 grep -q 'on node n1' "$farm.farm"/part-*.log && grep -q 'on node n2' "$farm.farm"/part-*.log ||
   fail "the parts did not run on both nodes: $(cat "$farm.farm"/part-*.log)"
 "$build/narvu-farm" status "$farm" | grep -q "is joined" || fail "status of a joined capture: $("$build/narvu-farm" status "$farm")"
@@ -82,7 +83,9 @@ mkdir -p "$again.segment-2-of-2.mkv/blocked"
 read -r array join parts <<<"$(lastSubmission "$again")"
 waitFor "$join" "PENDING DependencyNeverSatisfied" 40
 [ ! -e "$again" ] || fail "the join ran although a part failed"
-status=$("$build/narvu-farm" status "$again")
+code=0
+status=$("$build/narvu-farm" status "$again") || code=$?
+[ "$code" = 1 ] || fail "status with a failed part exits with $code, not 1: $status"
 grep -q "part 1/2 (frames 200-209): done" <<<"$status" && grep -q "part 2/2 (frames 210-220): failed" <<<"$status" &&
   grep -q "is held: a part failed" <<<"$status" || fail "status after a failed part: $status"
 
@@ -94,3 +97,14 @@ read -r array join parts <<<"$(lastSubmission "$again")"
 waitFor "$join" COMPLETED 40
 sameAsOneProcess "$again"
 echo "resumed after a failed part and joined after $((SECONDS - started)) s"
+
+# ---- The one-machine recipe of the README: scripts/local-slurm.sh starts a cluster of its own --------
+stopCluster
+recipe=$work/recipe
+"$here/../scripts/local-slurm.sh" start "$recipe" >"$work/recipe.txt" || fail "local-slurm.sh start: $(cat "$work/recipe.txt")"
+conf=$(grep -o 'SLURM_CONF=.*' "$work/recipe.txt" | cut -d= -f2)
+[ "$(SLURM_CONF=$conf sinfo -h -N -o %t | grep -c idle)" = 2 ] || { "$here/../scripts/local-slurm.sh" stop "$recipe"; fail "the recipe's nodes are not idle"; }
+mapfile -t daemons <"$recipe/daemons.pid"
+"$here/../scripts/local-slurm.sh" stop "$recipe" >/dev/null
+for pid in "${daemons[@]}"; do kill -0 "$pid" 2>/dev/null && fail "daemon $pid outlived local-slurm.sh stop"; done
+echo "the one-machine recipe started and stopped its cluster after $((SECONDS - started)) s"

@@ -21,15 +21,6 @@
 
 namespace {
 
-struct LitVertex {
-  float x, y, z, nx, ny, nz, u0, v0, u1, v1;
-};
-struct ColouredVertex {
-  float x, y, z;
-  DWORD reserved;
-  D3DCOLOR diffuse, specular;
-  float u, v;
-};
 constexpr DWORD kLitFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2;
 
 struct Rgb {
@@ -812,7 +803,7 @@ class GlContextCreation : public testing::Test {
   void TearDown() override {
     platform_settings = PlatformSettings();
     capture_settings = CaptureSettings();
-    setPresentedFrameSink(nullptr);
+    endCapture();
   }
   // Draws the white quad and presents.
   static void drawAndPresent(ID3DXContext* context) {
@@ -868,7 +859,7 @@ TEST_F(GlContextCreation, MultisampledTargetIsResolvedForReadingAndCapture) {
 
 // A capture on a single-sampled target reads its frames back from a ring of buffers, late: each file
 // still holds its own frame, in order, and the frames still in the ring are written when the context
-// goes. (It comes after the test above, which counts on its frames being the process's first.)
+// goes.
 TEST_F(GlContextCreation, CapturedFramesLeaveTheRingInOrderAndWhole) {
   capture_settings.capture_path = scratchFolder();
   beginCapture();

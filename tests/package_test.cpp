@@ -128,6 +128,7 @@ TEST_F(Package, HoldsEveryProgramWithItsDataManualAndCompletion) {
     EXPECT_TRUE(contains(depends, library)) << depends;
   EXPECT_FALSE(contains(depends, "ffmpeg")) << depends;
   EXPECT_EQ(field("Recommends"), "ffmpeg\n");
+  EXPECT_EQ(field("Suggests"), "slurm-client\n");
 }
 
 // The programs run from the unpacked root as from /usr: the show finds its pack in the data folder
@@ -241,9 +242,9 @@ TEST_F(Completion, OffersEveryOptionAndTheFixedValuesTheProgramsTake) {
   EXPECT_EQ(offered({"narvu-pack", "create", "p.dat", "--method", ""}), method_names);
 
   EXPECT_EQ(offered({"narvu-scene", ""}), (std::set<std::string>{"info", "--help"}));
-  EXPECT_EQ(offered({"narvu-farm", ""}), (std::set<std::string>{"submit", "status", "resume", "--help"}));
+  EXPECT_EQ(offered({"narvu-farm", ""}), (std::set<std::string>{"submit", "status", "resume", "cancel", "--help"}));
   EXPECT_EQ(offered({"narvu-farm", "submit", "out.mkv", "--"}),
-            (std::set<std::string>{"--parts", "--sbatch", "--narvu", "--dry-run", "--"}));
+            (std::set<std::string>{"--parts", "--sbatch", "--narvu", "--force", "--dry-run", "--"}));
   // After "--", narvu's own capture options.
   EXPECT_EQ(offered({"narvu-farm", "submit", "out.mkv", "--parts", "2", "--", "--pre"}),
             std::set<std::string>{"--preset"});

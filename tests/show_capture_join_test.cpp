@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -96,6 +97,27 @@ TEST_F(BrokenParts, AFolderOrAFifoNamedLikeAPartIsNoPart) {
   ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
   std::filesystem::create_symlink(folder + "/fifo", folder + "/" + kSecond);
   expectRefused(kSecond, "it is a FIFO, not a file");
+}
+
+// A join stopped while it checks the parts (here an ffprobe that never ends) says so, keeps every part
+// and tells nobody to delete one: the parts are good.
+TEST_F(BrokenParts, AnInterruptedJoinKeepsEveryPartAndBlamesNone) {
+  std::string bin = folder + "/bin";
+  std::filesystem::create_directories(bin);
+  std::string hang = "#!/bin/sh\nexec sleep 60\n";
+  writeFile(bin + "/ffprobe", std::vector<unsigned char>(hang.begin(), hang.end()));
+  std::filesystem::permissions(bin + "/ffprobe", std::filesystem::perms::owner_all);
+  std::vector<std::string> before = namesIn(folder);
+  ChildSignal terminate = {SIGTERM, "", "", 1500};
+  ChildResult run = runChild(joinWords(folder + "/v.mkv"), folder,
+                             {"PATH=" + bin + ":" + std::getenv("PATH"), "TMPDIR=" + folder}, 60, terminate);
+  EXPECT_EQ(run.exit_code, 143) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "narvu: join interrupted by SIGTERM: the parts' check was interrupted"))
+      << run.output;
+  EXPECT_TRUE(occursIn(run.output, "every part is kept")) << run.output;
+  EXPECT_FALSE(occursIn(run.output, "delete")) << run.output;
+  std::filesystem::remove(folder + "/child-output.txt");
+  EXPECT_EQ(namesIn(folder), before);
 }
 
 TEST_F(BrokenParts, AnEmptyOrTruncatedPartIsNamedWithWhatItHolds) {

@@ -76,6 +76,17 @@ TEST(ShowCapture, WholeShowAtTwoFramesASecond) {
   size_t start = 44 + size_t(116) * 22050 * 4;
   EXPECT_TRUE(std::equal(slice.begin() + 44, slice.end(), whole.begin() + long(start)));
 
+  // The last tenth, made alone (after both scene switches, into the end logo's fade): it reaches its first
+  // frame through the timeline's decisions without drawing the frames before, and its frames are the
+  // whole run's, byte for byte.
+  ChildResult late =
+      runChild({kShow, "--capture", folder + "/late", "--fps", "2", "--segment", "10/10"}, folder, {}, 300);
+  ASSERT_EQ(late.exit_code, 0) << late.output;
+  for (int index = 194; index <= 215; ++index) {
+    std::snprintf(name, sizeof(name), "/late/frame_%06d.png", index);
+    EXPECT_EQ(readFile(folder + name), readFile(frameName(folder, index))) << index;
+  }
+
   // The same show made in two parts side by side and joined: the same files, the music through the tail too.
   ChildResult jobs = runChild({kShow, "--capture", folder + "/parts", "--fps", "2", "--jobs", "2"}, folder, {}, 900);
   ASSERT_EQ(jobs.exit_code, 0) << jobs.output;

@@ -1,16 +1,19 @@
-// narvu-farm: a capture made in parts on a Slurm cluster, as an array job of `narvu --segment K/N` and a
-// join that waits for every part.
+// narvu-farm: a capture made in parts on a Slurm cluster, as an array job of `narvu --segment K/N` (task
+// 0 makes the music) and a join that waits for every task.
 //
-//   narvu-farm submit OUT --parts N [--sbatch "OPTIONS"] [--narvu PATH] [--dry-run] -- CAPTURE-OPTIONS
+//   narvu-farm submit OUT --parts N [--sbatch "OPTIONS"] [--narvu PATH] [--force] [--dry-run] -- CAPTURE-OPTIONS
 //   narvu-farm status OUT
 //   narvu-farm resume OUT [--dry-run]
+//   narvu-farm cancel OUT
 //
 // The cluster's nodes must all see OUT's folder and have narvu (with its pack) and ffmpeg at the same
 // paths. Everything the farm needs to remember is in the folder OUT.farm beside OUT: the two batch
 // scripts, farm.txt (how the capture was asked for and which jobs were submitted) and the jobs' logs.
 // Which parts are done is never remembered: narvu says it (--join OUT --check N) from the files.
 //
-// Slurm is reached only through its programs (sbatch, squeue, sacct, scancel), run without a shell.
+// Slurm is reached only through its programs (sbatch, squeue, sacct, scancel), run without a shell,
+// each with a time limit and with only the start of what it prints read: a cluster that does not
+// answer, or answers with garbage, makes the farm say so rather than wait or believe it.
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,24 +36,35 @@ static const char kUsage[] =
     "usage: narvu-farm COMMAND OUT ...\n"
     "\n"
     "A capture of the show made in parts on a Slurm cluster: an array job whose task K runs\n"
-    "narvu --capture OUT --segment K/N, and a join (narvu --join OUT) that waits for every part.\n"
+    "narvu --capture OUT --segment K/N (task 0 makes the music), and a join (narvu --join OUT)\n"
+    "that waits for every task and only copies what they made.\n"
     "\n"
-    "  submit OUT --parts N [--sbatch \"OPTIONS\"] [--narvu PATH] [--dry-run] -- CAPTURE-OPTIONS\n"
+    "  submit OUT --parts N [--sbatch \"OPTIONS\"] [--narvu PATH] [--force] [--dry-run] -- CAPTURE-OPTIONS\n"
     "      Writes the batch scripts into OUT.farm/ and submits them with sbatch; prints the job ids\n"
     "      and how to follow them. N is 1 to 10000. CAPTURE-OPTIONS are narvu's (--fps, --from,\n"
-    "      --to, --size, --lossless, ...); --segment, --join and --jobs are the farm's own.\n"
-    "      --sbatch   options for sbatch, separated by blanks (for example \"--partition=render\"),\n"
-    "                 given to every job the farm submits\n"
+    "      --to, --size, --lossless, ...), checked as narvu checks them: a word narvu would only warn\n"
+    "      about or ignore (a typo), and live play's options, are refused; --segment, --join and\n"
+    "      --jobs are the farm's own.\n"
+    "      --sbatch   options for sbatch, given to every job the farm submits (for example\n"
+    "                 \"--partition=render --time=30\"); split into words as sh splits them: quotes\n"
+    "                 and backslashes as in sh, no $, `, ;, &, |, < or > outside single quotes\n"
     "      --narvu    the show's executable on every node (default: narvu beside narvu-farm)\n"
+    "      --force    replace OUT when it is there (it is removed when the jobs are submitted)\n"
     "      --dry-run  print the scripts and the sbatch commands; write and submit nothing\n"
     "  status OUT\n"
     "      Says which parts are done, running, waiting, failed or missing, from the files and, where\n"
-    "      Slurm answers, squeue and sacct; and where the join is.\n"
+    "      Slurm answers, squeue and sacct; and where the join is. Exit code 0 when OUT is joined,\n"
+    "      3 while parts or the join wait or run, 1 when a part or the join failed.\n"
     "  resume OUT [--dry-run]\n"
     "      Submits again only the parts that are missing or broken, and a join that waits for them\n"
-    "      (the join held by a failed part is cancelled).\n"
+    "      (a join whose dependency can never be satisfied is cancelled; one that waits its turn is\n"
+    "      left alone). The failed parts' logs are kept as part-K.log.1, .2, ...\n"
+    "  cancel OUT\n"
+    "      Cancels the farm's jobs: the parts and the join.\n"
     "\n"
     "Every node must see OUT's folder and have narvu, its pack and ffmpeg at the same paths.\n"
+    "Slurm's programs get 60 s (sbatch, scancel) or 30 s (squeue, sacct) to answer\n"
+    "(NARVU_FARM_SLURM_SECONDS=S gives each S seconds instead).\n"
     "Exit code 0 on success, 1 when what was asked failed, 2 for a mistake in the arguments.\n";
 
 static const char kStateFile[] = "farm.txt";
@@ -66,6 +80,11 @@ static int failure(const std::string& message) {
   std::fprintf(stderr, "narvu-farm: %s\n", message.c_str());
   return 1;
 }
+
+// `status`: parts or the join still wait or run (0 is joined; 1, failed).
+static const int kStillRunningExitCode = 3;
+// farm.txt is a few hundred bytes; anything near this is not one.
+static const uintmax_t kMostStateBytes = 1 << 20;
 
 // ---- What a farm capture is ----------------------------------------------------------------------------
 
@@ -85,6 +104,69 @@ struct Farm {
 };
 
 static std::string farmFolder(const std::string& capture) { return capture + ".farm"; }
+
+// A job id as Slurm gives it: 1 to 10 digits.
+static bool isJobId(const std::string& text) {
+  return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A whole number from `minimum` to `maximum`, all digits.
+static bool wholeNumber(const std::string& text, long minimum, long maximum, long* value) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  long number = std::atol(text.c_str());
+  if (number < minimum || number > maximum) return false;
+  *value = number;
+  return true;
+}
+
+// The words of sbatch's options as sh splits them: blanks between words, '...' taken as it is, "..."
+// with backslash before ", \\, $ and `, a backslash outside quotes taking the next character. What sh
+// would expand or run ($, `, ;, &, |, <, > outside single quotes) is refused rather than passed on as
+// it is: a word that means one thing to a shell should not mean another here.
+static bool splitLikeShell(const std::string& text, std::vector<std::string>* words, std::string* error) {
+  std::string word;
+  bool in_word = false;
+  char quote = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (quote == '\'') {
+      if (c == '\'') quote = 0; else word += c;
+      continue;
+    }
+    if (c == '\\' && i + 1 < text.size() && (quote == 0 || std::strchr("\"\\$`", text[i + 1]))) {
+      word += text[++i];
+      in_word = true;
+      continue;
+    }
+    if (quote == '"' && c == '"') {
+      quote = 0;
+      continue;
+    }
+    if (std::strchr("$`", c) || (quote == 0 && std::strchr(";&|<>", c))) {
+      *error =
+          std::string("--sbatch's options hold '") + c + "', which sh would expand or act on; give the value itself";
+      return false;
+    }
+    if (quote == 0 && (c == '\'' || c == '"')) {
+      quote = c;
+      in_word = true;
+    } else if (quote == 0 && (c == ' ' || c == '\t')) {
+      if (in_word) words->push_back(word);
+      word.clear();
+      in_word = false;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (quote) {
+    *error = std::string("--sbatch's options open a ") + (quote == '"' ? "double" : "single") +
+             " quote that they do not close";
+    return false;
+  }
+  if (in_word) words->push_back(word);
+  return true;
+}
 
 static std::vector<std::string> wordsOf(const std::string& text) {
   std::istringstream stream(text);
@@ -117,31 +199,58 @@ static bool writeFarm(const Farm& farm, std::string* error) {
   return true;
 }
 
+// farm.txt of the capture `capture` (OUT as given, absolute): a small regular file whose lines are
+// read with their numbers' ranges checked, and which must be this capture's.
 static bool readFarm(const std::string& capture, Farm* farm, std::string* error) {
   std::string path = farmFolder(capture) + "/" + kStateFile;
-  std::ifstream file(path);
-  if (!file) {
+  std::error_code ignored;
+  std::filesystem::file_status facts = std::filesystem::status(path, ignored);
+  if (!std::filesystem::exists(facts)) {
     *error = "no farm capture of " + capture + " here (" + path +
              " is missing): give OUT as it was given to narvu-farm submit";
     return false;
   }
-  for (std::string line; std::getline(file, line);) {
+  uintmax_t bytes = std::filesystem::is_regular_file(facts) ? std::filesystem::file_size(path, ignored) : 0;
+  if (!std::filesystem::is_regular_file(facts) || bytes > kMostStateBytes) {
+    *error = path + " is " + (std::filesystem::is_regular_file(facts) ? "larger than 1 MB" : "not a regular file") +
+             ", so no farm.txt that narvu-farm wrote: remove " + farmFolder(capture) + " and submit again";
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::string text(size_t(bytes), '\0');
+  file.read(&text[0], std::streamsize(bytes));
+  text.resize(size_t(file.gcount()));
+  std::istringstream lines(text);
+  std::string damage;
+  for (std::string line; std::getline(lines, line);) {
     size_t space = line.find(' ');
     std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
+    long parts = 0;
     if (key == "narvu") farm->narvu = value;
     if (key == "capture") farm->capture = value;
-    if (key == "parts") farm->parts = std::atoi(value.c_str());
+    if (key == "parts" && !wholeNumber(value, 1, 10000, &parts)) damage = "parts '" + value + "' is not 1 to 10000";
+    if (key == "parts") farm->parts = int(parts);
     if (key == "sbatch") farm->sbatch_options = value;
     if (key == "option") farm->options.push_back(value);
     if (key == "submitted") {
       std::vector<std::string> words = wordsOf(value);
-      if (words.size() != 3) continue;
-      farm->submissions.push_back({words[0] == "-" ? "" : words[0], words[1], words[2] == "-" ? "" : words[2]});
+      bool sound = words.size() == 3 && (words[0] == "-" || isJobId(words[0])) && isJobId(words[1]) &&
+                   (words[2] == "-" || words[2].find_first_not_of("0123456789,-") == std::string::npos);
+      if (!sound) damage = "a submitted line is not \"ARRAY JOIN TASKS\": '" + value.substr(0, 80) + "'";
+      if (sound)
+        farm->submissions.push_back({words[0] == "-" ? "" : words[0], words[1], words[2] == "-" ? "" : words[2]});
     }
   }
-  if (farm->narvu.empty() || farm->capture.empty() || farm->parts < 1) {
-    *error =
-        path + " is damaged (it lacks narvu, capture or parts): remove " + farmFolder(capture) + " and submit again";
+  if (damage.empty() && (farm->narvu.empty() || farm->capture.empty() || farm->parts < 1))
+    damage = "it lacks narvu, capture or parts";
+  if (!damage.empty()) {
+    *error = path + " is damaged (" + damage + "): remove " + farmFolder(capture) + " and submit again";
+    return false;
+  }
+  // A folder copied or moved elsewhere would have its parts looked for, and joined, where it was.
+  if (farm->capture != capture) {
+    *error = path + " is of the capture " + farm->capture + ", not of " + capture +
+             ": the farm's folder was moved or copied; give the OUT it names, or submit " + capture + " anew";
     return false;
   }
   return true;
@@ -162,14 +271,15 @@ static std::string optionWords(const Farm& farm) {
   return text;
 }
 
-// The array: task K makes part K of N. N is written here: SLURM_ARRAY_TASK_COUNT counts the tasks of
-// the array submitted, which for a resumed part is not N.
+// The array: task K makes part K of N, task 0 the music (narvu --segment 0/N), which runs beside the
+// parts so that the join only copies streams. N is written here: SLURM_ARRAY_TASK_COUNT counts the
+// tasks of the array submitted, which for a resumed part is not N.
 static std::string partsScript(const Farm& farm) {
   std::string n = std::to_string(farm.parts);
   return "#!/bin/sh\n"
          "# Part K of the capture of " +
          farm.capture + " in " + n +
-         " parts; K is the array task's id.\n"
+         " parts; K is the array task's id (0: the music).\n"
          "echo \"narvu-farm: part $SLURM_ARRAY_TASK_ID of " +
          n +
          " on node ${SLURMD_NODENAME:-?}\"\n"
@@ -205,16 +315,62 @@ static std::string commandText(const std::string& program, const std::vector<std
   return text;
 }
 
+// Slurm's programs, each with a time limit and only the start of its output read. A controller that
+// does not answer (a SLURM_CONF that names nothing, a network that is down) otherwise holds them for
+// minutes, and a program gone wrong may print without end.
+struct SlurmProgram {
+  const char* name;
+  int seconds;
+  size_t output_bytes;
+};
+static const SlurmProgram kSbatch = {"sbatch", 60, 4096};
+static const SlurmProgram kScancel = {"scancel", 60, 4096};
+static const SlurmProgram kSqueue = {"squeue", 30, 1 << 20};
+static const SlurmProgram kSacct = {"sacct", 30, 1 << 20};
+
+// NARVU_FARM_SLURM_SECONDS, 1 to 3600, gives every program that many seconds instead (a cluster that is
+// slow to answer; the tests' sick ones).
+static int secondsFor(const SlurmProgram& program) {
+  const char* text = std::getenv("NARVU_FARM_SLURM_SECONDS");
+  long seconds = 0;
+  return text && wholeNumber(text, 1, 3600, &seconds) ? int(seconds) : program.seconds;
+}
+
+static ProgramRun runSlurm(const SlurmProgram& program, const std::vector<std::string>& arguments) {
+  ProgramLimits limits;
+  limits.seconds = secondsFor(program);
+  limits.output_bytes = program.output_bytes;
+  return runProgram(program.name, arguments, limits);
+}
+
+// Why a run of a Slurm program did not give an answer: it did not end in time, could not start, or
+// failed (with its words). Empty when it succeeded.
+static std::string slurmTrouble(const SlurmProgram& program, const ProgramRun& run) {
+  std::string name = program.name;
+  if (run.timed_out) return name + " did not answer in " + std::to_string(secondsFor(program)) + " s";
+  if (run.ended_by_signal) return name + " was stopped by " + endSignalName(run.ended_by_signal);
+  if (run.exit_code < 0) return run.errors;
+  if (run.exit_code != 0) return name + " failed: " + (run.errors.empty() ? "it said nothing" : run.errors);
+  return "";
+}
+
 // sbatch --parsable prints "ID" or "ID;CLUSTER".
 static bool submit(const std::vector<std::string>& arguments, std::string* job, std::string* error) {
-  ProgramRun run = runProgram("sbatch", arguments);
+  ProgramRun run = runSlurm(kSbatch, arguments);
+  std::string trouble = slurmTrouble(kSbatch, run);
   std::string id = run.output.substr(0, run.output.find_first_of(";\n"));
-  if (run.exit_code == 0 && !id.empty() && id.find_first_not_of("0123456789") == std::string::npos) {
+  if (trouble.empty() && !run.output_cut && isJobId(id)) {
     *job = id;
     return true;
   }
-  *error = "sbatch failed: " + (run.errors.empty() ? "it said nothing" : run.errors) + " (" +
-           commandText("sbatch", arguments) + ")";
+  if (trouble.empty()) {
+    std::string shown = run.output.substr(0, 60);
+    for (char& c : shown)
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    while (!shown.empty() && shown.back() == ' ') shown.pop_back();
+    trouble = "sbatch printed no job id (1 to 10 digits) but '" + shown + (run.output.size() > 60 ? "...'" : "'");
+  }
+  *error = trouble + " (" + commandText("sbatch", arguments) + ")";
   return false;
 }
 
@@ -231,7 +387,10 @@ static std::vector<std::string> sbatchWords(const Farm& farm, const char* job, s
   std::vector<std::string> words = {
       "--parsable", std::string("--job-name=narvu-") + job,
       "--output=" + logPattern(farm, std::string(job) == "parts" ? "part-%a.log" : "join-%j.log")};
-  for (const std::string& option : wordsOf(farm.sbatch_options)) words.push_back(option);
+  std::vector<std::string> options;
+  std::string ignored;
+  splitLikeShell(farm.sbatch_options, &options, &ignored);  // checked when the farm was submitted
+  words.insert(words.end(), options.begin(), options.end());
   words.insert(words.end(), more.begin(), more.end());
   return words;
 }
@@ -253,7 +412,7 @@ static bool submitJobs(Farm* farm, const std::string& tasks, bool dry_run, std::
   if (!tasks.empty()) join.insert(join.end() - 1, "--dependency=afterok:" + submission.parts_job);
   if (!submit(join, &submission.join_job, error)) {
     // A part array without its join would make parts that nothing joins.
-    if (!submission.parts_job.empty()) runProgram("scancel", {submission.parts_job});
+    if (!submission.parts_job.empty()) runSlurm(kScancel, {submission.parts_job});
     return false;
   }
   farm->submissions.push_back(submission);
@@ -264,10 +423,11 @@ static void printFollowing(const Farm& farm) {
   const Submission& s = farm.submissions.back();
   std::string folder = farmFolder(farm.capture);
   if (!s.parts_job.empty())
-    std::printf("narvu-farm: parts %s (of %d) of %s: job %s, an array whose task K makes part K\n", s.parts.c_str(),
-                farm.parts, farm.capture.c_str(), s.parts_job.c_str());
+    std::printf("narvu-farm: tasks %s of %s (parts of %d, and 0, the music): job %s, an array whose task K makes "
+                "part K\n",
+                s.parts.c_str(), farm.capture.c_str(), farm.parts, s.parts_job.c_str());
   std::printf("narvu-farm: the join: job %s%s\n", s.join_job.c_str(),
-              s.parts_job.empty() ? "" : ", which waits until every part has succeeded (afterok)");
+              s.parts_job.empty() ? "" : ", which waits until every task has succeeded (afterok)");
   std::string jobs = s.parts_job.empty() ? s.join_job : s.parts_job + "," + s.join_job;
   std::printf(
       "follow them:      squeue -j %s\n"
@@ -286,6 +446,18 @@ struct JobState {
   std::string node;
 };
 
+// Slurm's job states: a word that is none of them is garbage, not a state.
+static bool isJobState(const std::string& word) {
+  static const char* const kStates[] = {
+      "PENDING",   "RUNNING",     "SUSPENDED",  "COMPLETING", "COMPLETED",     "CONFIGURING",   "CANCELLED",
+      "FAILED",    "TIMEOUT",     "PREEMPTED",  "NODE_FAIL",  "BOOT_FAIL",     "DEADLINE",      "OUT_OF_MEMORY",
+      "REQUEUED",  "RESIZING",    "REVOKED",    "SPECIAL_EXIT", "STOPPED",     "SIGNALING",     "REQUEUE_HOLD",
+      "REQUEUE_FED", "RESV_DEL_HOLD", "STAGE_OUT", "UPDATE_DB", "POWER_UP_NODE", "LAUNCH_FAILED", "RECONFIG_FAIL"};
+  for (const char* state : kStates)
+    if (word == state) return true;
+  return false;
+}
+
 // The fields of one line of sacct -P or squeue -o with '|' between them.
 static std::vector<std::string> fieldsOf(const std::string& line) {
   std::vector<std::string> fields;
@@ -294,8 +466,9 @@ static std::vector<std::string> fieldsOf(const std::string& line) {
   return fields;
 }
 
-// States of the farm's jobs by "JOB" or "JOB_TASK"; empty with *why when Slurm does not answer. squeue
-// knows jobs until a while after they end (MinJobAge); sacct, where accounting is kept, after that.
+// States of the farm's jobs by "JOB" or "JOB_TASK"; *why says what Slurm did not answer (the states
+// then come from what did). squeue knows jobs until a while after they end (MinJobAge); sacct, where
+// accounting is kept, after that.
 static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* why) {
   std::set<std::string> ids;
   for (const Submission& s : farm.submissions) {
@@ -306,26 +479,28 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
   if (ids.empty()) return states;
   std::string list;
   for (const std::string& id : ids) list += (list.empty() ? "" : ",") + id;
-  ProgramRun accounting = runProgram("sacct", {"-n", "-P", "-X", "-j", list, "--format=JobID,State,NodeList"});
-  if (accounting.exit_code == 0) {
+  ProgramRun accounting = runSlurm(kSacct, {"-n", "-P", "-X", "-j", list, "--format=JobID,State,NodeList"});
+  if (accounting.exit_code == 0 && !accounting.timed_out) {
     std::istringstream lines(accounting.output);
     for (std::string line; std::getline(lines, line);) {
       std::vector<std::string> fields = fieldsOf(line);
       if (fields.size() != 3) continue;
       std::vector<std::string> state = wordsOf(fields[1]);  // "CANCELLED by 1000": its first word
-      states[fields[0]] = {state.empty() ? "" : state[0], "", fields[2]};
+      if (!state.empty() && isJobState(state[0])) states[fields[0]] = {state[0], "", fields[2]};
     }
   }
   // All of this user's jobs, not -j: squeue refuses a list that names a job it has forgotten.
-  ProgramRun queue = runProgram("squeue", {"-h", "-t", "all", "--me", "-o", "%i|%T|%r|%N"});
-  if (queue.exit_code != 0) {
-    if (states.empty()) *why = "Slurm's queue cannot be read here (squeue: " + queue.errors + ")";
+  ProgramRun queue = runSlurm(kSqueue, {"-h", "-t", "all", "--me", "-o", "%i|%T|%r|%N"});
+  std::string trouble = slurmTrouble(kSqueue, queue);
+  if (!trouble.empty()) {
+    *why = accounting.timed_out ? trouble + ", nor sacct in " + std::to_string(secondsFor(kSacct)) + " s"
+                                : "Slurm's queue cannot be read here (" + trouble + ")";
     return states;
   }
   std::istringstream lines(queue.output);
   for (std::string line; std::getline(lines, line);) {
     std::vector<std::string> fields = fieldsOf(line);
-    if (fields.size() < 3 || !ids.count(fields[0].substr(0, fields[0].find('_')))) continue;
+    if (fields.size() < 3 || !isJobState(fields[1]) || !ids.count(fields[0].substr(0, fields[0].find('_')))) continue;
     states[fields[0]] = {fields[1], fields[2], fields.size() > 3 ? fields[3] : ""};
   }
   return states;
@@ -335,23 +510,27 @@ static std::map<std::string, JobState> jobStates(const Farm& farm, std::string* 
 static bool arrayHolds(const std::string& tasks, int task) {
   std::stringstream ranges(tasks);
   for (std::string range; std::getline(ranges, range, ',');) {
-    int low = 0, high = 0;
-    if (std::sscanf(range.c_str(), "%d-%d", &low, &high) == 2 ? task >= low && task <= high
-                                                              : std::atoi(range.c_str()) == task)
-      return true;
+    range = range.substr(0, range.find('%'));  // "0-4%2": at most 2 at once
+    size_t dash = range.find('-');
+    long low = 0, high = 0;
+    bool read = dash == std::string::npos
+                    ? wholeNumber(range, 0, 10000, &low) && (high = low, true)
+                    : wholeNumber(range.substr(0, dash), 0, 10000, &low) &&
+                          wholeNumber(range.substr(dash + 1), 0, 10000, &high);
+    if (read && task >= low && task <= high) return true;
   }
   return false;
 }
 
-// What Slurm says of part K: its task in the latest array that held it. A pending array is listed as
-// one line, "JOB_[1-4]", until its tasks start.
+// What Slurm says of part K (0: the music): its task in the latest array that held it. A pending array
+// is listed as one line, "JOB_[0-4]", until its tasks start.
 static JobState partJob(const Farm& farm, const std::map<std::string, JobState>& states, int part) {
   for (auto s = farm.submissions.rbegin(); s != farm.submissions.rend(); ++s) {
     if (s->parts_job.empty() || !arrayHolds(s->parts, part)) continue;
     auto task = states.find(s->parts_job + "_" + std::to_string(part));
     if (task != states.end()) return task->second;
     for (const auto& entry : states)
-      if (entry.first.rfind(s->parts_job + "_[", 0) == 0 &&
+      if (entry.first.rfind(s->parts_job + "_[", 0) == 0 && entry.first.back() == ']' &&
           arrayHolds(entry.first.substr(s->parts_job.size() + 2, entry.first.size() - s->parts_job.size() - 3), part))
         return entry.second;
     return {};
@@ -360,41 +539,46 @@ static JobState partJob(const Farm& farm, const std::map<std::string, JobState>&
 }
 
 struct PartFiles {
-  int part = 0;
+  int part = 0;       // 0: the music
   std::string range;  // "FIRST-LAST"
   std::string state;  // done, missing, broken
   std::string detail;
 };
 
-// narvu --join OUT --check N: what the files hold, part by part. False with why.
+// narvu --join OUT --check N: what the files hold, the music and part by part. False with why.
 static bool partFiles(const Farm& farm, std::vector<PartFiles>* found, std::string* error) {
   std::vector<std::string> arguments = {"--join", farm.capture, "--check", std::to_string(farm.parts)};
   arguments.insert(arguments.end(), farm.options.begin(), farm.options.end());
   ProgramRun run = runProgram(farm.narvu, arguments);
   std::istringstream lines(run.output);
+  int parts_found = 0;
   for (std::string line; std::getline(lines, line);) {
     PartFiles part;
     char range[64] = {}, state[16] = {};
     int parts = 0, used = 0;
-    if (std::sscanf(line.c_str(), "part %d/%d frames %63s %15[a-z]%n", &part.part, &parts, range, state, &used) < 4)
+    bool music = std::sscanf(line.c_str(), "music frames %63s %15[a-z]%n", range, state, &used) >= 2;
+    if (!music && std::sscanf(line.c_str(), "part %d/%d frames %63s %15[a-z]%n", &part.part, &parts, range, state,
+                              &used) < 4)
       continue;
     part.range = range;
     if (!part.range.empty() && part.range.back() == ':') part.range.pop_back();
     part.state = state;
     if (size_t(used) + 2 <= line.size()) part.detail = line.substr(size_t(used) + 2);
+    parts_found += music ? 0 : 1;
     found->push_back(part);
   }
-  if ((run.exit_code == 0 || run.exit_code == kPartsNotDoneExitCode) && int(found->size()) == farm.parts) return true;
+  if ((run.exit_code == 0 || run.exit_code == kPartsNotDoneExitCode) && parts_found == farm.parts) return true;
   *error = "cannot tell which parts are done: " + commandText(farm.narvu, arguments) + " said " +
            (run.errors.empty() ? "nothing" : run.errors);
   return false;
 }
 
-// The capture is joined when OUT is there (a video) or holds its music (a folder of PNG frames).
+// The capture is joined when OUT is there (a video) or holds its music (a folder of PNG frames): the
+// join gives either its name only once it is whole, and submit refuses an OUT that is there already.
 static bool joined(const Farm& farm) {
   std::error_code ignored;
   if (std::filesystem::is_directory(farm.capture, ignored))
-    return std::filesystem::exists(farm.capture + "/audio.wav", ignored);
+    return std::filesystem::is_regular_file(farm.capture + "/audio.wav", ignored);
   return std::filesystem::is_regular_file(farm.capture, ignored);
 }
 
@@ -407,25 +591,46 @@ static std::string logOf(const Farm& farm, int part) {
   return farmFolder(farm.capture) + "/part-" + std::to_string(part) + ".log";
 }
 
-// ": " and the last line narvu wrote in a part's log (why it failed), when there is one.
+// ": " and why a part failed, in one line: narvu's last "narvu:" line and what follows it (the words
+// of ffmpeg, say, that say the cause), from the end of its log.
 static std::string lastWords(const std::string& log) {
-  std::ifstream file(log);
+  std::ifstream file(log, std::ios::binary);
+  file.seekg(0, std::ios::end);
+  std::streamoff size = file.tellg();
+  const std::streamoff kMost = 16384;
+  file.seekg(size > kMost ? size - kMost : 0);
   std::string line, last;
-  while (std::getline(file, line))
-    if (line.rfind("narvu: ", 0) == 0) last = line;
-  if (last.size() > 300) last = last.substr(0, 300) + "...";
+  while (std::getline(file, line)) {
+    if (line.rfind("narvu: ", 0) == 0)
+      last = line;
+    else if (!last.empty() && !line.empty() && line.rfind("capture: ", 0) != 0)
+      last += " " + line;
+  }
+  for (char& c : last)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  if (last.size() > 400) last = last.substr(0, 400) + "...";
   return last.empty() ? "" : ": " + last;
 }
 
-// One part's line: done, running, waiting, failed or missing, with what tells it.
-static std::string partLine(const Farm& farm, const PartFiles& files, const JobState& job) {
-  std::string head =
-      "part " + std::to_string(files.part) + "/" + std::to_string(farm.parts) + " (frames " + files.range + "): ";
+static std::string partTitle(const Farm& farm, const PartFiles& files) {
+  if (files.part == 0) return "music (task 0, frames " + files.range + "): ";
+  return "part " + std::to_string(files.part) + "/" + std::to_string(farm.parts) + " (frames " + files.range + "): ";
+}
+
+// How a part (or the music) stands: done, running, waiting, failed or missing.
+enum class Standing { kDone, kBusy, kFailed };
+
+// One part's line, with what tells it.
+static std::string partLine(const Farm& farm, const PartFiles& files, const JobState& job, Standing* standing) {
+  std::string head = partTitle(farm, files);
   std::string node = job.node.empty() || job.node == "(null)" ? "" : " on " + job.node;
+  *standing = Standing::kDone;
   if (files.state == "done") return head + "done" + node;
+  *standing = Standing::kBusy;
   if (job.state == "RUNNING" || job.state == "COMPLETING" || job.state == "CONFIGURING") return head + "running" + node;
   if (running(job))
     return head + "waiting (" + job.state + (job.reason.empty() || job.reason == "None" ? "" : ", " + job.reason) + ")";
+  *standing = Standing::kFailed;
   std::error_code ignored;
   bool logged = std::filesystem::exists(logOf(farm, files.part), ignored);
   if (files.state == "broken") return head + "failed: " + files.detail;
@@ -436,7 +641,8 @@ static std::string partLine(const Farm& farm, const PartFiles& files, const JobS
   return head + "missing" + (files.detail.empty() ? "" : " (" + files.detail + ")");
 }
 
-static std::string joinLine(const Farm& farm, const std::map<std::string, JobState>& states) {
+static std::string joinLine(const Farm& farm, const std::map<std::string, JobState>& states, Standing* standing) {
+  *standing = Standing::kFailed;
   if (farm.submissions.empty()) return "join: never submitted";
   const std::string& id = farm.submissions.back().join_job;
   auto found = states.find(id);
@@ -445,25 +651,28 @@ static std::string joinLine(const Farm& farm, const std::map<std::string, JobSta
   const JobState& job = found->second;
   if (job.reason == "DependencyNeverSatisfied")
     return "join: job " + id + " is held: a part failed; run narvu-farm resume " + farm.capture;
+  *standing = running(job) ? Standing::kBusy : job.state == "COMPLETED" ? Standing::kDone : Standing::kFailed;
   if (job.state == "PENDING") return "join: job " + id + " waits (" + job.reason + ")";
+  if (job.state == "RUNNING") return "join: job " + id + " running";
   if (job.state == "COMPLETED") return "join: job " + id + " done";
-  return "join: job " + id + " " + job.state + "; its log: " + log;
+  return "join: job " + id + " " + job.state + lastWords(log) + "; its log: " + log;
 }
 
 // ---- The commands -----------------------------------------------------------------------------------
 
 // narvu beside this program (the build puts both in its top folder), else on the PATH.
 static std::string defaultNarvu() {
-  char self[4096];
-  DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-  if (length > 0 && length < sizeof self) {
+  std::string self = programPath();
+  if (!self.empty()) {
     std::string beside = std::filesystem::path(self).parent_path().string() + "/narvu";
     if (access(beside.c_str(), X_OK) == 0) return beside;
   }
   return findProgram("narvu");
 }
 
-// The capture's options must be ones narvu takes, and the farm's own (--segment, --join, --jobs) its own.
+// The capture's options must be ones narvu takes for a capture, every word of them (a typo would
+// otherwise cost the whole cluster's time for the wrong capture), and the farm's own (--segment,
+// --join, --jobs) its own.
 static bool checkCaptureOptions(const Farm& farm, std::string* error) {
   for (const std::string& option : farm.options) {
     if (option == "--segment" || option == "--join" || option == "--jobs" || option == "--capture" ||
@@ -482,14 +691,62 @@ static bool checkCaptureOptions(const Farm& farm, std::string* error) {
   for (std::string& word : words) argv.push_back(&word[0]);
   CommandLineOptions options;
   std::string why;
-  if (parseCommandLine(int(argv.size()), argv.data(), &options, &why)) return true;
-  *error = "narvu would refuse these options: " + why;
+  if (!parseCommandLine(int(argv.size()), argv.data(), &options, &why)) {
+    *error = "narvu would refuse these options: " + why;
+    return false;
+  }
+  if (captureOptionsFitForParts(options, &why)) return true;
+  *error = "refused before submitting: " + why;
   return false;
+}
+
+// Slurm's programs find the controller through SLURM_CONF; one that names nothing makes each of them
+// try for minutes before it says so.
+static bool slurmConfigurationThere(std::string* error) {
+  const char* configuration = std::getenv("SLURM_CONF");
+  if (!configuration || !*configuration) return true;
+  std::error_code ignored;
+  if (std::filesystem::is_regular_file(configuration, ignored) && access(configuration, R_OK) == 0) return true;
+  *error = std::string("SLURM_CONF names ") + configuration +
+           ", which is no file that can be read: Slurm's programs would find no cluster";
+  return false;
+}
+
+// What is at OUT already: "" for nothing (an empty folder is nothing), else what, for a message.
+static std::string whatIsAt(const std::string& capture) {
+  std::error_code ignored;
+  std::filesystem::file_status facts = std::filesystem::symlink_status(capture, ignored);
+  if (!std::filesystem::exists(facts)) return "";
+  if (!std::filesystem::is_directory(facts)) return "a file";
+  for (const auto& entry : std::filesystem::directory_iterator(capture, ignored)) {
+    std::string name = entry.path().filename().string();
+    if ((name.rfind("frame_", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) ||
+        name == "audio.wav")
+      return "a folder with frames or music";
+  }
+  return "";
+}
+
+// Removes OUT (--force): the video, or a folder's frames and music.
+static void removeCapture(const std::string& capture) {
+  std::error_code ignored;
+  if (!std::filesystem::is_directory(std::filesystem::symlink_status(capture, ignored))) {
+    std::filesystem::remove(capture, ignored);
+    return;
+  }
+  std::vector<std::filesystem::path> old;
+  for (const auto& entry : std::filesystem::directory_iterator(capture, ignored)) {
+    std::string name = entry.path().filename().string();
+    if ((name.rfind("frame_", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) ||
+        name == "audio.wav")
+      old.push_back(entry.path());
+  }
+  for (const std::filesystem::path& path : old) std::filesystem::remove(path, ignored);
 }
 
 static int submitCommand(const std::vector<std::string>& args) {
   Farm farm;
-  bool dry_run = false;
+  bool dry_run = false, force = false;
   size_t i = 0;
   for (; i < args.size() && args[i] != "--"; ++i) {
     const std::string& a = args[i];
@@ -502,18 +759,21 @@ static int submitCommand(const std::vector<std::string>& args) {
     std::string text;
     if (a == "--parts") {
       if (!value(&text)) return usageError("--parts needs a number of parts");
-      char* end = nullptr;
-      long parts = std::strtol(text.c_str(), &end, 10);
-      if (*end != '\0' || parts < 1 || parts > 10000 || !std::isdigit(static_cast<unsigned char>(text[0])))
+      long parts = 0;
+      if (!wholeNumber(text, 1, 10000, &parts))
         return usageError("--parts takes a whole number from 1 to 10000, not '" + text + "'");
       farm.parts = int(parts);
     } else if (a == "--sbatch") {
       if (!value(&farm.sbatch_options)) return usageError("--sbatch needs sbatch's options, in quotes");
       if (hasControlCharacter(farm.sbatch_options)) return usageError("--sbatch's options hold a control character");
+      std::vector<std::string> words;
+      if (!splitLikeShell(farm.sbatch_options, &words, &text)) return usageError(text);
     } else if (a == "--narvu") {
       if (!value(&farm.narvu)) return usageError("--narvu needs the path of the show");
     } else if (a == "--dry-run") {
       dry_run = true;
+    } else if (a == "--force") {
+      force = true;
     } else if (a.rfind("-", 0) == 0) {
       return usageError("unknown option '" + a + "' (narvu's own options go after --)");
     } else if (farm.capture.empty()) {
@@ -528,28 +788,38 @@ static int submitCommand(const std::vector<std::string>& args) {
   farm.options.assign(args.begin() + long(i) + 1, args.end());
   std::error_code ignored;
   farm.capture = std::filesystem::absolute(farm.capture, ignored).lexically_normal().string();
+  std::string error;
+  if (!checkCaptureOptions(farm, &error)) return usageError(error);
   if (farm.narvu.empty()) farm.narvu = defaultNarvu();
   if (farm.narvu.empty() || access(farm.narvu.c_str(), X_OK) != 0)
     return failure("cannot find narvu (looked beside narvu-farm and on the PATH): give its path with --narvu");
   farm.narvu = std::filesystem::absolute(farm.narvu, ignored).lexically_normal().string();
-  std::string error;
-  if (!checkCaptureOptions(farm, &error)) return usageError(error);
 
   std::string folder = farmFolder(farm.capture);
+  std::string tasks = "0-" + std::to_string(farm.parts);
   if (dry_run) {
     std::printf("# %s/parts.sbatch\n%s\n# %s/join.sbatch\n%s\n", folder.c_str(), partsScript(farm).c_str(),
                 folder.c_str(), joinScript(farm).c_str());
-    return submitJobs(&farm, "1-" + std::to_string(farm.parts), true, &error) ? 0 : failure(error);
+    return submitJobs(&farm, tasks, true, &error) ? 0 : failure(error);
   }
   if (std::filesystem::exists(folder + "/" + kStateFile, ignored))
     return failure("a farm capture of " + farm.capture + " was submitted already (" + folder +
                    "): see narvu-farm status or resume, or remove " + folder + " to start again");
+  if (!slurmConfigurationThere(&error)) return failure(error);
+  std::string there = whatIsAt(farm.capture);
+  if (!there.empty() && !force)
+    return failure(farm.capture + " is there already (" + there +
+                   "): choose another OUT, or give --force to replace it");
   std::filesystem::create_directories(folder, ignored);
   if (!std::filesystem::is_directory(folder, ignored)) return failure("cannot make the folder " + folder);
   if (!writeText(folder + "/parts.sbatch", partsScript(farm), &error) ||
-      !writeText(folder + "/join.sbatch", joinScript(farm), &error) ||
-      !submitJobs(&farm, "1-" + std::to_string(farm.parts), false, &error))
+      !writeText(folder + "/join.sbatch", joinScript(farm), &error) || !submitJobs(&farm, tasks, false, &error))
     return failure(error);
+  if (!there.empty()) {
+    removeCapture(farm.capture);
+    std::printf("narvu-farm: %s was there (%s); removed, as --force asked, for the capture to replace it\n",
+                farm.capture.c_str(), there.c_str());
+  }
   printFollowing(farm);
   return 0;
 }
@@ -575,32 +845,66 @@ static bool oneCapture(const std::vector<std::string>& args, const char* command
   return error->empty();
 }
 
-static int statusCommand(const std::vector<std::string>& args) {
+// The farm of OUT as given on the command line; false having said why (the exit code in *exit_code).
+static bool farmOf(const std::vector<std::string>& args, const char* command, bool* dry_run, Farm* farm,
+                   int* exit_code) {
   std::string capture, error;
+  if (!oneCapture(args, command, dry_run, &capture, &error)) {
+    *exit_code = usageError(error);
+    return false;
+  }
+  if (!readFarm(capture, farm, &error) || !slurmConfigurationThere(&error)) {
+    *exit_code = failure(error);
+    return false;
+  }
+  return true;
+}
+
+static int statusCommand(const std::vector<std::string>& args) {
   Farm farm;
-  if (!oneCapture(args, "status", nullptr, &capture, &error)) return usageError(error);
-  if (!readFarm(capture, &farm, &error)) return failure(error);
+  int exit_code = 0;
+  if (!farmOf(args, "status", nullptr, &farm, &exit_code)) return exit_code;
+  std::string error;
   std::map<std::string, JobState> states = jobStates(farm, &error);
   if (!error.empty()) std::printf("narvu-farm: %s; the parts' states come from the files alone\n", error.c_str());
+  Standing join_standing;
+  std::string join_line = joinLine(farm, states, &join_standing);
   if (joined(farm)) {
-    std::printf("%s is joined: all %d parts are done\n%s\n", farm.capture.c_str(), farm.parts,
-                joinLine(farm, states).c_str());
+    std::printf("%s is joined: all %d parts are done\n%s\n", farm.capture.c_str(), farm.parts, join_line.c_str());
     return 0;
   }
   std::vector<PartFiles> parts;
   if (!partFiles(farm, &parts, &error)) return failure(error);
-  for (const PartFiles& part : parts)
-    std::printf("%s\n", partLine(farm, part, partJob(farm, states, part.part)).c_str());
-  std::printf("%s\n", joinLine(farm, states).c_str());
-  return 0;
+  bool busy = join_standing == Standing::kBusy, failed = join_standing == Standing::kFailed && parts.empty();
+  for (const PartFiles& part : parts) {
+    Standing standing;
+    std::printf("%s\n", partLine(farm, part, partJob(farm, states, part.part), &standing).c_str());
+    busy = busy || standing == Standing::kBusy;
+    failed = failed || standing == Standing::kFailed;
+  }
+  std::printf("%s\n", join_line.c_str());
+  failed = failed || (join_standing == Standing::kFailed && !busy);
+  return failed ? 1 : kStillRunningExitCode;
+}
+
+// A log kept before a part is made again: part-K.log becomes part-K.log.1 (or .2, ... the first free).
+static void keepOldLog(const std::string& log) {
+  std::error_code ignored;
+  if (!std::filesystem::exists(log, ignored)) return;
+  for (int generation = 1; generation < 1000; ++generation) {
+    std::string kept = log + "." + std::to_string(generation);
+    if (std::filesystem::exists(kept, ignored)) continue;
+    std::filesystem::rename(log, kept, ignored);
+    return;
+  }
 }
 
 static int resumeCommand(const std::vector<std::string>& args) {
-  std::string capture, error;
   bool dry_run = false;
   Farm farm;
-  if (!oneCapture(args, "resume", &dry_run, &capture, &error)) return usageError(error);
-  if (!readFarm(capture, &farm, &error)) return failure(error);
+  int exit_code = 0;
+  if (!farmOf(args, "resume", &dry_run, &farm, &exit_code)) return exit_code;
+  std::string error;
   if (joined(farm)) {
     std::printf("narvu-farm: nothing to resume: %s is joined\n", farm.capture.c_str());
     return 0;
@@ -610,29 +914,62 @@ static int resumeCommand(const std::vector<std::string>& args) {
   std::vector<PartFiles> parts;
   if (!partFiles(farm, &parts, &error)) return failure(error);
   std::string tasks, busy;
+  std::vector<int> again;
   for (const PartFiles& part : parts) {
     if (part.state == "done") continue;
     JobState job = partJob(farm, states, part.part);
     std::string& list = running(job) ? busy : tasks;
     list += (list.empty() ? "" : ",") + std::to_string(part.part);
+    if (!running(job)) again.push_back(part.part);
   }
   if (!busy.empty())
-    return failure("parts " + busy + " are still waiting or running: resume once they have ended (narvu-farm status " +
+    return failure("tasks " + busy + " are still waiting or running: resume once they have ended (narvu-farm status " +
                    farm.capture + ")");
   if (!farm.submissions.empty()) {
     auto held = states.find(farm.submissions.back().join_job);
     if (held != states.end() && held->second.state == "RUNNING")
       return failure("the join (job " + held->first + ") is running; let it end first");
-    // A join still waiting can only be one that failed parts hold: a new one takes its place.
+    // Only a join whose dependency can never be met is in the way; one that waits its turn will run.
     if (held != states.end() && held->second.state == "PENDING") {
+      if (held->second.reason != "DependencyNeverSatisfied") {
+        std::printf("narvu-farm: the join (job %s) is waiting (%s): nothing to resume\n", held->first.c_str(),
+                    held->second.reason.c_str());
+        return 0;
+      }
       std::printf("narvu-farm: cancelling the join held by the failed parts (job %s)\n", held->first.c_str());
-      if (!dry_run) runProgram("scancel", {held->first});
+      if (!dry_run) {
+        ProgramRun run = runSlurm(kScancel, {held->first});
+        std::string trouble = slurmTrouble(kScancel, run);
+        if (!trouble.empty()) return failure("cannot cancel the held join: " + trouble);
+      }
     }
   }
   std::printf("narvu-farm: %s\n", tasks.empty() ? "every part is done; submitting the join again"
-                                                : ("submitting parts " + tasks + " again").c_str());
+                                                : ("submitting tasks " + tasks + " again").c_str());
+  if (!dry_run)
+    for (int part : again) keepOldLog(logOf(farm, part));
   if (!submitJobs(&farm, tasks, dry_run, &error)) return failure(error);
   if (!dry_run) printFollowing(farm);
+  return 0;
+}
+
+static int cancelCommand(const std::vector<std::string>& args) {
+  Farm farm;
+  int exit_code = 0;
+  if (!farmOf(args, "cancel", nullptr, &farm, &exit_code)) return exit_code;
+  std::vector<std::string> jobs;
+  for (const Submission& s : farm.submissions) {
+    if (!s.parts_job.empty()) jobs.push_back(s.parts_job);
+    jobs.push_back(s.join_job);
+  }
+  if (jobs.empty()) return failure("no job of " + farm.capture + " was submitted");
+  ProgramRun run = runSlurm(kScancel, jobs);
+  std::string trouble = slurmTrouble(kScancel, run);
+  if (!trouble.empty()) return failure("cannot cancel the jobs of " + farm.capture + ": " + trouble);
+  std::string list;
+  for (const std::string& job : jobs) list += (list.empty() ? "" : ", ") + job;
+  std::printf("narvu-farm: cancelled the jobs of %s (%s); the parts made are kept for narvu-farm resume\n",
+              farm.capture.c_str(), list.c_str());
   return 0;
 }
 
@@ -654,5 +991,6 @@ int main(int argc, char** argv) {
   if (command == "submit") return submitCommand(args);
   if (command == "status") return statusCommand(args);
   if (command == "resume") return resumeCommand(args);
+  if (command == "cancel") return cancelCommand(args);
   return usageError("unknown command '" + command + "'");
 }

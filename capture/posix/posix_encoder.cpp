@@ -16,11 +16,10 @@
 extern char** environ;
 
 bool launchEncoder(const std::vector<std::string>& arguments, FfmpegProcess* process, std::string* error) {
-  int log = process->log_path.empty() ? -1 : open(process->log_path.c_str(), O_WRONLY | O_CLOEXEC);
+  int log = int(process->log.handle);
   int pipe_ends[2] = {-1, -1};
   if (pipe(pipe_ends) != 0) {
     *error = std::string("cannot make a pipe to ffmpeg: ") + std::strerror(errno);
-    if (log >= 0) close(log);
     return false;
   }
   posix_spawn_file_actions_t actions;
@@ -42,7 +41,6 @@ bool launchEncoder(const std::vector<std::string>& arguments, FfmpegProcess* pro
   int result = posix_spawnp(&process->pid, "ffmpeg", &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (log >= 0) close(log);
   close(pipe_ends[0]);
   if (result != 0) {
     *error = std::string("cannot start ffmpeg: ") + std::strerror(result);

@@ -16,6 +16,8 @@
 
 #include "capture/backend.h"
 
+extern char** environ;
+
 std::string findProgram(const std::string& program) {
   if (program.empty()) return "";
   if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0 ? program : "";
@@ -48,7 +50,8 @@ static void moveDescriptor(int from, int to) {
 
 // In the child: dies with its parent, takes signals as a fresh process does, and runs the program. Only
 // returns when exec failed, with errno set.
-static void becomeProgram(pid_t parent, int input, int output, int log, const char* path, char* const* argv) {
+static void becomeProgram(pid_t parent, int input, int output, int log, const char* path, char* const* argv,
+                          char* const* environment) {
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() != parent) _exit(127);  // the parent ended before the request took hold
   sigset_t none;
@@ -60,30 +63,33 @@ static void becomeProgram(pid_t parent, int input, int output, int log, const ch
   moveDescriptor(input, 0);
   moveDescriptor(output, 1);
   moveDescriptor(log, 2);
-  execv(path, argv);
+  execve(path, argv, environment);
 }
 
 bool launchChild(const std::string& path, const std::vector<std::string>& arguments, ChildProcess* child,
                  std::string* error) {
-  int log = open(child->log_path.c_str(), O_WRONLY | O_CLOEXEC);
-  int output = child->output_path.empty() ? log : open(child->output_path.c_str(), O_WRONLY | O_CLOEXEC);
+  int log = int(child->log.handle);
+  int output = child->output.handle >= 0 ? int(child->output.handle) : log;
   int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
   int report[2] = {-1, -1};  // exec's failure, from the child; closed by a successful exec
-  if (log < 0 || output < 0 || input < 0 || pipe2(report, O_CLOEXEC) != 0) {
-    *error = "cannot start " + path + ": " + std::strerror(errno);
+  if (log < 0 || input < 0 || pipe2(report, O_CLOEXEC) != 0) {
+    *error = "cannot start " + path + ": " + (log < 0 ? "it has no log" : std::strerror(errno));
     if (input >= 0) close(input);
-    if (output >= 0 && output != log) close(output);
-    if (log >= 0) close(log);
     return false;
   }
   std::vector<char*> argv = {const_cast<char*>(path.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  // Made before fork: the child only makes system calls.
+  std::vector<char*> environment;
+  for (char** setting = environ; *setting; ++setting) environment.push_back(*setting);
+  for (const std::string& setting : child->environment) environment.push_back(const_cast<char*>(setting.c_str()));
+  environment.push_back(nullptr);
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
     close(report[0]);
-    becomeProgram(parent, input, output, log, path.c_str(), argv.data());
+    becomeProgram(parent, input, output, log, path.c_str(), argv.data(), environment.data());
     int failure = errno;
     ssize_t ignored = write(report[1], &failure, sizeof failure);
     (void)ignored;
@@ -92,8 +98,6 @@ bool launchChild(const std::string& path, const std::vector<std::string>& argume
   int failure = pid < 0 ? errno : 0;
   close(report[1]);
   close(input);
-  close(log);
-  if (output != log) close(output);
   if (pid > 0) {
     ssize_t got;
     while ((got = read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) {

@@ -36,16 +36,19 @@ struct Writer {
   bool stopping = false;
   std::thread thread;
 };
-// Made with the first frame and never freed: a process that exits without finishing its capture (a
-// test) leaves the thread waiting on it, which a static object's destruction would pull away.
-static Writer* writer = nullptr;
-static std::atomic<long> written_frames{0};
+// What the writer holds for one capture. The Writer is made with the first frame and freed only by
+// resetCaptureWriter: a process that exits without finishing its capture (a test) leaves the thread
+// waiting on it, which a static object's destruction would pull away.
+struct WriterState {
+  Writer* writer = nullptr;
+  std::atomic<long> written_frames{0};
+  FfmpegProcess encoder;
+  bool encoder_running = false;
+  bool folder_ready = false;
+};
+static WriterState state;
 
-static FfmpegProcess encoder;
-static bool encoder_running = false;
-static bool folder_ready = false;
-
-long captureFramesWritten() { return written_frames.load(); }
+long captureFramesWritten() { return state.written_frames.load(); }
 
 // ---- Writing one frame (the writing thread) ------------------------------------------------------------
 
@@ -53,27 +56,27 @@ static bool startEncoder(int width, int height) {
   std::string error;
   // ffmpeg -y would open whatever is there, a FIFO that nobody reads included, and wait for ever.
   std::remove(captureVideoStreamPath().c_str());
-  if (!startFfmpeg(captureEncoderCommand(width, height, captureVideoStreamPath()), &encoder, &error))
+  if (!startFfmpeg(captureEncoderCommand(width, height, captureVideoStreamPath()), &state.encoder, &error))
     return failCapture(error);
-  encoder_running = true;
+  state.encoder_running = true;
   return true;
 }
 
 static bool writeFrame(const QueuedFrame& frame) {
   if (captureIsVideo()) {
-    if (!encoder_running && !startEncoder(frame.width, frame.height)) return false;
-    if (!writeToFfmpeg(&encoder, frame.rgb.data(), frame.rgb.size())) {
+    if (!state.encoder_running && !startEncoder(frame.width, frame.height)) return false;
+    if (!writeToFfmpeg(&state.encoder, frame.rgb.data(), frame.rgb.size())) {
       std::string words;
-      finishFfmpeg(&encoder, &words);
-      encoder_running = false;
+      finishFfmpeg(&state.encoder, &words);
+      state.encoder_running = false;
       return failCapture("ffmpeg stopped taking frames; " + words);
     }
     return true;
   }
   const std::string& folder = capture_settings.capture_path;
-  if (!folder_ready && !makeFrameFolder(folder))
+  if (!state.folder_ready && !makeFrameFolder(folder))
     return failCapture("cannot make the folder " + folder + ": " + std::strerror(errno));
-  folder_ready = true;
+  state.folder_ready = true;
   std::string path = captureFramePath(frame.index);
   if (!writePngFile(path, frame.rgb.data(), frame.width, frame.height))
     return failCapture("cannot write " + path + ": " + std::strerror(errno));
@@ -82,19 +85,19 @@ static bool writeFrame(const QueuedFrame& frame) {
 
 static void writeQueuedFrames() {
   leaveEndSignalsToMainThread();
-  std::unique_lock<std::mutex> hold(writer->lock);
+  std::unique_lock<std::mutex> hold(state.writer->lock);
   while (true) {
-    writer->changed.wait(hold, [] { return writer->stopping || !writer->waiting.empty(); });
-    if (writer->waiting.empty()) return;
-    QueuedFrame frame = std::move(writer->waiting.front());
-    writer->waiting.pop_front();
-    writer->writing = true;
+    state.writer->changed.wait(hold, [] { return state.writer->stopping || !state.writer->waiting.empty(); });
+    if (state.writer->waiting.empty()) return;
+    QueuedFrame frame = std::move(state.writer->waiting.front());
+    state.writer->waiting.pop_front();
+    state.writer->writing = true;
     hold.unlock();
-    if (!captureError() && writeFrame(frame)) ++written_frames;
+    if (!captureError() && writeFrame(frame)) ++state.written_frames;
     hold.lock();
-    writer->writing = false;
-    writer->spare.push_back(std::move(frame.rgb));
-    writer->changed.notify_all();
+    state.writer->writing = false;
+    state.writer->spare.push_back(std::move(frame.rgb));
+    state.writer->changed.notify_all();
   }
 }
 
@@ -102,54 +105,60 @@ static void writeQueuedFrames() {
 
 bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, bool bottom_up) {
   if (captureError()) return false;
-  if (writer && writer->stopping) return failCapture("a frame came after the capture was finished");
-  if (!writer) {
-    writer = new Writer;
-    writer->thread = std::thread(writeQueuedFrames);
+  if (state.writer && state.writer->stopping) return failCapture("a frame came after the capture was finished");
+  if (!state.writer) {
+    state.writer = new Writer;
+    state.writer->thread = std::thread(writeQueuedFrames);
   }
   QueuedFrame frame;
   frame.index = index;
   frame.width = width;
   frame.height = height;
   {
-    std::unique_lock<std::mutex> hold(writer->lock);
-    writer->changed.wait(hold, [] { return writer->waiting.size() < kQueueLength; });
-    if (!writer->spare.empty()) {
-      frame.rgb = std::move(writer->spare.back());
-      writer->spare.pop_back();
+    std::unique_lock<std::mutex> hold(state.writer->lock);
+    state.writer->changed.wait(hold, [] { return state.writer->waiting.size() < kQueueLength; });
+    if (!state.writer->spare.empty()) {
+      frame.rgb = std::move(state.writer->spare.back());
+      state.writer->spare.pop_back();
     }
   }
-  size_t row_bytes = size_t(width) * 3;
-  frame.rgb.resize(row_bytes * size_t(height));
-  for (int y = 0; y < height; ++y)
-    std::memcpy(frame.rgb.data() + size_t(y) * row_bytes, rows + size_t(bottom_up ? height - 1 - y : y) * row_bytes,
-                row_bytes);
-  std::lock_guard<std::mutex> hold(writer->lock);
-  writer->waiting.push_back(std::move(frame));
-  writer->changed.notify_all();
+  copyRowsTopDown(rows, width, height, bottom_up, &frame.rgb);
+  std::lock_guard<std::mutex> hold(state.writer->lock);
+  state.writer->waiting.push_back(std::move(frame));
+  state.writer->changed.notify_all();
   return true;
 }
 
 void drainCaptureWriter() {
-  if (!writer) return;
-  std::unique_lock<std::mutex> hold(writer->lock);
-  writer->changed.wait(hold, [] { return writer->waiting.empty() && !writer->writing; });
+  if (!state.writer) return;
+  std::unique_lock<std::mutex> hold(state.writer->lock);
+  state.writer->changed.wait(hold, [] { return state.writer->waiting.empty() && !state.writer->writing; });
 }
 
 void stopCaptureWriter() {
-  if (!writer || !writer->thread.joinable()) return;
+  if (!state.writer || !state.writer->thread.joinable()) return;
   {
-    std::lock_guard<std::mutex> hold(writer->lock);
-    writer->stopping = true;
-    writer->changed.notify_all();
+    std::lock_guard<std::mutex> hold(state.writer->lock);
+    state.writer->stopping = true;
+    state.writer->changed.notify_all();
   }
-  writer->thread.join();
+  state.writer->thread.join();
 }
 
 bool closeCaptureEncoder(std::string* error) {
-  if (!encoder_running) return true;
-  encoder_running = false;
-  return finishFfmpeg(&encoder, error);
+  if (!state.encoder_running) return true;
+  state.encoder_running = false;
+  return finishFfmpeg(&state.encoder, error);
 }
 
-void countJoinedFrames(long frames) { written_frames = frames; }
+void countJoinedFrames(long frames) { state.written_frames = frames; }
+
+void resetCaptureWriter() {
+  stopCaptureWriter();
+  std::string ignored;
+  closeCaptureEncoder(&ignored);
+  delete state.writer;
+  state.writer = nullptr;
+  state.written_frames = 0;
+  state.folder_ready = false;
+}

@@ -22,10 +22,7 @@ bool queueCaptureFrame(long index, const uint8_t* rows, int width, int height, b
   folder_ready = true;
   const uint8_t* rgb = rows;
   if (bottom_up) {
-    size_t row_bytes = size_t(width) * 3;
-    top_down.resize(row_bytes * size_t(height));
-    for (int y = 0; y < height; ++y)
-      std::memcpy(top_down.data() + size_t(y) * row_bytes, rows + size_t(height - 1 - y) * row_bytes, row_bytes);
+    copyRowsTopDown(rows, width, height, true, &top_down);
     rgb = top_down.data();
   }
   std::string path = captureFramePath(index);
@@ -41,3 +38,8 @@ void stopCaptureWriter() {}
 bool closeCaptureEncoder(std::string*) { return true; }
 
 void countJoinedFrames(long frames) { written_frames = frames; }
+
+void resetCaptureWriter() {
+  written_frames = 0;
+  folder_ready = false;
+}

@@ -15,10 +15,13 @@ std::string findProgram(const std::string&) { return ""; }
 // A page's show runs on one thread.
 int processorCount() { return 1; }
 
-bool makeTemporaryFile(const char*, std::string*) {
+bool openTemporaryFile(const char*, TemporaryFile*) {
   errno = ENOSYS;
   return false;
 }
+
+std::string readTemporaryFile(const TemporaryFile&, size_t, bool) { return ""; }
+void closeTemporaryFile(TemporaryFile* file) { file->handle = -1; }
 
 bool folderIsWritable(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
 

@@ -14,6 +14,20 @@ struct ScreenVertex {
   float u, v;
 };
 
+// A vertex with a normal and two texture coordinate pairs (D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2),
+// as the scenes' meshes have.
+struct LitVertex {
+  float x, y, z, nx, ny, nz, u0, v0, u1, v1;
+};
+// A lit vertex (D3DFVF_LVERTEX): position, a reserved word, diffuse and specular colour, one texture
+// coordinate pair.
+struct ColouredVertex {
+  float x, y, z;
+  DWORD reserved;
+  D3DCOLOR diffuse, specular;
+  float u, v;
+};
+
 // One scene holding a screen rectangle of one colour, depth off: a picture whose edges are known. The
 // device's results are not looked at (a test that cares reads the picture).
 void drawFlatRectangle(IDirect3DDevice7* device, float left, float top, float right, float bottom, D3DCOLOR colour);

@@ -1,7 +1,7 @@
 # A Slurm cluster of two simulated nodes on this machine, for the farm's test and benchmark (sourced by
-# bash). slurmctld and two slurmd (nodes n1 and n2, one processor each, so that two tasks land on two
-# nodes) run in the foreground as children of the caller, with auth/none, on ports that are free now,
-# and with their configuration, state and logs in a folder of the caller's.
+# bash): the cluster of scripts/local-slurm.sh, its slurmctld and two slurmd (nodes n1 and n2) run in
+# the foreground as children of the caller, with their configuration, state and logs in a folder of
+# the caller's.
 #
 #   startCluster FOLDER     exports SLURM_CONF; returns once both nodes are idle (1 when they are not
 #                           within 20 s, with the daemons' logs on standard error)
@@ -12,57 +12,12 @@
 
 cluster_pids=()
 cluster_folder=""
-
-# A TCP port that nothing on this machine uses now, below the ephemeral range.
-freePort() {
-  local used="" slot address rest port
-  while read -r slot address rest; do
-    [[ "$address" == *:* ]] && used+=" $((16#${address##*:})) "
-  done < <(cat /proc/net/tcp /proc/net/tcp6 2>/dev/null)
-  while true; do
-    port=$((20000 + RANDOM % 12000))
-    [[ "$used" == *" $port "* ]] || { echo "$port"; return; }
-  done
-}
+# slurmConfiguration and nodesIdle: the same cluster that scripts/local-slurm.sh starts for a user.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/local-slurm.sh"
 
 startCluster() {
   cluster_folder=$1
-  mkdir -p "$cluster_folder/state" "$cluster_folder/spool"
-  local controller node1 node2
-  controller=$(freePort)
-  node1=$(freePort)
-  node2=$(freePort)
-  while [ "$node1" = "$controller" ]; do node1=$(freePort); done
-  while [ "$node2" = "$controller" ] || [ "$node2" = "$node1" ]; do node2=$(freePort); done
-  cat >"$cluster_folder/slurm.conf" <<EOF
-ClusterName=narvu
-SlurmctldHost=localhost
-SlurmctldPort=$controller
-AuthType=auth/none
-CredType=cred/none
-SlurmUser=root
-SlurmdUser=root
-StateSaveLocation=$cluster_folder/state
-SlurmdSpoolDir=$cluster_folder/spool/%n
-SlurmctldPidFile=$cluster_folder/slurmctld.pid
-SlurmdPidFile=$cluster_folder/slurmd-%n.pid
-SlurmctldLogFile=$cluster_folder/slurmctld.log
-SlurmdLogFile=$cluster_folder/slurmd-%n.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/none
-JobCompType=jobcomp/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_CPU
-MpiDefault=none
-SwitchType=switch/none
-ReturnToService=2
-MinJobAge=600
-NodeName=n1 NodeHostname=localhost NodeAddr=127.0.0.1 Port=$node1 CPUs=1 State=UNKNOWN
-NodeName=n2 NodeHostname=localhost NodeAddr=127.0.0.1 Port=$node2 CPUs=1 State=UNKNOWN
-PartitionName=farm Nodes=n1,n2 Default=YES MaxTime=INFINITE State=UP
-EOF
+  slurmConfiguration "$cluster_folder"
   export SLURM_CONF=$cluster_folder/slurm.conf
   slurmctld -D -f "$SLURM_CONF" >"$cluster_folder/slurmctld.out" 2>&1 &
   cluster_pids+=($!)
@@ -70,11 +25,7 @@ EOF
     slurmd -D -N "$node" -f "$SLURM_CONF" >"$cluster_folder/slurmd-$node.out" 2>&1 &
     cluster_pids+=($!)
   done
-  local tries
-  for tries in $(seq 200); do
-    [ "$(sinfo -h -N -o %t 2>/dev/null | grep -c '^idle')" = 2 ] && return 0
-    sleep 0.1
-  done
+  nodesIdle "$cluster_folder" && return 0
   echo "the Slurm cluster in $cluster_folder did not come up within 20 s:" >&2
   tail -n 5 "$cluster_folder"/*.out "$cluster_folder"/*.log >&2 2>/dev/null || true
   return 1
