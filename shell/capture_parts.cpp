@@ -147,15 +147,21 @@ int runCaptureJoin(const CommandLineOptions& options) {
 
 static std::string partName(int part, int parts) { return std::to_string(part) + "/" + std::to_string(parts); }
 
-static std::string framesText(const CaptureFrames& frames) {
-  return frames.first == frames.last ? "frame " + std::to_string(frames.first)
-                                     : "frames " + std::to_string(frames.first) + "-" + std::to_string(frames.last);
+// "a", "a and b", "a, b and c".
+static std::string listInWords(const std::vector<std::string>& items) {
+  std::string text;
+  for (size_t i = 0; i < items.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+  return text;
 }
 
+// "frame 7", "frames 7-9", "frames 7-9 and 12".
 static std::string framesList(const std::vector<CaptureFrames>& runs) {
-  std::string text;
-  for (const CaptureFrames& run : runs) text += (text.empty() ? "" : ", ") + framesText(run);
-  return text;
+  std::vector<std::string> items;
+  for (const CaptureFrames& run : runs)
+    items.push_back(std::to_string(run.first) + (run.first == run.last ? "" : "-" + std::to_string(run.last)));
+  bool several = runs.size() > 1 || (!runs.empty() && runs[0].first != runs[0].last);
+  return (several ? "frames " : "frame ") + listInWords(items);
 }
 
 // What a --jobs capture in `parts` that did not finish leaves to do after the frames it joined (none
@@ -171,7 +177,7 @@ static std::string whatIsLeft(const CaptureFrames& joined, int parts) {
     next = run.last + 1;
   }
   if (next <= rest.last) missing.push_back({next, rest.last});
-  std::string segments;
+  std::vector<std::string> segments;
   CaptureSettings split = capture_settings;
   split.capture_segments = parts;
   for (int part = 1; part <= parts; ++part) {
@@ -179,14 +185,14 @@ static std::string whatIsLeft(const CaptureFrames& joined, int parts) {
     CaptureFrames frames = capturePart(split);
     for (const CaptureFrames& gap : missing)
       if (gap.first <= frames.last && gap.last >= frames.first) {
-        segments += (segments.empty() ? "" : ", ") + partName(part, parts);
+        segments.push_back(partName(part, parts));
         break;
       }
   }
   if (missing.empty()) return "every frame is there: put them together with --join " + capture_settings.capture_path;
   bool several = missing.size() > 1 || missing[0].first != missing[0].last;
   std::string text = framesList(missing) + (several ? " are missing; make them" : " is missing; make it") +
-                     " with --segment " + segments +
+                     " with --segment " + listInWords(segments) +
                      " (the same options) and then --join " + capture_settings.capture_path +
                      ", or run the capture again";
   return text + (held.empty() ? "" : "; kept for that: " + framesList(held));

@@ -319,7 +319,7 @@ TEST(CaptureExits, AFailedPartFailsTheCaptureInPartsWithItsWords) {
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_TRUE(occursIn(run.output, "narvu: part 1/2 failed:")) << run.output;
   EXPECT_TRUE(occursIn(run.output, "ffmpeg says:")) << run.output;
-  EXPECT_TRUE(occursIn(run.output, "frames 0-60 are missing; make them with --segment 1/2, 2/2")) << run.output;
+  EXPECT_TRUE(occursIn(run.output, "frames 0-60 are missing; make them with --segment 1/2 and 2/2")) << run.output;
   EXPECT_FALSE(occursIn(run.output, "capture: frame")) << "a part's words without its progress";
   EXPECT_FALSE(std::filesystem::exists(folder + "/odd.mp4"));
 }
