@@ -1,0 +1,55 @@
+// Inside the Windows capture backend only (capture/windows/): what its files ask of each other. The
+// calls into Windows are made in windows_calls.cpp, the one file that includes <windows.h>; its
+// DWORD and HWND would clash with the stand-ins' (platform/win32.h), which capture/backend.h brings,
+// so this header speaks in plain types. Text is UTF-8 throughout, as the show's manifest makes it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---- Command lines (windows_command_line.cpp) ---------------------------------------------------------
+// The command line that Windows' C runtime (and CommandLineToArgvW) splits back into exactly `words`:
+// words[0], the program's path, in quotes; each argument after it as it is, or quoted where a blank, a
+// quote or nothing at all must be kept, with the backslashes before a quote doubled.
+std::string windowsCommandLine(const std::vector<std::string>& words);
+
+// ---- Child processes (windows_calls.cpp) -------------------------------------------------------------
+// Every child is started in a job object that ends it when this process ends, however that ends.
+struct ChildStreams {
+  std::string output_path;  // its standard output: a file that is there (empty: nowhere)
+  std::string log_path;     // its standard error: a file that is there (empty: nowhere)
+  bool input_pipe = false;  // its standard input: a pipe this process writes into (else nothing)
+  // Whether it takes the console's Ctrl-C: the encoder does not (it ends when its pipe closes). A
+  // child that does not is kept off the console.
+  bool takes_ctrl_c = true;
+};
+// Starts `program` (a full path) with `command_line`: its process id, or -1 with the reason in
+// *error. With input_pipe, *input is the C runtime's descriptor of the pipe's end to write to.
+int startProcess(const std::string& program, const std::string& command_line, const ChildStreams& streams,
+                 int* input, std::string* error);
+// Whether the process has ended; then its *exit_code is set, and the process forgotten.
+bool processEnded(int id, int* exit_code);
+// Waits until the process has ended: its exit code.
+int waitForProcess(int id);
+// Ctrl-Break, sent to it alone (each child is the first of its own console group); ended at once with
+// exit code 143, as SIGTERM ends a process on Linux, when this process has no console to send it by.
+void askProcessToEnd(int id);
+// Ended at once, with exit code 137, as SIGKILL ends a process on Linux.
+void endProcessAtOnce(int id);
+// Writes all of `bytes` into the pipe; false when its reader has gone.
+bool writeToPipe(int input, const uint8_t* bytes, size_t count);
+void closePipe(int input);
+
+// ---- The system (windows_calls.cpp) --------------------------------------------------------------------
+// The full path of an executable (.exe, .com) named `program`, looked for in the folders of PATH, or
+// `program` itself when it is a path to one; empty when there is none.
+std::string findExecutable(const std::string& program);
+// The processors this process may run on.
+int allowedProcessors();
+// A new empty file narvu-STEM-XXXXXX in Windows' temporary folder (TMP, TEMP); false with errno set.
+bool createTemporaryFile(const char* stem, std::string* path);
+// Whether a file can be made in `folder`: Windows' access lists decide, so one is made and removed.
+bool folderTakesFiles(const std::string& folder);
+bool standardErrorIsConsole();
