@@ -14,6 +14,10 @@ std::vector<unsigned char> readFile(const std::string& path);
 // any run of zeros.
 std::vector<unsigned char> packDeclaringTooMuch(const std::string& name, uint32_t declared_size);
 
+// Sets an environment variable of this process, or removes it when `value` is null (support/posix/ or
+// support/windows/).
+void setEnvironmentVariable(const char* name, const char* value);
+
 struct ChildResult {
   int exit_code;       // -1 when the child did not exit normally
   std::string output;  // standard output and standard error, interleaved
