@@ -213,7 +213,8 @@ bool captureTargetUsable(std::string* error) {
     return false;
   }
   // ffmpeg would open a FIFO or a device there and wait, or write into it.
-  if (std::filesystem::exists(std::filesystem::u8path(path), ignored) && !std::filesystem::is_regular_file(std::filesystem::u8path(path), ignored)) {
+  if (std::filesystem::exists(std::filesystem::u8path(path), ignored) &&
+      !std::filesystem::is_regular_file(std::filesystem::u8path(path), ignored)) {
     *error = "cannot write the video " + path +
              ": something that is not a file (a FIFO or a device) has that "
              "name; remove it or choose another name";

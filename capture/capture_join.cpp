@@ -85,7 +85,8 @@ static std::string notAFile(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ignored;
   fs::file_status facts = fs::status(fs::u8path(path), ignored);
-  if (!fs::exists(facts)) return fs::is_symlink(fs::symlink_status(fs::u8path(path), ignored)) ? "a link to nothing" : "gone";
+  if (!fs::exists(facts))
+    return fs::is_symlink(fs::symlink_status(fs::u8path(path), ignored)) ? "a link to nothing" : "gone";
   switch (facts.type()) {
     case fs::file_type::regular: return "";
     case fs::file_type::directory: return "a folder";
@@ -127,7 +128,9 @@ bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
     for (long index = interval.first; index <= interval.last; ++index) {
       if (std::filesystem::is_regular_file(std::filesystem::u8path(captureFramePath(index)), ignored)) continue;
       long end = index;
-      while (end + 1 <= interval.last && !std::filesystem::is_regular_file(std::filesystem::u8path(captureFramePath(end + 1)), ignored)) ++end;
+      while (end + 1 <= interval.last &&
+             !std::filesystem::is_regular_file(std::filesystem::u8path(captureFramePath(end + 1)), ignored))
+        ++end;
       gap(index, end);
       index = end;
     }

@@ -105,7 +105,8 @@ bool mountPack(HINSTANCE instance) {
 // A file that is there and did not mount is no pack or a damaged one: worth telling apart from none.
 static std::string placeText(const std::string& path) {
   std::error_code error;
-  return std::filesystem::exists(std::filesystem::u8path(path), error) ? path + " (there, but not a pack or damaged)" : path;
+  return std::filesystem::exists(std::filesystem::u8path(path), error) ? path + " (there, but not a pack or damaged)"
+                                                                       : path;
 }
 
 std::string packPlacesText(const PackPlaces& places) {

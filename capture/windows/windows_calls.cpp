@@ -1,8 +1,8 @@
 // The Windows capture backend's calls into Windows (see windows_local.h): child processes in a job
 // object, the encoder's pipe, PATH, temporary files and the console.
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -31,9 +31,9 @@ static std::string utf8(const std::wstring& text) {
 static std::string lastErrorText() {
   DWORD code = GetLastError();
   wchar_t* text = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string words = length ? utf8(std::wstring(text, length)) : "error " + std::to_string(code);
   if (text) LocalFree(text);
   while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' || words.back() == ' '))
@@ -45,12 +45,21 @@ static std::string lastErrorText() {
 static void setErrnoFromLastError() {
   switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
-    case ERROR_ACCESS_DENIED: errno = EACCES; break;
+    case ERROR_PATH_NOT_FOUND:
+      errno = ENOENT;
+      break;
+    case ERROR_ACCESS_DENIED:
+      errno = EACCES;
+      break;
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
-    case ERROR_FILE_EXISTS: errno = EEXIST; break;
-    default: errno = EIO;
+    case ERROR_HANDLE_DISK_FULL:
+      errno = ENOSPC;
+      break;
+    case ERROR_FILE_EXISTS:
+      errno = EEXIST;
+      break;
+    default:
+      errno = EIO;
   }
 }
 
@@ -85,8 +94,8 @@ static HANDLE childJob() {
 static HANDLE childFile(const std::string& path) {
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   std::wstring name = path.empty() ? std::wstring(L"NUL") : wide(path);
-  return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 static HANDLE nothingToRead() {
@@ -122,8 +131,8 @@ static bool limitInheritance(InheritedHandles* inherited, STARTUPINFOEXW* start)
                                    count * sizeof(HANDLE), nullptr, nullptr);
 }
 
-int startProcess(const std::string& program, const std::string& command_line, const ChildStreams& streams,
-                 int* input, std::string* error) {
+int startProcess(const std::string& program, const std::string& command_line, const ChildStreams& streams, int* input,
+                 std::string* error) {
   HANDLE read_end = nullptr, write_end = nullptr;
   if (streams.input_pipe) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};

@@ -27,8 +27,8 @@ struct ChildStreams {
 };
 // Starts `program` (a full path) with `command_line`: its process id, or -1 with the reason in
 // *error. With input_pipe, *input is the C runtime's descriptor of the pipe's end to write to.
-int startProcess(const std::string& program, const std::string& command_line, const ChildStreams& streams,
-                 int* input, std::string* error);
+int startProcess(const std::string& program, const std::string& command_line, const ChildStreams& streams, int* input,
+                 std::string* error);
 // Whether the process has ended; then its *exit_code is set, and the process forgotten.
 bool processEnded(int id, int* exit_code);
 // Waits until the process has ended: its exit code.

@@ -19,9 +19,11 @@ endif()
 # Of the window subsystem: double-clicked, the show opens no console window; started from a console it
 # takes that one for its lines (attachParentConsole). Stripped here, before the pack goes on its end.
 set(NARVU_WINDOWS_MANIFEST ${CMAKE_CURRENT_LIST_DIR}/narvu.manifest)
+set(NARVU_WINDOWS_MANIFEST_RC ${CMAKE_BINARY_DIR}/generated/manifest.rc)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/manifest.rc.in ${NARVU_WINDOWS_MANIFEST_RC} @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/narvu.rc.in ${CMAKE_BINARY_DIR}/generated/narvu.rc @ONLY)
-target_sources(narvu-bare PRIVATE ${CMAKE_BINARY_DIR}/generated/narvu.rc)
-set_property(SOURCE ${CMAKE_BINARY_DIR}/generated/narvu.rc APPEND PROPERTY OBJECT_DEPENDS ${NARVU_WINDOWS_MANIFEST})
+set_property(SOURCE ${NARVU_WINDOWS_MANIFEST_RC} APPEND PROPERTY OBJECT_DEPENDS ${NARVU_WINDOWS_MANIFEST})
+target_sources(narvu-bare PRIVATE ${NARVU_WINDOWS_MANIFEST_RC} ${CMAKE_BINARY_DIR}/generated/narvu.rc)
 target_link_options(narvu-bare PRIVATE -mwindows $<$<NOT:$<CONFIG:Debug>>:-s>)
 
 set(NARVU_APPENDED ${CMAKE_CURRENT_BINARY_DIR}/narvu.appended)

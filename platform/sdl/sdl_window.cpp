@@ -108,9 +108,7 @@ SDL_Window* sdlWindowOf(HWND window) {
 
 // A headless run on a driver that draws on the screen (the system's own, where there is no offscreen
 // driver) keeps its window hidden: it draws into the window's GL context and shows nothing.
-static bool hiddenHeadless() {
-  return platform_settings.headless && !drawsNowhere(SDL_GetCurrentVideoDriver());
-}
+static bool hiddenHeadless() { return platform_settings.headless && !drawsNowhere(SDL_GetCurrentVideoDriver()); }
 
 // Every window can be resized: the picture follows the window's size whatever style the show asks for.
 ScreenWindow* openScreenWindow(const char* caption, int x, int y, int width, int height, bool visible) {
