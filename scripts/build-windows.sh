@@ -8,14 +8,15 @@
 #
 # Cross-compiled with MinGW-w64 (cmake/mingw-w64.cmake) against the Windows library cache
 # (scripts/build-windows-deps.sh builds it once per version, about 10 minutes); the pack is the native
-# build's narvu.dat, from build/, byte for byte.
+# build's narvu.dat, from build/, byte for byte. NARVU_NATIVE_BUILD_DIR and NARVU_WINDOWS_BUILD_DIR name
+# other folders for the two builds (bench/windows.sh times cold builds in fresh ones).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tests=OFF
 case "${1:-}" in
   -h | --help)
-    sed -n '2,11s/^# \{0,1\}//p' "$0"
+    sed -n '2,12s/^# \{0,1\}//p' "$0"
     exit 0 ;;
   --tests) tests=ON ;;
   '') ;;
@@ -25,12 +26,15 @@ esac
 scripts/install-deps.sh --windows
 prefix=$(scripts/build-windows-deps.sh | tail -n 1)
 
-# The pack, and the tool that appends it, from the native build.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target narvu-dat narvu-pack >&2
+native=$(realpath -m "${NARVU_NATIVE_BUILD_DIR:-build}")
+windows=$(realpath -m "${NARVU_WINDOWS_BUILD_DIR:-build-windows}")
 
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DNARVU_WINDOWS_DEPS="$prefix" -DNARVU_NATIVE_PACK="$PWD/build/narvu.dat" \
-  -DNARVU_NATIVE_PACK_TOOL="$PWD/build/tools/narvu-pack" -DNARVU_WINDOWS_TESTS=$tests >&2
-cmake --build build-windows -j"$(nproc)" >&2
-echo "$PWD/build-windows/narvu-windows.zip"
+# The pack, and the tool that appends it, from the native build.
+cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$native" -j"$(nproc)" --target narvu-dat narvu-pack >&2
+
+cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DNARVU_WINDOWS_DEPS="$prefix" -DNARVU_NATIVE_PACK="$native/narvu.dat" \
+  -DNARVU_NATIVE_PACK_TOOL="$native/tools/narvu-pack" -DNARVU_WINDOWS_TESTS=$tests >&2
+cmake --build "$windows" -j"$(nproc)" >&2
+echo "$windows/narvu-windows.zip"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build's tests, which ./test.sh runs once (not under the sanitizers, whose build is not
 # the Windows one): builds build-windows/ with its test programs (scripts/build-windows.sh --tests), then
-# runs them under Wine, on an X screen (Xvfb) and with a wineserver that this script starts and stops by
-# their PIDs, in a Wine prefix kept in the cache (made once, about 15 s):
+# runs them under Wine, on an X screen (Xvfb) and with a wineserver started and stopped by their PIDs, in
+# the Wine prefix kept in the cache (scripts/wine-session.sh):
 #   - narvu.exe beside the native show in build/: its version; the PNG frames and audio.wav of an
 #     interval, byte for byte, in one process and with --jobs 2; the bare show with narvu.dat beside it,
 #     started from a folder whose name holds a space and a non-ASCII letter, capturing into another;
@@ -25,48 +25,14 @@ fi
 rm -f "$build_log"
 build_seconds=$((SECONDS - started))
 
-wine_bin=/usr/lib/wine
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/narvu
-export WINEPREFIX=$cache/wine-prefix WINEDEBUG=-all
-# No Mono or Gecko; no ALSA driver, whose library would fill the show's standard error with its own
-# complaints about the missing sound card (Windows' sound then has no device, as on such a machine).
-export WINEDLLOVERRIDES='mscoree,mshtml,winealsa.drv='
 unset SDL_VIDEODRIVER SDL_AUDIODRIVER
-run() { "$root/scripts/wine-run.sh" "$@"; }
+# shellcheck source=scripts/wine-session.sh
+. scripts/wine-session.sh
+run() { wine_run "$@"; }
 win=$root/build-windows
 tmp=$(mktemp -d)
-xvfb_pid=
-server_pid=
-cleanup() {
-  "$wine_bin/wineserver" -k 2>/dev/null || true
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-# One Windows test at a time on this machine: they share the prefix and its wineserver.
-mkdir -p "$cache"
-exec 9>"$cache/wine-prefix.lock"
-flock -w 900 9 || { echo "test-windows.sh: another Windows test holds $cache/wine-prefix.lock" >&2; exit 1; }
-"$wine_bin/wineserver" -k 2>/dev/null || true  # one that a killed run left
-if [ ! -f "$WINEPREFIX/narvu-prefix-made" ]; then
-  rm -rf "$WINEPREFIX"
-  run wineboot -i >/dev/null 2>&1
-  "$wine_bin/wineserver" -w
-  touch "$WINEPREFIX/narvu-prefix-made"
-fi
-
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp -br -noreset 5>"$tmp/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-[ -s "$tmp/display" ] || { echo "test-windows.sh: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n 1 "$tmp/display")
-# The server stays for the whole test, so that each program starts in a few milliseconds; the prefix's
-# own processes (services, the desktop) start once, apart from any program whose output is read.
-"$wine_bin/wineserver" -f -p >/dev/null 2>&1 &
-server_pid=$!
-run cmd /c exit >/dev/null 2>&1 </dev/null
+trap 'wine_session_stop; rm -rf "$tmp"' EXIT
+wine_session_start "$tmp"
 test_started=$SECONDS
 
 failures=0
@@ -196,28 +162,32 @@ fi
 # Ctrl-C is typed into that window, as a viewer would type it. (Closing the window is not tried: Wine 8
 # sends no CTRL_CLOSE_EVENT, and ends the programs on a closed console at once.)
 w() { run winepath -w "$1" | no_cr; }
-folder=$tmp/console
-mkdir -p "$folder"
-run wineconsole "$(w "$win/tests/console_run.exe")" "$(w "$folder/result")" "$(w "$folder/output")" \
-  "$(w "$win/narvu.exe")" --capture "$(w "$folder/frames")" --fps 10 --to 30 >/dev/null 2>&1 &
-console=$!
-for _ in $(seq 600); do [ -f "$folder/frames/frame_000003.png" ] && break; sleep 0.1; done
-window=$(xdotool search --name 'console_run' | head -n 1)
-xdotool windowfocus "$window"
-sleep 0.2
-xdotool key ctrl+c
-wait $console || true
-result=$(no_cr <"$folder/result" 2>/dev/null || echo "no result")
-output=$(no_cr <"$folder/output" 2>/dev/null || true)
-frames=$(ls "$folder/frames" | grep -c '^frame_.*png$' || true)
-whole=1
-for frame in "$folder/frames"/frame_*.png; do identify "$frame" >/dev/null 2>&1 || whole=0; done
-if [ "$result" = "exit 130" ] && [[ "$output" == *"interrupted by SIGINT"* ]] && [ "$whole" = 1 ] && [ "$frames" -lt 301 ] &&
-   [ -s "$folder/frames/audio.wav" ]; then
-  pass "Ctrl-C in the console: exit 130, $frames whole frames and their music"
-else
-  fail "Ctrl-C in the console: '$result', $frames frames, whole: $whole; $(printf '%s' "$output" | tail -n 3)"
-fi
+# A capture in folder $1 with the options after it, Ctrl-C typed once its fourth frame is there.
+ctrl_c_in_console() {
+  local folder=$1 result output frames whole=1 frame
+  shift
+  mkdir -p "$folder"
+  run wineconsole "$(w "$win/tests/console_run.exe")" "$(w "$folder/result")" "$(w "$folder/output")" \
+    "$(w "$win/narvu.exe")" --capture "$(w "$folder/frames")" --fps 10 --to 30 "$@" >/dev/null 2>&1 &
+  local console=$!
+  for _ in $(seq 600); do [ -f "$folder/frames/frame_000003.png" ] && break; sleep 0.1; done
+  xdotool windowfocus "$(xdotool search --name 'console_run' | head -n 1)"
+  sleep 0.2
+  xdotool key ctrl+c
+  wait $console || true
+  result=$(no_cr <"$folder/result" 2>/dev/null || echo "no result")
+  output=$(no_cr <"$folder/output" 2>/dev/null || true)
+  frames=$(ls "$folder/frames" | grep -c '^frame_.*png$' || true)
+  for frame in "$folder/frames"/frame_*.png; do identify "$frame" >/dev/null 2>&1 || whole=0; done
+  if [ "$result" = "exit 130" ] && [[ "$output" == *"interrupted by SIGINT"* ]] && [ "$whole" = 1 ] &&
+     [ "$frames" -lt 301 ] && [ -s "$folder/frames/audio.wav" ]; then
+    pass "Ctrl-C in the console${*:+ with $*}: exit 130, $frames whole frames and their music"
+  else
+    fail "Ctrl-C in the console${*:+ with $*}: '$result', $frames frames, whole: $whole; $(printf '%s' "$output" | tail -n 3)"
+  fi
+}
+ctrl_c_in_console "$tmp/console"
+ctrl_c_in_console "$tmp/console-jobs" --jobs 2
 show_seconds=$((SECONDS - test_started))
 # The screenshots stay for a look: build-windows/test-screenshots/.
 mkdir -p "$win/test-screenshots"

@@ -223,8 +223,7 @@ int waitForProcess(int id) {
 }
 
 void askProcessToEnd(int id) {
-  if (GetConsoleWindow() && GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, DWORD(id))) return;
-  if (HANDLE process = processHandle(id)) TerminateProcess(process, 128 + 15);
+  if (GetConsoleWindow()) GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, DWORD(id));
 }
 
 void endProcessAtOnce(int id) {

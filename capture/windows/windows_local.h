@@ -33,8 +33,10 @@ int startProcess(const std::string& program, const std::string& command_line, co
 bool processEnded(int id, int* exit_code);
 // Waits until the process has ended: its exit code.
 int waitForProcess(int id);
-// Ctrl-Break, sent to it alone (each child is the first of its own console group); ended at once with
-// exit code 143, as SIGTERM ends a process on Linux, when this process has no console to send it by.
+// Ctrl-Break, sent to it alone (each child is the first of its own console group), as SIGTERM asks a
+// process on Linux. Without a console to send it by (or under Wine, which sends no Ctrl-Break) nothing
+// happens: every end request on Windows comes through the console, which the parts and ffmpeg's runs
+// share, and a wait that asked ends the child at once after its grace.
 void askProcessToEnd(int id);
 // Ended at once, with exit code 137, as SIGKILL ends a process on Linux.
 void endProcessAtOnce(int id);
