@@ -6,7 +6,7 @@
 #include "platform/platform_local.h"
 #include "platform/windows/windows_local.h"
 
-// Real time, whatever clock GetTickCount follows. SDL asks Windows for a 1 ms timer resolution.
+// Real time, whatever clock GetTickCount follows.
 void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 std::string programPath() { return executablePath(); }

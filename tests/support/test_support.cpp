@@ -15,7 +15,10 @@ std::string scratchFolder() {
   std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "scratch";
   for (char& c : name)
     if (c == '/') c = '_';
-  std::filesystem::path folder = std::filesystem::path(NARVU_BUILD_DIR) / "test-scratch" / name;
+  // A second run of a program beside its first (gl_device_on_gl33_only) keeps its folders apart.
+  const char* root = std::getenv("NARVU_TEST_SCRATCH");
+  std::filesystem::path folder =
+      (root && *root ? std::filesystem::path(root) : std::filesystem::path(NARVU_BUILD_DIR) / "test-scratch") / name;
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   return folder.string();

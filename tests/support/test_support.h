@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// A fresh empty folder under the build tree, named after the running test.
+// A fresh empty folder under the build tree (or under NARVU_TEST_SCRATCH), named after the running test.
 std::string scratchFolder();
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> readFile(const std::string& path);
