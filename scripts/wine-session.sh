@@ -15,8 +15,12 @@ wine_run() { "$wine_scripts/wine-run.sh" "$@"; }
 
 wine_session_stop() {
   "$wine_bin/wineserver" -k 2>/dev/null || true
-  if [ -n "$wine_server_pid" ]; then kill "$wine_server_pid" 2>/dev/null; wait "$wine_server_pid" 2>/dev/null || true; fi
-  if [ -n "$wine_xvfb_pid" ]; then kill "$wine_xvfb_pid" 2>/dev/null; wait "$wine_xvfb_pid" 2>/dev/null || true; fi
+  # Either may have ended already (wineserver -k ends the server too).
+  local pid
+  for pid in $wine_server_pid $wine_xvfb_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   wine_server_pid=
   wine_xvfb_pid=
   return 0
