@@ -4,6 +4,9 @@
 #   ./run.sh --verbose [ARGS]   the build's output as it goes
 #   ./run.sh --web [--port N] [--verbose]
 #                               builds the page instead and serves it on 127.0.0.1 (scripts/serve-web.sh)
+#   ./run.sh --windows [--verbose]
+#                               builds the show for Windows instead (scripts/build-windows.sh) and says
+#                               where its zip is
 set -euo pipefail
 cd "$(dirname "$0")"
 verbose=0
@@ -15,6 +18,29 @@ if [ "${1:-}" = --web ]; then
   shift
   [ "$verbose" = 1 ] && set -- --verbose "$@"
   exec scripts/serve-web.sh "$@"
+fi
+if [ "${1:-}" = --windows ]; then
+  if [ $# -gt 1 ]; then
+    echo "narvu: --windows takes no options but --verbose before it; the zip's narvu.exe takes the show's own" >&2
+    exit 2
+  fi
+  log=$(mktemp)
+  status=0
+  if [ "$verbose" = 1 ]; then
+    zip=$(scripts/build-windows.sh) || status=$?
+  else
+    zip=$(scripts/build-windows.sh 2>"$log") || status=$?
+  fi
+  if [ "$status" != 0 ]; then
+    cat "$log" >&2
+    echo "run.sh: the Windows build failed (exit code $status); its output is above" >&2
+    rm -f "$log"
+    exit "$status"
+  fi
+  rm -f "$log"
+  zip=$(printf '%s\n' "$zip" | tail -n 1)
+  echo "narvu for Windows: $zip ($(du -h "$zip" | cut -f1)); unpack it on Windows and double-click narvu.exe" >&2
+  exit 0
 fi
 scripts/install-deps.sh
 build() {

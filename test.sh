@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test through ctest, then the page's tests
-# in headless Chromium (scripts/test-web.sh).
+# in headless Chromium (scripts/test-web.sh) and the Windows build's under Wine (scripts/test-windows.sh).
 #   ./test.sh               Release build in build/
 #   ./test.sh --sanitize    AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   ./test.sh --fuzz SECS   also runs every fuzz target for SECS seconds (clang builds in build-fuzz/)
@@ -26,9 +26,11 @@ cmake -S . -B "$dir" "${config[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 status=0
 (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 600) || status=$?
-# The page in headless Chromium, once: not again under the sanitizers, which do not reach WebAssembly.
+# The page in headless Chromium, and Windows under Wine, once: not again under the sanitizers, which
+# reach neither WebAssembly nor the Windows build.
 if [ "$dir" = build ]; then
   scripts/test-web.sh || status=1
+  scripts/test-windows.sh || status=1
 fi
 if [ -x scripts/fuzz.sh ]; then
   NARVU_FUZZ_SECONDS="$fuzz_seconds" scripts/fuzz.sh || status=1

@@ -116,14 +116,14 @@ static bool folderCanBeWritten(const std::filesystem::path& folder) {
   std::filesystem::path existing = folder;
   while (!existing.empty() && !std::filesystem::exists(existing, ignored)) existing = existing.parent_path();
   if (existing.empty()) existing = ".";
-  return std::filesystem::is_directory(existing, ignored) && folderIsWritable(existing.string());
+  return std::filesystem::is_directory(existing, ignored) && folderIsWritable(existing.u8string());
 }
 
 bool captureTargetUsable(std::string* error) {
   const std::string& path = capture_settings.capture_path;
   std::error_code ignored;
   if (!captureIsVideo()) {
-    if (!folderCanBeWritten(std::filesystem::absolute(path, ignored))) {
+    if (!folderCanBeWritten(std::filesystem::absolute(std::filesystem::u8path(path), ignored))) {
       *error = "cannot write frames into the folder " + path + ": it is not a folder that can be made or written";
       return false;
     }
@@ -135,20 +135,21 @@ bool captureTargetUsable(std::string* error) {
              "(--capture DIR) for PNG frames and audio.wav";
     return false;
   }
-  std::filesystem::path folder = std::filesystem::absolute(path, ignored).parent_path();
-  if (std::filesystem::is_directory(path, ignored)) {
+  std::filesystem::path folder = std::filesystem::absolute(std::filesystem::u8path(path), ignored).parent_path();
+  if (std::filesystem::is_directory(std::filesystem::u8path(path), ignored)) {
     *error = "cannot write the video " + path + ": it is a folder";
     return false;
   }
   // ffmpeg would open a FIFO or a device there and wait, or write into it.
-  if (std::filesystem::exists(path, ignored) && !std::filesystem::is_regular_file(path, ignored)) {
+  if (std::filesystem::exists(std::filesystem::u8path(path), ignored) &&
+      !std::filesystem::is_regular_file(std::filesystem::u8path(path), ignored)) {
     *error = "cannot write the video " + path +
              ": something that is not a file (a FIFO or a device) has that "
              "name; remove it or choose another name";
     return false;
   }
-  if (!std::filesystem::is_directory(folder, ignored) || !folderIsWritable(folder.string())) {
-    *error = "cannot write the video " + path + ": its folder " + folder.string() + " is missing or not writable";
+  if (!std::filesystem::is_directory(folder, ignored) || !folderIsWritable(folder.u8string())) {
+    *error = "cannot write the video " + path + ": its folder " + folder.u8string() + " is missing or not writable";
     return false;
   }
   return true;
@@ -273,7 +274,7 @@ long capturePresentedFrame() {
 // A file's size, 0 when it is not there (a folder capture's music, when the run has none).
 static uintmax_t fileBytes(const std::string& path) {
   std::error_code error;
-  uintmax_t bytes = std::filesystem::file_size(path, error);
+  uintmax_t bytes = std::filesystem::file_size(std::filesystem::u8path(path), error);
   return error ? 0 : bytes;
 }
 
@@ -355,7 +356,7 @@ bool captureEncodeMusic(const std::string& wav, const std::string& out, std::str
 bool muxCaptureVideo(const std::vector<std::string>& video_input, const std::string& music,
                      const CaptureCheck& check, std::string* error) {
   std::error_code ignored;
-  bool with_music = !music.empty() && std::filesystem::is_regular_file(music, ignored);
+  bool with_music = !music.empty() && std::filesystem::is_regular_file(std::filesystem::u8path(music), ignored);
   bool encoded = with_music && music != platform_settings.sound_capture_path;
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   arguments.insert(arguments.end(), video_input.begin(), video_input.end());

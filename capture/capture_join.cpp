@@ -60,13 +60,14 @@ bool captureParsePartName(const std::string& file_name, const std::string& captu
 // Everything in capture_path's folder named like one of its video parts, in the order of first frames.
 static std::vector<PartFile> videoParts() {
   std::error_code ignored;
-  std::filesystem::path capture = std::filesystem::absolute(capture_settings.capture_path, ignored);
-  std::string capture_name = capture.filename().string();
+  std::filesystem::path capture =
+      std::filesystem::absolute(std::filesystem::u8path(capture_settings.capture_path), ignored);
+  std::string capture_name = capture.filename().u8string();
   std::vector<PartFile> parts;
   for (const auto& entry : std::filesystem::directory_iterator(capture.parent_path(), ignored)) {
     PartFile part;
-    if (captureParsePartName(entry.path().filename().string(), capture_name, &part.frames)) {
-      part.path = entry.path().string();
+    if (captureParsePartName(entry.path().filename().u8string(), capture_name, &part.frames)) {
+      part.path = entry.path().u8string();
       parts.push_back(part);
     }
   }
@@ -84,8 +85,9 @@ static std::string framesText(long first, long last) {
 static std::string notAFile(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ignored;
-  fs::file_status facts = fs::status(path, ignored);
-  if (!fs::exists(facts)) return fs::is_symlink(fs::symlink_status(path, ignored)) ? "a link to nothing" : "gone";
+  fs::file_status facts = fs::status(fs::u8path(path), ignored);
+  if (!fs::exists(facts))
+    return fs::is_symlink(fs::symlink_status(fs::u8path(path), ignored)) ? "a link to nothing" : "gone";
   switch (facts.type()) {
     case fs::file_type::regular: return "";
     case fs::file_type::directory: return "a folder";
@@ -125,9 +127,11 @@ bool captureJoinCoverage(CaptureFrames* covered, std::string* error) {
   std::error_code ignored;
   if (!captureIsVideo()) {
     for (long index = interval.first; index <= interval.last; ++index) {
-      if (std::filesystem::is_regular_file(captureFramePath(index), ignored)) continue;
+      if (std::filesystem::is_regular_file(std::filesystem::u8path(captureFramePath(index)), ignored)) continue;
       long end = index;
-      while (end + 1 <= interval.last && !std::filesystem::is_regular_file(captureFramePath(end + 1), ignored)) ++end;
+      while (end + 1 <= interval.last &&
+             !std::filesystem::is_regular_file(std::filesystem::u8path(captureFramePath(end + 1)), ignored))
+        ++end;
       gap(index, end);
       index = end;
     }
@@ -396,10 +400,10 @@ std::vector<CaptureFrames> captureHeldFrames(const CaptureFrames& within) {
 }
 
 void removePartsWithin(const CaptureFrames& frames, const std::string& kept) {
-  std::string kept_name = std::filesystem::path(kept).filename().string();
+  std::string kept_name = std::filesystem::u8path(kept).filename().u8string();
   for (const PartFile& part : videoParts())
     if (part.frames.first >= frames.first && part.frames.last <= frames.last &&
-        std::filesystem::path(part.path).filename().string() != kept_name && notAFile(part.path).empty())
+        std::filesystem::u8path(part.path).filename().u8string() != kept_name && notAFile(part.path).empty())
       std::remove(part.path.c_str());
 }
 
@@ -409,10 +413,10 @@ static CapturePartState videoPartState(const CaptureFrames& frames) {
   CapturePartState state;
   state.frames = frames;
   state.state = "missing";
-  std::string own = std::filesystem::path(capturePartPath(frames.first, frames.last)).filename().string();
+  std::string own = std::filesystem::u8path(capturePartPath(frames.first, frames.last)).filename().u8string();
   for (const PartFile& part : videoParts()) {
     if (part.frames.first < frames.first || part.frames.last > frames.last) continue;
-    if (std::filesystem::path(part.path).filename().string() != own) {
+    if (std::filesystem::u8path(part.path).filename().u8string() != own) {
       if (state.detail.empty())
         state.detail = "a part cut short holds " + framesText(part.frames.first, part.frames.last);
       continue;

@@ -13,7 +13,7 @@
 
 std::string ffmpegFileArgument(const std::string& path) {
   std::error_code ignored;
-  return "file:" + std::filesystem::absolute(path, ignored).lexically_normal().string();
+  return "file:" + std::filesystem::absolute(std::filesystem::u8path(path), ignored).lexically_normal().u8string();
 }
 
 bool startFfmpeg(const std::vector<std::string>& arguments, FfmpegProcess* process, std::string* error) {

@@ -9,8 +9,8 @@
 
 bool makeFrameFolder(const std::string& path) {
   std::error_code error;
-  std::filesystem::create_directories(path, error);
-  return std::filesystem::is_directory(path, error);
+  std::filesystem::create_directories(std::filesystem::u8path(path), error);
+  return std::filesystem::is_directory(std::filesystem::u8path(path), error);
 }
 
 bool writePngFile(const std::string& path, const uint8_t* rgb, int width, int height) {

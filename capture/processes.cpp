@@ -15,8 +15,9 @@ using Clock = std::chrono::steady_clock;
 // How long a child asked to end with SIGTERM has before it gets SIGKILL.
 static const std::chrono::seconds kGrace(2);
 
+// Windows' paths may part their folders with backslashes too.
 static std::string baseName(const std::string& path) {
-  size_t slash = path.rfind('/');
+  size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -30,7 +31,7 @@ static bool startNamedChild(const std::string& program, const std::string& stem,
   std::string path = findProgram(program);
   if (path.empty()) {
     *error = "cannot run " + program + ": " +
-             (program.find('/') == std::string::npos ? "it is not on the PATH" : "there is no such program");
+             (program.find_first_of("/\\") == std::string::npos ? "it is not on the PATH" : "there is no such program");
     return false;
   }
   if (!openTemporaryFile(stem.c_str(), &child->log) ||

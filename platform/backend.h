@@ -7,6 +7,8 @@
 //                     and the page's system side
 //   platform/posix/   the system side on Linux: sleeping, end signals, the program's own path, quiet
 //                     standard error, the processes a message box leaves
+//   platform/windows/ the system side on Windows: the same on Windows' calls (console control events
+//                     for the end signals), the parent's console, and the GL functions above 1.1
 //
 // The top CMakeLists.txt chooses the folders (narvu_backends); nothing else decides between builds, so
 // a difference between systems is a function here with one definition per folder. A backend's folder
@@ -98,10 +100,10 @@ void soundOutputMoved();
 void pauseSoundOutput(bool paused);
 
 // =====================================================================================================
-// What a system backend gives (posix/, web/)
+// What a system backend gives (posix/, windows/, web/)
 // =====================================================================================================
-// Besides these, the calls of win32.h that are the system's own: Sleep, catchEndSignals and
-// leaveEndSignalsToMainThread.
+// Besides these, the calls of win32.h that are the system's own: Sleep, catchEndSignals,
+// leaveEndSignalsToMainThread and attachParentConsole.
 
 // programPath (win32.h), the running executable's path.
 // Standard error sent nowhere while SDL opens a device, so that the diagnostics of the libraries it
@@ -112,6 +114,20 @@ void restoreStandardError(int saved);
 // Ends at once every process that this one started and that is still there: SDL shows a message box
 // in a process of its own on X11, which an end signal must not leave behind.
 void endChildProcesses();
+// The software device was chosen: the GL driver, before it is loaded, is asked to draw in software
+// (Mesa's LIBGL_ALWAYS_SOFTWARE). Windows' drivers and the page's WebGL take no such request.
+void askForSoftwareGl();
+// For the SDL backend beneath it (posix/, windows/; the page has no use for them):
+//
+// The SDL video driver a headless run draws with: SDL's offscreen driver (EGL) on Linux; null where
+// there is no such driver (Windows has no EGL), and the system's own then draws into hidden windows.
+const char* headlessVideoDriver();
+// Called by the SDL GL surface once its context is current: where the system's GL library exports
+// only part of what the GL device calls (Windows' opengl32 stops at GL 1.1), the rest is found
+// through the context (`lookup`, the surface's own) and reached from then on; nothing natively. False,
+// naming what is missing in *problem, when the context does not give it all.
+typedef void* (*GlFunctionLookup)(const char* name);
+bool findGlFunctions(GlFunctionLookup lookup, std::string* problem);
 
 // =====================================================================================================
 // What a backend may call back

@@ -64,8 +64,7 @@ static HRESULT createContext(DWORD device, const GlContextRequest& request, ID3D
     case DeviceKind::none: return D3DXERR_NODIRECT3DDEVICEAVAILABLE;
     case DeviceKind::null: *out = new NullContext; return S_OK;
     case DeviceKind::gl_software:
-      // Mesa reads this when the GL driver is loaded, before the first context of the process.
-      setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+      askForSoftwareGl();
       return createGlContext(request, out);
     case DeviceKind::gl: return createGlContext(request, out);
   }

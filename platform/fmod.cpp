@@ -239,7 +239,7 @@ bool finishSoundCapture() {
   std::vector<int16_t> samples(frames * 2);
   renderSongFrames(module, samples.data(), frames);
   std::error_code ignored;
-  std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  std::filesystem::path folder = std::filesystem::u8path(file).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
   sound.capture_written = writeWav(file, samples, renderRate());
   if (!sound.capture_written)

@@ -5,6 +5,12 @@
 // storage), the depth formats asked for, and reading pictures back as RGBA.
 #pragma once
 
+// Khronos' header takes its calling convention from <windows.h> on Windows unless APIENTRY is defined,
+// and <windows.h> must not meet platform/win32.h. x86-64 has one calling convention, so an empty
+// APIENTRY is right in every build.
+#ifndef APIENTRY
+#define APIENTRY
+#endif
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/glcorearb.h>
 

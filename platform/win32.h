@@ -2,7 +2,8 @@
 // message queue, message boxes, the cursor, the executable's path and the tick count, on SDL2, or in the
 // page on its canvas (platform/win32.cpp over the screen backend, sdl/ or web/; the clock in
 // platform/settings.cpp; Sleep, the end signals and the executable's path from the system backend,
-// posix/ or web/: see platform/backend.h).
+// posix/, windows/ or web/: see platform/backend.h). On Windows these are the show's own calls too,
+// beside Windows' and never in one file with <windows.h>.
 //
 // Messages follow Windows: a key press is WM_KEYDOWN with the virtual-key code, the close box is
 // WM_CLOSE, PeekMessageA takes at most one message, and DefWindowProcA(WM_CLOSE) destroys the window,
@@ -146,7 +147,8 @@ std::string programPath();
 bool displayAvailable(std::string* reason);
 // From now on SIGINT and SIGTERM no longer end the process at once: the first one is remembered, and
 // whoever runs a loop asks endSignal and ends as it sees fit (platform/end_signals.cpp and the system
-// backend).
+// backend). On Windows a console's Ctrl-C and Ctrl-Break are SIGINT; its closing, a log-off and a
+// shut-down are SIGTERM.
 void catchEndSignals();
 // The signal that asked the process to end (SIGINT 2, SIGTERM 15), or 0 while none has.
 int endSignal();
@@ -155,6 +157,10 @@ int endSignal();
 int endSignalCount();
 // "SIGINT", "SIGTERM" or "a signal", for a message about `signal_number`.
 const char* endSignalName(int signal_number);
+// The standard streams reach the console the program was started from. Natively they do already; a
+// Windows program of the window subsystem (which opens no console window when double-clicked) takes
+// its parent's console for the streams that are not redirected, and for its console control events.
+void attachParentConsole();
 // SIGINT and SIGTERM are not delivered to the calling thread: a helper thread calls it first, so that
 // the signals interrupt the main thread's calls, which look at endSignal, and not the helper's.
 void leaveEndSignalsToMainThread();

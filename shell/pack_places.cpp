@@ -21,12 +21,12 @@ PackPlaces packPlaces(HINSTANCE instance) {
   places.executable = path;
   std::error_code error;
   std::filesystem::path folder = std::filesystem::current_path(error);
-  places.working_folder_pack = (folder / "narvu.dat").string();
+  places.working_folder_pack = (folder / "narvu.dat").u8string();
   if (places.executable.empty()) return places;
-  std::filesystem::path executable_folder = std::filesystem::path(places.executable).parent_path();
-  std::string beside = (executable_folder / "narvu.dat").string();
+  std::filesystem::path executable_folder = std::filesystem::u8path(places.executable).parent_path();
+  std::string beside = (executable_folder / "narvu.dat").u8string();
   if (beside != places.working_folder_pack) places.beside_executable_pack = beside;
-  std::string installed = (executable_folder / NARVU_DATA_FROM_BIN / "narvu.dat").lexically_normal().string();
+  std::string installed = (executable_folder / NARVU_DATA_FROM_BIN / "narvu.dat").lexically_normal().u8string();
   if (installed != places.working_folder_pack && installed != beside) places.installed_pack = installed;
   return places;
 }
@@ -57,8 +57,8 @@ static std::string failureText(const std::string& trace) {
 static bool mountFile(const std::string& path, std::string* why) {
   why->clear();
   std::error_code error;
-  if (!std::filesystem::exists(path, error)) return false;
-  if (!std::filesystem::is_regular_file(path, error)) {
+  if (!std::filesystem::exists(std::filesystem::u8path(path), error)) return false;
+  if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), error)) {
     *why = "not a regular file";
     return false;
   }
@@ -105,7 +105,8 @@ bool mountPack(HINSTANCE instance) {
 // A file that is there and did not mount is no pack or a damaged one: worth telling apart from none.
 static std::string placeText(const std::string& path) {
   std::error_code error;
-  return std::filesystem::exists(path, error) ? path + " (there, but not a pack or damaged)" : path;
+  return std::filesystem::exists(std::filesystem::u8path(path), error) ? path + " (there, but not a pack or damaged)"
+                                                                       : path;
 }
 
 std::string packPlacesText(const PackPlaces& places) {

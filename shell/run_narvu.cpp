@@ -8,6 +8,7 @@
 #include "shell/shell.h"
 
 int runNarvu(int argc, char** argv) {
+  attachParentConsole();
   CommandLineOptions options;
   std::string error;
   if (!parseCommandLine(argc, argv, &options, &error)) {

@@ -33,7 +33,7 @@ static bool readAt(FILE* file, uint64_t file_size, uint64_t position, void* dest
 // a device may never end, so anything else is refused before it is opened.
 static FILE* openPackFile(const char* file_name) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(file_name, error)) return nullptr;
+  if (!std::filesystem::is_regular_file(std::filesystem::u8path(file_name), error)) return nullptr;
   return fopen(file_name, "rb");
 }
 

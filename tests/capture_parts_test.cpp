@@ -83,10 +83,11 @@ class JoinCoverage : public testing::Test {
     capture_settings.capture_path = folder + "/show.mp4";
   }
   void TearDown() override { capture_settings = CaptureSettings(); }
+  // As the join names a part it found in the folder: in the system's own spelling of the path.
   std::string partName(long first, long last) {
     char name[64];
-    std::snprintf(name, sizeof name, "/show.mp4.frames-%06ld-%06ld.mkv", first, last);
-    return folder + name;
+    std::snprintf(name, sizeof name, "show.mp4.frames-%06ld-%06ld.mkv", first, last);
+    return (std::filesystem::absolute(folder) / name).u8string();
   }
   void makePart(long first, long last) { writeFile(partName(first, last), {'x'}); }
   bool covers(CaptureFrames* covered, std::string* error) { return captureJoinCoverage(covered, error); }

@@ -1,5 +1,5 @@
-// The system side on Linux: the kernel's Sleep, the program's own path, and the processes a message box
-// leaves behind.
+// The system side on Linux: the kernel's Sleep, the program's own path, the processes a message box
+// leaves behind, and what the SDL backend asks of Linux.
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
@@ -51,3 +51,15 @@ static std::vector<pid_t> childProcesses() {
 void endChildProcesses() {
   for (pid_t child : childProcesses()) kill(child, SIGKILL);
 }
+
+// Mesa reads this when the GL driver is loaded, before the first context of the process.
+void askForSoftwareGl() { setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1); }
+
+// Mesa's EGL draws without a display.
+const char* headlessVideoDriver() { return "offscreen"; }
+
+// libGL exports every GL function the device calls.
+bool findGlFunctions(GlFunctionLookup, std::string*) { return true; }
+
+// A program on Linux has the standard streams of whoever started it.
+void attachParentConsole() {}

@@ -27,6 +27,11 @@ GlSurface* createGlSurface(HWND window, std::string* problem) {
     SDL_GL_DeleteContext(context);
     return nullptr;
   }
+  if (!findGlFunctions(SDL_GL_GetProcAddress, problem)) {
+    SDL_GL_MakeCurrent(nullptr, nullptr);
+    SDL_GL_DeleteContext(context);
+    return nullptr;
+  }
   return new GlSurface{window, context};
 }
 

@@ -51,11 +51,20 @@ static std::string unansweredDisplays() {
 
 // SDL falls back to its offscreen driver when no display server answers, and a live show would then
 // play for two minutes into nothing. That fallback is refused; the offscreen and dummy drivers are
-// taken only when asked for by name (SDL_VIDEODRIVER, which a headless run sets itself), and they make
-// the run headless: nobody could see a window or answer a message box there.
+// taken only when asked for by name (SDL_VIDEODRIVER, which a headless run sets itself where the system
+// has the offscreen driver), and they make the run headless: nobody could see a window or answer a
+// message box there.
 bool startScreen(std::string* problem) {
   if (screen.video_started) return true;
-  if (platform_settings.headless && !namedVideoDriver()) SDL_setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  const char* headless_driver = headlessVideoDriver();
+  // The offscreen driver named where it cannot make a GL context (Windows has no EGL): the run is
+  // headless all the same, on the system's own driver, into hidden windows.
+  if (!headless_driver && namedVideoDriver() && std::strcmp(SDL_getenv("SDL_VIDEODRIVER"), "offscreen") == 0) {
+    SDL_setenv("SDL_VIDEODRIVER", "", 1);
+    platform_settings.headless = true;
+  }
+  if (platform_settings.headless && !namedVideoDriver() && headless_driver)
+    SDL_setenv("SDL_VIDEODRIVER", headless_driver, 1);
   int saved = quietStandardError();
   int failed = SDL_InitSubSystem(SDL_INIT_VIDEO);
   restoreStandardError(saved);
@@ -97,8 +106,13 @@ SDL_Window* sdlWindowOf(HWND window) {
   return shown ? shown->sdl_window : nullptr;
 }
 
+// A headless run on a driver that draws on the screen (the system's own, where there is no offscreen
+// driver) keeps its window hidden: it draws into the window's GL context and shows nothing.
+static bool hiddenHeadless() { return platform_settings.headless && !drawsNowhere(SDL_GetCurrentVideoDriver()); }
+
 // Every window can be resized: the picture follows the window's size whatever style the show asks for.
 ScreenWindow* openScreenWindow(const char* caption, int x, int y, int width, int height, bool visible) {
+  visible = visible && !hiddenHeadless();
   // A headless run has one display of its own, whatever --display says.
   int centred = int(SDL_WINDOWPOS_CENTERED_DISPLAY(platform_settings.headless ? 0 : chosenDisplay()));
   int left = x == CW_USEDEFAULT ? centred : x;
@@ -113,7 +127,9 @@ ScreenWindow* openScreenWindow(const char* caption, int x, int y, int width, int
   return new ScreenWindow{sdl_window, false, width, height};
 }
 
-void showScreenWindow(ScreenWindow* window) { SDL_ShowWindow(window->sdl_window); }
+void showScreenWindow(ScreenWindow* window) {
+  if (!hiddenHeadless()) SDL_ShowWindow(window->sdl_window);
+}
 
 void closeScreenWindow(ScreenWindow* window) {
   SDL_DestroyWindow(window->sdl_window);

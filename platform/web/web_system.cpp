@@ -13,3 +13,9 @@ int quietStandardError() { return -1; }
 void restoreStandardError(int) {}
 
 void endChildProcesses() {}
+
+// WebGL draws as the browser chooses.
+void askForSoftwareGl() {}
+
+// The page's standard streams are the browser's console already.
+void attachParentConsole() {}

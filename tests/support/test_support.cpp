@@ -1,17 +1,9 @@
 #include "test_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -23,7 +15,10 @@ std::string scratchFolder() {
   std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "scratch";
   for (char& c : name)
     if (c == '/') c = '_';
-  std::filesystem::path folder = std::filesystem::path(NARVU_BUILD_DIR) / "test-scratch" / name;
+  // A second run of a program beside its first (gl_device_on_gl33_only) keeps its folders apart.
+  const char* root = std::getenv("NARVU_TEST_SCRATCH");
+  std::filesystem::path folder =
+      (root && *root ? std::filesystem::path(root) : std::filesystem::path(NARVU_BUILD_DIR) / "test-scratch") / name;
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   return folder.string();
@@ -66,76 +61,6 @@ std::vector<unsigned char> packDeclaringTooMuch(const std::string& name, uint32_
   pack.insert(pack.end(), empty_zlib.begin(), empty_zlib.end());
   pack.insert(pack.end(), directory.begin(), directory.end());
   return pack;
-}
-
-static bool outputHas(const std::string& path, const std::string& text) {
-  std::vector<unsigned char> bytes = readFile(path);
-  return std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos;
-}
-
-RunningChild startChild(const std::vector<std::string>& arguments, const std::string& folder,
-                        const std::vector<std::string>& environment, const std::string& output_name) {
-  RunningChild child;
-  child.output_path = folder + "/" + output_name;
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(child.output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    int null_input = open("/dev/null", O_RDONLY);
-    dup2(null_input, 0);
-    if (chdir(folder.c_str()) != 0) _exit(127);
-    for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
-    std::vector<char*> argv;
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  child.pid = pid;
-  return child;
-}
-
-ChildResult waitChild(RunningChild* child, double timeout_seconds, const ChildSignal& signal) {
-  ChildResult result{-1, "", 0, 0};
-  if (child->pid <= 0) return result;
-  auto started = std::chrono::steady_clock::now();
-  auto deadline = started + std::chrono::duration<double>(timeout_seconds);
-  int status = 0;
-  struct rusage usage = {};
-  bool signalled = signal.number == 0;
-  while (true) {
-    pid_t done = wait4(child->pid, &status, WNOHANG, &usage);
-    if (done == child->pid) break;
-    if (!signalled &&
-        std::chrono::steady_clock::now() >= started + std::chrono::milliseconds(signal.after_milliseconds) &&
-        (signal.when_exists.empty() || std::filesystem::exists(signal.when_exists)) &&
-        (signal.when_output_has.empty() || outputHas(child->output_path, signal.when_output_has))) {
-      kill(child->pid, signal.number);
-      signalled = true;
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child->pid, SIGKILL);
-      wait4(child->pid, &status, 0, &usage);
-      result.output = "(killed after timeout)\n";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  child->pid = -1;
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  result.peak_memory_kb = long(usage.ru_maxrss);
-  result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  std::vector<unsigned char> text = readFile(child->output_path);
-  result.output += std::string(text.begin(), text.end());
-  return result;
-}
-
-ChildResult runChild(const std::vector<std::string>& arguments, const std::string& folder,
-                     const std::vector<std::string>& environment, int timeout_seconds, const ChildSignal& signal) {
-  RunningChild child = startChild(arguments, folder, environment, "child-output.txt");
-  return waitChild(&child, timeout_seconds, signal);
 }
 
 Image readPng(const std::string& path) {

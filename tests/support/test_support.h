@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-// A fresh empty folder under the build tree, named after the running test.
+// A fresh empty folder under the build tree (or under NARVU_TEST_SCRATCH), named after the running test.
 std::string scratchFolder();
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> readFile(const std::string& path);
@@ -13,6 +13,10 @@ std::vector<unsigned char> readFile(const std::string& path);
 // nothing and whose record declares `declared_size` unpacked bytes and a checksum of 0, the hash of
 // any run of zeros.
 std::vector<unsigned char> packDeclaringTooMuch(const std::string& name, uint32_t declared_size);
+
+// Sets an environment variable of this process, or removes it when `value` is null (support/posix/ or
+// support/windows/).
+void setEnvironmentVariable(const char* name, const char* value);
 
 struct ChildResult {
   int exit_code;       // -1 when the child did not exit normally
