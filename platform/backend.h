@@ -74,6 +74,13 @@ bool glSurfaceShows(GlSurface* surface);
 void showGlSurface(GlSurface* surface);
 // Whether showing waits for the display's refresh.
 void setGlSurfaceVsync(GlSurface* surface, bool vsync);
+// How the GL device streams a draw's vertices, indices and uniform block. False: into the free end of
+// one large buffer, orphaned when full, so the driver never waits for the draws that read earlier
+// ranges (Mesa). True: every upload replaces its buffer's whole storage. WebGL's drivers (ANGLE over
+// Vulkan, Metal or Direct3D) cannot tell that a write into a buffer lands where no queued draw reads:
+// they copy it in through a transfer of its own, which ends the render pass at every draw (SwiftShader
+// then ran each draw alone, at a third of the frame rate); fresh storage they simply allocate.
+extern const bool kGlStreamsReplaceStorage;
 // Until the driver has drawn everything before `fence`; then the fence goes. WebGL tells of a fence
 // only between the browser's turns, so the page polls it with a zero timeout and gives turns between.
 void waitForGlFence(GLsync fence);

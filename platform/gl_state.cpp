@@ -168,10 +168,12 @@ void GlDevice::updateBlock(const ProgramKey& key) {
   block_view = state.view;
   changed |= updateBlockValues();
   block_valid = true;
-  if (changed) {
-    gl.block_offset = stream(block_stream, &block, sizeof(block), block_alignment);
-    gl.block_epoch = block_stream.epoch;
-    glBindBufferRange(GL_UNIFORM_BUFFER, 0, block_stream.name, GLintptr(gl.block_offset), sizeof(block));
+  if (!changed) return;
+  size_t offset = stream(block_stream, &block, sizeof(block), block_alignment);
+  // The binding names the buffer, whatever storage it has now: new storage at the same offset needs none.
+  if (!shadowing || offset != gl.block_offset) {
+    glBindBufferRange(GL_UNIFORM_BUFFER, 0, block_stream.name, GLintptr(offset), sizeof(block));
+    gl.block_offset = offset;
     ++counters.state_calls;
   }
 }

@@ -65,6 +65,8 @@ void glSurfaceSize(GlSurface*, int* width, int* height) {
   *height = wanted_height;
 }
 
+const bool kGlStreamsReplaceStorage = true;
+
 // The page shows even a capture's frames as they are made.
 bool glSurfaceShows(GlSurface*) { return true; }
 
