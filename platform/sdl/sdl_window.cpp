@@ -289,3 +289,6 @@ void showScreenCursor(HWND window, bool shown) {
 
 // SDL's audio thread and the display need nothing of the main thread between frames.
 void frameEnded() {}
+
+// The show's window has no controls besides the keys.
+void showPlayPosition(DWORD, bool) {}

@@ -1,14 +1,13 @@
 // Inside the page's backend only (platform/web/): what its files ask of each other.
 //
-// The page (web/narvu-page.js) gives the show a canvas, #screen, inside #stage, the element that goes
-// full screen; and, when it could start sound, Module.narvuAudio, the music's way to the AudioWorklet.
+// The page (web/narvu-page.js) gives the show a canvas, #screen; and, when it could start sound,
+// Module.narvuAudio, the music's way to the AudioWorklet.
 #pragma once
 
 #include "platform/platform_local.h"
 
-// CSS selectors of the show's canvas and of the element around it that goes full screen.
+// The CSS selector of the show's canvas.
 extern const char kCanvasSelector[];
-extern const char kStageSelector[];
 
 // ---- The browser's turns (web_turns.cpp) ------------------------------------------------------------
 // The show's loop runs as one long call from main. The browser (its events, painting the canvas, the
