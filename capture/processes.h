@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+// Why this build starts no other programs, or null where it starts them: a web page runs none, so it
+// makes no video (ffmpeg) and no parts side by side (--jobs), which the options refuse before anything
+// starts (the system backend).
+extern const char* const kProgramsUnavailable;
+
 struct ChildProcess {
   int pid = -1;
   std::string log_path;     // its standard error, and its standard output unless output_path is set

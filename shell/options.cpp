@@ -158,11 +158,29 @@ static bool checkIntervalHoldsAFrame(const CaptureSettings& settings, std::strin
   return false;
 }
 
+// A build that starts no other programs (the page: kProgramsUnavailable) makes no video, which needs
+// ffmpeg, and no parts side by side.
+static bool checkProgramsAvailable(const CommandLineOptions& options, std::string* error) {
+  if (!kProgramsUnavailable) return true;
+  const std::string& path = options.capture.capture_path;
+  if (captureNamesVideo(path)) {
+    *error = std::string(options.join ? "--join " : "--capture ") + path + ": a video needs the ffmpeg program, and " +
+             kProgramsUnavailable + "; capture PNG frames and audio.wav into a folder (--capture DIR)";
+    return false;
+  }
+  if (options.jobs > 1) {
+    *error = std::string("--jobs runs this program several times side by side, and ") + kProgramsUnavailable +
+             "; capture in one run";
+    return false;
+  }
+  return true;
+}
+
 // Checks that need every option: an interval that holds at least one moment, a timedemo that plays live,
-// a video quality that can be had, parts of a capture.
+// a video quality that can be had, parts of a capture, the programs a capture would start.
 static bool checkTogether(const CommandLineOptions& options, std::string* error) {
   const CaptureSettings& s = options.capture;
-  if (!checkParts(options, error)) return false;
+  if (!checkProgramsAvailable(options, error) || !checkParts(options, error)) return false;
   if (s.video_lossless && s.video_crf >= 0) {
     *error = "--lossless and --crf do not go together: lossless video has no quality to choose";
     return false;

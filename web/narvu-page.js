@@ -36,21 +36,6 @@
     return words;
   }
 
-  const kVideo = /\.(mp4|mkv|webm)$/i;
-
-  // What the program does and a page cannot, in one line; null when the page can run these arguments.
-  function refusal(words) {
-    for (const option of ['--capture', '--join']) {
-      const at = words.indexOf(option);
-      if (at >= 0 && kVideo.test(words[at + 1] || ''))
-        return `${option} ${words[at + 1]}: a page cannot make a video (there is no ffmpeg in a browser); ` +
-               `capture PNG frames and audio.wav into a folder (?--capture=DIR) and read them from narvu.FS`;
-    }
-    if (words.includes('--jobs'))
-      return '--jobs runs the program several times side by side, which a page cannot; capture in one run';
-    return null;
-  }
-
   const wantsSound = (words) =>
     !words.join(' ').includes('nosound') && !words.includes('--capture') && !words.includes('--join');
 
@@ -212,14 +197,6 @@
     let resolve;
     narvu.done = new Promise((settle) => (resolve = settle));
     running = {music: null, finished: false, resolve};
-    const refused = refusal(words);
-    if (refused) {
-      say(`narvu: ${refused}`);
-      console.warn(`narvu: ${refused}`);
-      finish(1);
-      element('again').disabled = false;
-      return;
-    }
     if (wantsSound(words)) {
       try {
         running.music = await startMusic();

@@ -15,6 +15,9 @@
 #include <cstring>
 
 #include "capture/backend.h"
+#include "capture/processes.h"
+
+const char* const kProgramsUnavailable = nullptr;
 
 std::string findProgram(const std::string& program) {
   if (program.empty()) return "";
