@@ -51,7 +51,7 @@ void showScreenCursor(HWND window, bool shown);
 // window of its former size. False, with the reason on standard error, when the system refuses;
 // nothing happens in a headless run (nor in the page, where only the viewer can ask for it).
 bool setWindowFullscreen(HWND window, bool fullscreen);
-// Besides these, the call of win32.h that is the screen's own: showPlayPosition.
+// Besides these, the calls of win32.h that are the screen's own: awaitViewer and showPlayPosition.
 // After every frame the device ends (EndScene): the page gives the browser its turn there when a
 // long run of frames presents nothing (the show's tail), so that the music is fed; nothing natively.
 void frameEnded();

@@ -162,6 +162,10 @@ void leaveEndSignalsToMainThread();
 // pause (wParam 1) or play (wParam 0). Natively only keys come.
 constexpr UINT WM_VIEWER_SEEK = WM_APP;
 constexpr UINT WM_VIEWER_PAUSE = WM_APP + 1;
+// Before the timeline starts, once everything is loaded and prepared: returns when the viewer is there to
+// watch. At once natively; the page starts the show while its visitor reads the start panel, and holds
+// it here until Start is pressed, so that the first frame follows the click (the screen backend).
+void awaitViewer();
 // Live play's position for the viewer's controls: the moment of the timeline the picture shows, in
 // milliseconds, and whether the viewer paused it. The page's time and seek bar show it; nothing does
 // natively (the screen backend).

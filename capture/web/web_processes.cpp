@@ -23,8 +23,8 @@ bool makeTemporaryFile(const char*, std::string*) {
 
 bool folderIsWritable(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
 
-// The browser's console stands for the terminal: the progress line is rewritten in place there too.
-bool standardErrorIsTerminal() { return isatty(2); }
+// The page shows the progress line in place, rewritten at every carriage return, as a terminal does.
+bool standardErrorIsTerminal() { return true; }
 
 bool launchChild(const std::string&, const std::vector<std::string>&, ChildProcess*, std::string* error) {
   *error = kProgramsUnavailable;

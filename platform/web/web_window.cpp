@@ -103,6 +103,19 @@ void showScreenCursor(HWND window, bool shown) {
 // A page goes full screen only inside the viewer's own event, which the page's script takes.
 bool setWindowFullscreen(HWND, bool) { return false; }
 
+// The page that started the show before its visitor pressed Start (Module.narvuStart, a promise the
+// click resolves) learns that the show is ready, and the show waits for the click; an Asyncify import
+// (web/page.cmake). Any other run goes on at once.
+EM_JS(void, waitForStart, (), {
+  if (!Module.narvuStart) return;
+  if (Module.narvuReady) Module.narvuReady();
+  Asyncify.handleSleep(wakeUp => Module.narvuStart.then(() => {
+    try { wakeUp(); } catch (thrown) { if (!(thrown instanceof ExitStatus)) throw thrown; }
+  }));
+});
+
+void awaitViewer() { waitForStart(); }
+
 EM_JS(void, tellPlayPosition, (DWORD moment_ms, int paused), {
   if (Module.narvuPosition) Module.narvuPosition(moment_ms, paused != 0);
 });
