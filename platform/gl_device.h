@@ -74,6 +74,7 @@ struct GlShadow {
   GLenum cull_face;
   GLuint program;
   GLuint vertex_array;
+  GLenum active_texture;
   GLuint texture[2];
   SamplerState sampler[2];
   size_t block_offset;

@@ -262,7 +262,7 @@ void GlDevice::uploadTexture(TextureSurface* texture, bool fresh) {
 void GlDevice::uploadFilledLevel(TextureSurface* texture, size_t index) {
   bool fresh = texture->gl_texture == 0;
   if (fresh) glGenTextures(1, &texture->gl_texture);
-  glActiveTexture(GL_TEXTURE0);
+  change(&gl.active_texture, GLenum(GL_TEXTURE0), glActiveTexture);
   glBindTexture(GL_TEXTURE_2D, texture->gl_texture);
   gl.texture[0] = texture->gl_texture;
   ++counters.state_calls;
@@ -284,7 +284,7 @@ void GlDevice::bindStageTexture(int stage, TextureSurface* texture) {
   if (fresh) glGenTextures(1, &texture->gl_texture);
   if (!shadowing || gl.texture[stage] != texture->gl_texture || fresh ||
       texture->gl_generation != texture->generation) {
-    glActiveTexture(GL_TEXTURE0 + GLenum(stage));
+    change(&gl.active_texture, GLenum(GL_TEXTURE0 + stage), glActiveTexture);
     glBindTexture(GL_TEXTURE_2D, texture->gl_texture);
     gl.texture[stage] = texture->gl_texture;
     ++counters.state_calls;

@@ -42,6 +42,7 @@
     soundContext: null, // made for the first run, kept for every later one
     running: null,      // the run the viewer sees (newRun)
     prepared: null,     // a live run started before the click, waiting for it
+    softwareGl: false,  // the browser draws WebGL on the processor
     notes: [],          // the page's own words about the address and the sound
     noticeTimer: 0,
   };
@@ -297,10 +298,10 @@
     }
     open(rate) { return this.context.sampleRate === rate ? 1 : 0; }
     queued() { return this.written - this.played; }
+    // `samples` is the show's copy, which goes to the worklet.
     play(samples) {
-      const copy = samples.slice();
-      this.written += copy.length / 2;  // before the copy's buffer goes to the worklet, which empties it here
-      this.node.port.postMessage({epoch: this.epoch, samples: copy}, [copy.buffer]);
+      this.written += samples.length / 2;  // before its buffer goes to the worklet, which empties it here
+      this.node.port.postMessage({epoch: this.epoch, samples}, [samples.buffer]);
     }
     drop() {
       this.epoch += 1;
@@ -532,6 +533,7 @@
       arguments: words,
       canvas,
       narvuAudio: run.music,
+      narvuSoftwareGl: page.softwareGl,
       narvuFirstFrame: () => (narvu.times.firstFrame = performance.now()),
       narvuPosition: (moment, paused) => {
         narvu.position.moment = moment;
@@ -664,11 +666,15 @@
   // ---- The page ----------------------------------------------------------------------------------------------
 
   // A real context, not the interface's name: a browser that blocks WebGL 2 (a GPU on its list, a
-  // setting) still has WebGL2RenderingContext, and gives null here.
+  // setting) still has WebGL2RenderingContext, and gives null here. Whether a software rasteriser
+  // draws it is noted for the show, which then keeps its drawing buffer small (web_gl_surface.cpp).
   function hasWebGl2() {
     try {
       const gl = document.createElement('canvas').getContext('webgl2');
       if (!gl) return false;
+      const info = gl.getExtension('WEBGL_debug_renderer_info');
+      const renderer = info ? String(gl.getParameter(info.UNMASKED_RENDERER_WEBGL)) : '';
+      page.softwareGl = /SwiftShader|llvmpipe|softpipe|Software|Basic Render/i.test(renderer);
       const lose = gl.getExtension('WEBGL_lose_context');
       if (lose) lose.loseContext();
       return true;

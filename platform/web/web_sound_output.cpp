@@ -26,8 +26,9 @@ static PageSoundOutput output;
 
 EM_JS(int, pageSoundOpen, (int rate), { return Module.narvuAudio ? Module.narvuAudio.open(rate) : 0; });
 EM_JS(int, pageSoundQueued, (), { return Module.narvuAudio.queued(); });
+// A copy of the frames goes to the worklet (posting hands its buffer over): the one allocation of a feed.
 EM_JS(void, pageSoundPlay, (const int16_t* samples, int frames), {
-  Module.narvuAudio.play(HEAP16.subarray(samples >> 1, (samples >> 1) + 2 * frames));
+  Module.narvuAudio.play(HEAP16.slice(samples >> 1, (samples >> 1) + 2 * frames));
 });
 EM_JS(void, pageSoundDrop, (), { Module.narvuAudio.drop(); });
 EM_JS(void, pageSoundHold, (int held), { Module.narvuAudio.hold(held != 0); });
