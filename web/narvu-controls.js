@@ -188,13 +188,17 @@ window.narvuControls = (hooks) => {
 
   // ---- Keys --------------------------------------------------------------------------------------------
 
-  // Taken before the show's handler (which listens on the document): the video page's keys are the
-  // page's, and keys that belong to a focused control are the control's.
+  // Taken before the show's handler, which listens on the document: the video page's keys are the
+  // page's, and keys that belong to a focused control are the control's. Outside live play (a show
+  // waiting for Start behind the start panel, the end panel) no key is the show's.
   window.addEventListener('keydown', (event) => {
-    if (!state.live) return;
+    if (!state.live) {
+      event.stopPropagation();
+      return;
+    }
     const control = event.target instanceof HTMLButtonElement || event.target instanceof HTMLInputElement;
     if (event.key === 'Tab' || (control && (event.key === ' ' || event.key === 'Enter'))) {
-      event.stopImmediatePropagation();
+      event.stopPropagation();
       showBar();
       return;
     }
@@ -219,9 +223,9 @@ window.narvuControls = (hooks) => {
     }
     if (handled) {
       event.preventDefault();
-      event.stopImmediatePropagation();
+      event.stopPropagation();
     }
-  });
+  }, true);
 
   showVolume();
 

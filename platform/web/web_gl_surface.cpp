@@ -17,29 +17,22 @@ struct GlSurface {
   int width, height;  // the drawing buffer's, as last set
 };
 
-// The canvas's size in device pixels, kept by an observer of its layout rather than measured at every
-// frame (a measure allocates, and lays the page out if anything changed since the last one).
+// The canvas's size on the page, kept by an observer of its layout rather than measured at every frame
+// (a measure allocates, and lays the page out if anything changed since the last one); in device
+// pixels at the pixel ratio of the moment.
 EM_JS(void, watchCanvasSize, (), {
   const canvas = Module.canvas;
-  const size = (Module.narvuCanvasSize = {width: 1, height: 1});
   const rect = canvas.getBoundingClientRect();
-  size.width = Math.round(rect.width * devicePixelRatio);
-  size.height = Math.round(rect.height * devicePixelRatio);
-  const observer = new ResizeObserver((entries) => {
+  const size = (Module.narvuCanvasSize = {width: rect.width, height: rect.height});
+  new ResizeObserver((entries) => {
     for (const entry of entries) {
-      const box = entry.devicePixelContentBoxSize && entry.devicePixelContentBoxSize[0];
-      size.width = box ? box.inlineSize : Math.round(entry.contentRect.width * devicePixelRatio);
-      size.height = box ? box.blockSize : Math.round(entry.contentRect.height * devicePixelRatio);
+      size.width = entry.contentRect.width;
+      size.height = entry.contentRect.height;
     }
-  });
-  try {
-    observer.observe(canvas, {box: 'device-pixel-content-box'});
-  } catch (unsupported) {
-    observer.observe(canvas);
-  }
+  }).observe(canvas);
 });
-EM_JS(int, canvasPixelWidth, (), { return Module.narvuCanvasSize.width; });
-EM_JS(int, canvasPixelHeight, (), { return Module.narvuCanvasSize.height; });
+EM_JS(int, canvasPixelWidth, (), { return Math.round(Module.narvuCanvasSize.width * devicePixelRatio); });
+EM_JS(int, canvasPixelHeight, (), { return Math.round(Module.narvuCanvasSize.height * devicePixelRatio); });
 // The page says whether the browser draws WebGL on the processor (its probe saw SwiftShader, llvmpipe).
 EM_JS(int, softwareRasteriser, (), { return Module.narvuSoftwareGl ? 1 : 0; });
 
@@ -121,6 +114,11 @@ void showGlSurface(GlSurface* surface) {
 }
 
 void setGlSurfaceVsync(GlSurface* surface, bool vsync) { surface->vsync = vsync; }
+
+void waitUntilGlCaughtUp() {
+  if (emscripten_webgl_get_current_context() <= 0) return;
+  if (GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0)) waitForGlFence(fence);
+}
 
 void waitForGlFence(GLsync fence) {
   while (glClientWaitSync(fence, 0, 0) == GL_TIMEOUT_EXPIRED) giveBrowserTurn(false);

@@ -16,6 +16,11 @@ extern const char kCanvasSelector[];
 // else as soon as the browser has looked at its events. The sound output is fed after every turn.
 void giveBrowserTurn(bool wait_for_display);
 
+// ---- The GL surface (web_gl_surface.cpp) -------------------------------------------------------------
+// Returns once the browser's GPU process has done everything the show asked of GL so far (the loading's
+// textures, the preparation's programs and draws), giving the browser turns meanwhile.
+void waitUntilGlCaughtUp();
+
 // ---- The sound output (web_sound_output.cpp) -------------------------------------------------------
 // Tops up what the worklet has ahead of what it plays; after every turn.
 void feedSoundOutput();

@@ -114,7 +114,13 @@ EM_JS(void, waitForStart, (), {
   }));
 });
 
-void awaitViewer() { waitForStart(); }
+// The browser's GPU process works through what the start-up asked of it (uploads, programs, and the
+// preparation's draws, which build SwiftShader's code) after the show has asked: a timeline started
+// before it is done would wait seconds for its first frame, with the music already going.
+void awaitViewer() {
+  waitUntilGlCaughtUp();
+  waitForStart();
+}
 
 EM_JS(void, tellPlayPosition, (DWORD moment_ms, int paused), {
   if (Module.narvuPosition) Module.narvuPosition(moment_ms, paused != 0);
