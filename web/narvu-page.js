@@ -563,6 +563,10 @@
       module.narvuStart = new Promise((release) => (run.release = release));
       module.narvuReady = () => {
         run.ready = true;
+        if (run.goWhenReady) {
+          go(run);
+          return;
+        }
         element('start').disabled = false;
         if (!document.activeElement || document.activeElement === document.body) element('start').focus();
       };
@@ -602,16 +606,20 @@
     page.prepared = null;
     if (run.music) page.soundContext.resume().catch(() => {});
     run.held = false;
+    narvu.times.firstFrame = undefined;
     show(run, element('screen'));
     run.release();
   }
 
+  // Start, or Play again: the run prepared for it goes on, at once or as soon as it is ready; without
+  // one (a run that is not live play, or one that ended before the click), a run starts now.
   async function start(again) {
     element('start').disabled = true;
     element('again').disabled = true;
     const prepared = page.prepared;
-    if (!again && prepared && prepared.ready && !prepared.finished) {
-      go(prepared);
+    if (prepared && !prepared.finished) {
+      if (prepared.ready) go(prepared);
+      else prepared.goWhenReady = true;
       element('again').disabled = false;
       return;
     }
@@ -627,8 +635,8 @@
     element('again').disabled = false;
   }
 
-  // A live run is started as soon as the show is compiled, and waits for the click before its timeline:
-  // the viewer's Start finds it loaded and prepared.
+  // A live run is started as soon as the show is compiled, and again as soon as one ends, and waits for
+  // the click before its timeline: the viewer's Start, or Play again, finds it loaded and prepared.
   async function prepare(run) {
     run.held = true;
     page.prepared = run;
@@ -638,7 +646,8 @@
   // The viewer's next move after the end is Play again, reachable at once from the keyboard; leaving full
   // screen moves the focus, so it is given once the page is back from full screen. A run started ahead
   // of the click that ended before it (a mistake in the address's options) says why on the start panel,
-  // where Start runs it again for the viewer to see it end.
+  // where Start runs it again for the viewer to see it end; if the viewer had clicked already, its end
+  // is the end they see.
   async function finish(run, code) {
     if (run.finished) return;
     run.finished = true;
@@ -646,9 +655,13 @@
     run.resolve(code);
     if (run.held) {
       page.prepared = null;
-      showNotes(run.lines.filter((line) => line.kind !== 'text').map((line) => line.text));
-      element('start').disabled = false;
-      return;
+      run.held = false;
+      if (!run.goWhenReady) {
+        showNotes(run.lines.filter((line) => line.kind !== 'text').map((line) => line.text));
+        element('start').disabled = false;
+        return;
+      }
+      show(run, null);
     }
     if (run !== page.running) return;
     controls.live(false);
@@ -656,6 +669,10 @@
     element('music').hidden = true;
     element('end').hidden = false;
     if (run.mode === 'capture' && run.module && run.module.FS) offerCapture(run.module, run.folder);
+    if (run.mode === 'live') {
+      run.module = null;  // its memory goes; a capture's files stay readable in narvu.FS
+      prepare(newRun(true));
+    }
     if (document.fullscreenElement) await document.exitFullscreen().catch(() => {});
     element('again').focus();
   }
