@@ -143,9 +143,12 @@ static std::string programPrologue(const ProgramKey& key) {
   };
   define("VERTEX_KIND", key.vertex_kind);
   define("LIGHTING", key.lighting);
-  define("LIGHT_COUNT", key.light_count);
+
   define("NORMALISE", key.normalise);
-  for (DWORD i = 0; i < kMaxLights; ++i) define(("LIGHT_TYPE_" + std::to_string(i)).c_str(), key.light_type[i]);
+  prologue += "#define LIGHTS";
+  for (int i = 0; i < key.light_count; ++i)
+    prologue += " ADD_LIGHT(" + std::to_string(i) + ", " + std::to_string(key.light_type[i]) + ")";
+  prologue += "\n";
   define("SPECULAR_LIT", key.specular_lit);
   define("SPECULAR_ADD", key.specular_add);
   define("DIFFUSE_SOURCE", key.material_source[0]);

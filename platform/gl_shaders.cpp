@@ -10,8 +10,8 @@
 //                        diffuse, specular, one pair (0x1C4); 2: x y z, diffuse, specular, one pair (0x1E2)
 //   LIGHTING             1: light the vertex; 0: its own colours pass through
 //   NORMALISE            1: normalise the transformed normal (NORMALIZENORMALS)
-//   LIGHT_COUNT          enabled lights, packed in index order; LIGHT_TYPE_0 to LIGHT_TYPE_7 their kinds
-//                        (1 point, 2 spot, 3 directional; 0 past the last)
+//   LIGHTS               ADD_LIGHT(index, kind) for each enabled light, packed in index order (kind 1 point,
+//                        2 spot, 3 directional); empty without lights
 //   SPECULAR_LIT         1: compute the lit specular colour
 //   DIFFUSE_SOURCE, AMBIENT_SOURCE, SPECULAR_SOURCE, EMISSIVE_SOURCE
 //                        0: the material; 1: the vertex diffuse colour; 2: the vertex specular colour
@@ -135,30 +135,8 @@ void main() {
   vec3 diffuse_sum = vec3(0.0);
   vec3 ambient_sum = vec3(0.0);
   vec3 specular_sum = vec3(0.0);
-#if LIGHT_COUNT > 0
-  addLight(0, LIGHT_TYPE_0, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
-#if LIGHT_COUNT > 1
-  addLight(1, LIGHT_TYPE_1, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
-#if LIGHT_COUNT > 2
-  addLight(2, LIGHT_TYPE_2, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
-#if LIGHT_COUNT > 3
-  addLight(3, LIGHT_TYPE_3, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
-#if LIGHT_COUNT > 4
-  addLight(4, LIGHT_TYPE_4, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
-#if LIGHT_COUNT > 5
-  addLight(5, LIGHT_TYPE_5, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
-#if LIGHT_COUNT > 6
-  addLight(6, LIGHT_TYPE_6, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
-#if LIGHT_COUNT > 7
-  addLight(7, LIGHT_TYPE_7, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
-#endif
+#define ADD_LIGHT(index, type) addLight(index, type, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
+  LIGHTS
   vec4 md = materialColour(DIFFUSE_SOURCE, material_diffuse, vertex_diffuse, vertex_specular);
   vec4 ma = materialColour(AMBIENT_SOURCE, material_ambient, vertex_diffuse, vertex_specular);
   vec4 ms = materialColour(SPECULAR_SOURCE, material_specular, vertex_diffuse, vertex_specular);

@@ -123,7 +123,8 @@ window.narvuControls = (hooks) => {
     showTime();
   }
 
-  // A seek lands where the show's own seeks land; during a drag at most one per animation frame goes.
+  // A seek lands where the show's own seeks land; during a drag at most one per animation frame goes. The
+  // seek bar moves in tenths of a second.
   function seek(ms) {
     const first = state.wanted === null;
     state.wanted = Math.round(Math.min(hooks.lengthMs, Math.max(0, ms)));

@@ -668,6 +668,7 @@
     element('capture-status').hidden = true;
     element('music').hidden = true;
     element('end').hidden = false;
+    if (run.mode === 'music') for (const line of run.lines) addLine(element('lines'), line.kind, line.text);
     if (run.mode === 'capture' && run.module && run.module.FS) offerCapture(run.module, run.folder);
     if (run.mode === 'live') {
       run.module = null;  // its memory goes; a capture's files stay readable in narvu.FS

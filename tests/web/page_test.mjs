@@ -423,14 +423,27 @@ test('a browser without WebGL 2 gets one sentence and no Start, having downloade
   }
 });
 
-test('the address: a malformed word is named and the rest plays; --help shows on the panel; a video ' +
+test('the address: a malformed word is named and the rest plays; choosedrv asks nothing and says nothing; ' +
+     '--help shows on the panel; --music-only shows the title and the time, and Esc ends it; a video ' +
      'capture and --jobs are refused in the show\'s own line, exit code 2', async () => {
-  const malformed = await openPage(chromium.browser, `${server.url}/index.html?%E0%A4%A&nosound`, 640, 480);
+  const malformed = await openPage(chromium.browser, `${server.url}/index.html?%E0%A4%A&choosedrv&nosound`, 640, 480);
   assert.match(await textOf(malformed, 'notes'), /“%E0%A4%A” is no valid percent-encoding/);
   await startShow(malformed);
   await malformed.waitForFunction(() => narvu.position.moment > 1000, {timeout: 60000});
   assert.equal(await malformed.evaluate(() => narvu.sound.played), 0, 'nosound was not heard');
+  assert.deepEqual(await malformed.evaluate(() => narvu.lines), [], 'choosedrv left a line');
   await malformed.close();
+
+  const music = await openPage(chromium.browser, `${server.url}/index.html?--music-only`, 640, 480);
+  await startShow(music);
+  await music.waitForFunction(() => narvu.sound.played > 44100, {timeout: 60000});
+  assert.ok(await shown(music, 'music'), 'no panel for the music');
+  assert.match(await textOf(music, 'music-lines'), /^title: {4}narvu/);
+  assert.match(await textOf(music, 'music-time'), /^0:0[1-9] \/ 1:50$/);
+  await music.keyboard.press('Escape');
+  assert.equal(await music.evaluate(() => narvu.done), 0);
+  assert.match(await textOf(music, 'lines'), /stopped after \d+\.\d s/);
+  await music.close();
 
   const help = await openPage(chromium.browser, `${server.url}/index.html?--help`, 640, 480);
   await startShow(help);
