@@ -4,7 +4,7 @@
 //
 // Events arrive while the show gives the browser a turn (web_local.h), each handled at once: a key
 // becomes a message in the window's queue, which the show takes at its next pass. The page
-// (web/narvu-page.js) keeps the keys of a video page for itself (full screen, mute, the J, K, L and
+// (web/narvu-controls.js) keeps the keys of a video page for itself (full screen, mute, the J, K, L and
 // digit seeks) and the keys that belong to a focused control; its control bar seeks and pauses through
 // narvuViewerSeek and narvuViewerPause, and shows what showPlayPosition tells it. A hidden tab pauses
 // the clock and the sound together, as Space does; showing it again goes on.

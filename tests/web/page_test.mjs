@@ -466,6 +466,26 @@ test('the address: a malformed word is named and the rest plays; choosedrv asks 
   }
 });
 
+test('a download that arrives short is named as such, with nothing to start', async () => {
+  const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'narvu-short-site-'));
+  const shortServer = {stop() {}};
+  try {
+    fs.cpSync(kSite, copy, {recursive: true});
+    const pack = path.join(copy, siteFiles(kSite).pack.name);
+    fs.truncateSync(pack, Math.floor(fs.statSync(pack).size / 2));
+    Object.assign(shortServer, await startServer(copy));
+    const page = await openPage(chromium.browser, `${shortServer.url}/index.html`, 640, 480);
+    await page.waitForFunction(() => /did not arrive/.test(document.getElementById('notes').textContent),
+                               {timeout: 60000});
+    assert.match(await textOf(page, 'notes'), /the show's data did not arrive whole \(narvu\.[0-9a-f]+\.dat: \d+ of \d+ bytes\); reload the page/);
+    assert.ok(!(await shown(page, 'start')), 'a Start button');
+    await page.close();
+  } finally {
+    shortServer.stop();
+    fs.rmSync(copy, {recursive: true, force: true});
+  }
+});
+
 test('the site\'s files carry their contents\' hash in their names, and index.html their lengths', () => {
   const files = siteFiles(kSite);
   for (const [key, file] of Object.entries(files)) {
