@@ -94,7 +94,6 @@ window.narvuControls = (hooks) => {
       return;
     }
     bar.classList.add('away');
-    if (document.activeElement && bar.contains(document.activeElement)) document.activeElement.blur();
     stage.classList.add('still');
   }
 
