@@ -2,8 +2,9 @@
 # Installs what is missing, builds the show (Release, into build/) and plays it with the given arguments.
 #   ./run.sh [ARGS]             the build's output is shown only when the build fails
 #   ./run.sh --verbose [ARGS]   the build's output as it goes
-#   ./run.sh --web [--port N] [--verbose]
-#                               builds the page instead and serves it on 127.0.0.1 (scripts/serve-web.sh)
+#   ./run.sh --web [--port N] [--lan] [--verbose]
+#                               builds the page instead and serves it on 127.0.0.1, or with --lan on every
+#                               address of this machine (scripts/serve-web.sh)
 #   ./run.sh --windows [--verbose]
 #                               builds the show for Windows instead (scripts/build-windows.sh) and says
 #                               where its zip is

@@ -57,6 +57,8 @@ void endCapture();
 
 // Whether capture_settings.capture_path names a video file (.mp4, .mkv, .webm) rather than a folder.
 bool captureIsVideo();
+// Whether `path` does.
+bool captureNamesVideo(const std::string& path);
 // Whether `path`, given to `option` (--capture, --join), names something a capture can write: a video
 // (.mp4, .mkv, .webm) or a folder for PNG frames. A name with another extension (clip.avi) is refused,
 // as is a control character (a newline would end a line of the join's list of parts). False with a

@@ -41,12 +41,12 @@ static bool endsWithIgnoringCase(const std::string& text, const char* tail) {
 
 bool capturePathEndsWith(const char* tail) { return endsWithIgnoringCase(capture_settings.capture_path, tail); }
 
-static bool namesVideo(const std::string& path) {
+bool captureNamesVideo(const std::string& path) {
   return endsWithIgnoringCase(path, ".mp4") || endsWithIgnoringCase(path, ".mkv") ||
          endsWithIgnoringCase(path, ".webm");
 }
 
-bool captureIsVideo() { return namesVideo(capture_settings.capture_path); }
+bool captureIsVideo() { return captureNamesVideo(capture_settings.capture_path); }
 
 // The path as it can be printed: control characters as \n, \r or \xNN.
 static std::string printablePath(const std::string& path) {
@@ -90,7 +90,7 @@ bool capturePathAcceptable(const char* option, const std::string& path, std::str
     }
   }
   std::string extension = extensionOf(path);
-  if (namesVideo(path) || extension.empty()) return true;
+  if (captureNamesVideo(path) || extension.empty()) return true;
   *error = std::string(option) + " " + path + ": a capture writes videos as .mp4, .mkv or .webm, or PNG frames and " +
            "audio.wav into a folder, not ." + extension + "; name the video with one of those endings, or give a " +
            "folder (" + path + "/ keeps that name for a folder)";

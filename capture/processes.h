@@ -21,6 +21,11 @@ struct TemporaryFile {
   intptr_t handle = -1;  // the system's handle of the open file; -1 for none
 };
 
+// Why this build starts no other programs, or null where it starts them: a web page runs none, so it
+// makes no video (ffmpeg) and no parts side by side (--jobs), which the options refuse before anything
+// starts (the system backend).
+extern const char* const kProgramsUnavailable;
+
 struct ChildProcess {
   int pid = -1;
   TemporaryFile log;     // its standard error, and its standard output unless `output` is open

@@ -53,6 +53,7 @@ void showScreenCursor(HWND window, bool shown);
 // window of its former size. False, with the reason on standard error, when the system refuses;
 // nothing happens in a headless run (nor in the page, where only the viewer can ask for it).
 bool setWindowFullscreen(HWND window, bool fullscreen);
+// Besides these, the calls of win32.h that are the screen's own: awaitViewer and showPlayPosition.
 // After every frame the device ends (EndScene): the page gives the browser its turn there when a
 // long run of frames presents nothing (the show's tail), so that the music is fed; nothing natively.
 void frameEnded();
@@ -76,6 +77,13 @@ bool glSurfaceShows(GlSurface* surface);
 void showGlSurface(GlSurface* surface);
 // Whether showing waits for the display's refresh.
 void setGlSurfaceVsync(GlSurface* surface, bool vsync);
+// How the GL device streams a draw's vertices, indices and uniform block. False: into the free end of
+// one large buffer, orphaned when full, so the driver never waits for the draws that read earlier
+// ranges (Mesa). True: every upload replaces its buffer's whole storage. WebGL's drivers (ANGLE over
+// Vulkan, Metal or Direct3D) cannot tell that a write into a buffer lands where no queued draw reads:
+// they copy it in through a transfer of its own, which ends the render pass at every draw (SwiftShader
+// then ran each draw alone, at a third of the frame rate); fresh storage they simply allocate.
+extern const bool kGlStreamsReplaceStorage;
 // Until the driver has drawn everything before `fence`; then the fence goes. WebGL tells of a fence
 // only between the browser's turns, so the page polls it with a zero timeout and gives turns between.
 void waitForGlFence(GLsync fence);

@@ -150,6 +150,12 @@ HRESULT GlDevice::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE whi
 }
 
 size_t GlDevice::stream(StreamBuffer& buffer, const void* data, size_t bytes, size_t alignment) {
+  if (replacing_streams) {
+    glBufferData(buffer.target, GLsizeiptr(bytes), data, GL_STREAM_DRAW);
+    ++buffer.epoch;
+    buffer.offset = buffer.size;  // a ring that follows starts on storage of its own
+    return 0;
+  }
   size_t offset = (buffer.offset + alignment - 1) / alignment * alignment;
   if (offset + bytes > buffer.size) {
     // Orphan: GL keeps the old storage for the draws that read it and hands us fresh storage.
@@ -205,7 +211,10 @@ HRESULT GlDevice::draw(GLenum mode, int kind, const uint8_t* vertices, DWORD ver
       streamed = {source, source->generation, source_first, vertex_count, offset, vertex_stream.epoch};
     }
   }
-  if (indices) {
+  if (indices && first_vertex == 0) {
+    size_t offset = stream(index_stream, indices, index_count * sizeof(WORD), sizeof(WORD));
+    glDrawElements(mode, GLsizei(index_count), GL_UNSIGNED_SHORT, reinterpret_cast<const void*>(offset));
+  } else if (indices) {
     // The indices are moved to the draw's first vertex in the ring as they are streamed, in 32 bits, for
     // the moved ones may pass 65535: OpenGL ES (WebGL 2) has no base vertex to draw with.
     rebased_indices.resize(index_count);
@@ -293,6 +302,10 @@ void uploadFilledGlLevel(IDirect3DDevice7* device, TextureSurface* texture, size
 
 void setGlStateShadowing(IDirect3DDevice7* device, bool enabled) {
   if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->shadowing = enabled;
+}
+
+void setGlStreamsReplacing(IDirect3DDevice7* device, bool replacing) {
+  if (GlDevice* gl_device = dynamic_cast<GlDevice*>(device)) gl_device->replacing_streams = replacing;
 }
 
 int rebuildGlPrograms(IDirect3DDevice7* device) {

@@ -49,13 +49,14 @@ struct Program {
   DeviceState first_use;  // the device state of the draw that built it
 };
 
-// A buffer written front to back and orphaned when full.
+// A buffer written front to back and orphaned when full; or, where the backend asks
+// (kGlStreamsReplaceStorage), given new storage at every upload, which then starts at offset 0.
 struct StreamBuffer {
   GLuint name;
   GLenum target;
   size_t size;
   size_t offset;
-  uint32_t epoch;  // counts orphanings: an older epoch's offsets point into storage that is gone
+  uint32_t epoch;  // counts new storage: an older epoch's offsets point into storage that is gone
 };
 
 struct SamplerState {
@@ -73,10 +74,10 @@ struct GlShadow {
   GLenum cull_face;
   GLuint program;
   GLuint vertex_array;
+  GLenum active_texture;
   GLuint texture[2];
   SamplerState sampler[2];
   size_t block_offset;
-  uint32_t block_epoch;
 };
 
 // The last vertex-buffer range streamed, so a buffer drawn again unchanged is not sent again.
@@ -108,6 +109,7 @@ class GlDevice : public ShadowDevice {
   int rebuildPrograms();
 
   bool shadowing = true;
+  bool replacing_streams = kGlStreamsReplaceStorage;
   GlDeviceCounters counters = {};
 
  private:

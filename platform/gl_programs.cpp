@@ -119,11 +119,17 @@ static GLuint compileShader(GLenum type, const std::string& source) {
   const char* text = source.c_str();
   glShaderSource(shader, 1, &text, nullptr);
   glCompileShader(shader);
-  const char* failure = type == GL_VERTEX_SHADER ? "a vertex shader of the GL device does not compile"
-                                                 : "a fragment shader of the GL device does not compile";
-  if (built(shader, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog, failure)) return shader;
-  glDeleteShader(shader);
-  return 0;
+  return shader;
+}
+
+// Why a program did not link: the log of a shader that did not compile, or the program's own.
+static void reportBuildFailure(GLuint program, GLuint vertex, GLuint fragment) {
+  if (!built(vertex, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog,
+             "a vertex shader of the GL device does not compile") ||
+      !built(fragment, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog,
+             "a fragment shader of the GL device does not compile"))
+    return;
+  built(program, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, "a program of the GL device does not link");
 }
 
 // The #defines that make the shader sources into the program of one state combination.
@@ -137,11 +143,12 @@ static std::string programPrologue(const ProgramKey& key) {
   };
   define("VERTEX_KIND", key.vertex_kind);
   define("LIGHTING", key.lighting);
-  define("LIGHT_COUNT", key.light_count);
+
   define("NORMALISE", key.normalise);
-  std::string types = "#define LIGHT_TYPES ";
-  for (DWORD i = 0; i < kMaxLights; ++i) types += std::to_string(key.light_type[i]) + ", ";
-  prologue += types + "0\n";
+  prologue += "#define LIGHTS";
+  for (int i = 0; i < key.light_count; ++i)
+    prologue += " ADD_LIGHT(" + std::to_string(i) + ", " + std::to_string(key.light_type[i]) + ")";
+  prologue += "\n";
   define("SPECULAR_LIT", key.specular_lit);
   define("SPECULAR_ADD", key.specular_add);
   define("DIFFUSE_SOURCE", key.material_source[0]);
@@ -164,22 +171,22 @@ static std::string programPrologue(const ProgramKey& key) {
   return prologue;
 }
 
+// Only the link's result is asked for: in the page every such question waits for the browser's GPU
+// process to catch up, and a shader that did not compile makes the link fail too.
 GLuint GlDevice::buildProgram(const ProgramKey& key) {
   std::string prologue = programPrologue(key);
   GLuint vertex = compileShader(GL_VERTEX_SHADER, prologue + kGlDeviceBlockSource + kGlVertexShaderSource);
   GLuint fragment = compileShader(GL_FRAGMENT_SHADER, prologue + kGlDeviceBlockSource + kGlFragmentShaderSource);
-  if (!vertex || !fragment) {
-    glDeleteShader(vertex);
-    glDeleteShader(fragment);
-    return 0;
-  }
   GLuint name = glCreateProgram();
   glAttachShader(name, vertex);
   glAttachShader(name, fragment);
   glLinkProgram(name);
+  GLint linked = 0;
+  glGetProgramiv(name, GL_LINK_STATUS, &linked);
+  if (!linked) reportBuildFailure(name, vertex, fragment);
   glDeleteShader(vertex);
   glDeleteShader(fragment);
-  if (!built(name, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, "a program of the GL device does not link")) {
+  if (!linked) {
     glDeleteProgram(name);
     return 0;
   }

@@ -10,8 +10,8 @@
 //                        diffuse, specular, one pair (0x1C4); 2: x y z, diffuse, specular, one pair (0x1E2)
 //   LIGHTING             1: light the vertex; 0: its own colours pass through
 //   NORMALISE            1: normalise the transformed normal (NORMALIZENORMALS)
-//   LIGHT_COUNT          enabled lights, packed in index order; LIGHT_TYPES their kinds (1 point, 2 spot,
-//                        3 directional), padded to nine entries
+//   LIGHTS               ADD_LIGHT(index, kind) for each enabled light, packed in index order (kind 1 point,
+//                        2 spot, 3 directional); empty without lights
 //   SPECULAR_LIT         1: compute the lit specular colour
 //   DIFFUSE_SOURCE, AMBIENT_SOURCE, SPECULAR_SOURCE, EMISSIVE_SOURCE
 //                        0: the material; 1: the vertex diffuse colour; 2: the vertex specular colour
@@ -60,11 +60,50 @@ out vec4 v_specular;
 out vec2 v_uv0;
 out vec2 v_uv1;
 
-const int kLightType[9] = int[9](LIGHT_TYPES);
-
 vec4 materialColour(int source, vec4 material, vec4 vertex_diffuse, vec4 vertex_specular) {
   return source == 1 ? vertex_diffuse : source == 2 ? vertex_specular : material;
 }
+
+#if LIGHTING
+// One light's share, added to the sums. Called once per enabled light with its index and kind as
+// constants rather than from a loop: SwiftShader (the page's software rasteriser) ran the loop's
+// uniform reads and kinds as they came, per vertex, at a quarter of the page's frame time.
+void addLight(int i, int type, vec3 p, vec3 n, vec3 to_eye, inout vec3 diffuse_sum, inout vec3 ambient_sum,
+              inout vec3 specular_sum) {
+  vec3 l;
+  float strength = 1.0;
+  if (type == 3) {
+    l = lights[i].direction.xyz;
+  } else {
+    vec3 to_light = lights[i].position_range.xyz - p;
+    float d = length(to_light);
+    if (d > lights[i].position_range.w) return;  // out of range: not even its ambient counts
+    l = d > 0.0 ? to_light / d : vec3(0.0);
+    strength = 1.0 / max(dot(lights[i].attenuation.xyz, vec3(1.0, d, d * d)), 1e-30);
+    if (type == 2) {
+      float rho = dot(lights[i].direction.xyz, -l);
+      float cos_inner = lights[i].spot.x;
+      float cos_outer = lights[i].spot.y;
+      if (rho <= cos_outer) {
+        strength = 0.0;
+      } else if (rho <= cos_inner) {
+        strength *= pow((rho - cos_outer) / (cos_inner - cos_outer), lights[i].spot.z);
+      }
+    }
+  }
+  ambient_sum += lights[i].ambient.rgb * strength;
+  float n_dot_l = dot(n, l);
+  if (n_dot_l > 0.0) {
+    diffuse_sum += lights[i].diffuse.rgb * (n_dot_l * strength);
+#if SPECULAR_LIT
+    vec3 h = normalize(l + to_eye);
+    float n_dot_h = max(dot(n, h), 0.0);
+    float power = material_power.x;
+    specular_sum += lights[i].specular.rgb * ((power > 0.0 ? pow(n_dot_h, power) : 1.0) * strength);
+#endif
+  }
+}
+#endif
 
 void main() {
   // Colours come as Direct3D stores them, B, G, R, A: OpenGL ES reads no other order than R, G, B, A.
@@ -96,41 +135,8 @@ void main() {
   vec3 diffuse_sum = vec3(0.0);
   vec3 ambient_sum = vec3(0.0);
   vec3 specular_sum = vec3(0.0);
-  for (int i = 0; i < LIGHT_COUNT; ++i) {
-    int type = kLightType[i];
-    vec3 l;
-    float strength = 1.0;
-    if (type == 3) {
-      l = lights[i].direction.xyz;
-    } else {
-      vec3 to_light = lights[i].position_range.xyz - p;
-      float d = length(to_light);
-      if (d > lights[i].position_range.w) continue;  // out of range: not even its ambient counts
-      l = d > 0.0 ? to_light / d : vec3(0.0);
-      strength = 1.0 / max(dot(lights[i].attenuation.xyz, vec3(1.0, d, d * d)), 1e-30);
-      if (type == 2) {
-        float rho = dot(lights[i].direction.xyz, -l);
-        float cos_inner = lights[i].spot.x;
-        float cos_outer = lights[i].spot.y;
-        if (rho <= cos_outer) {
-          strength = 0.0;
-        } else if (rho <= cos_inner) {
-          strength *= pow((rho - cos_outer) / (cos_inner - cos_outer), lights[i].spot.z);
-        }
-      }
-    }
-    ambient_sum += lights[i].ambient.rgb * strength;
-    float n_dot_l = dot(n, l);
-    if (n_dot_l > 0.0) {
-      diffuse_sum += lights[i].diffuse.rgb * (n_dot_l * strength);
-#if SPECULAR_LIT
-      vec3 h = normalize(l + to_eye);
-      float n_dot_h = max(dot(n, h), 0.0);
-      float power = material_power.x;
-      specular_sum += lights[i].specular.rgb * ((power > 0.0 ? pow(n_dot_h, power) : 1.0) * strength);
-#endif
-    }
-  }
+#define ADD_LIGHT(index, type) addLight(index, type, p, n, to_eye, diffuse_sum, ambient_sum, specular_sum);
+  LIGHTS
   vec4 md = materialColour(DIFFUSE_SOURCE, material_diffuse, vertex_diffuse, vertex_specular);
   vec4 ma = materialColour(AMBIENT_SOURCE, material_ambient, vertex_diffuse, vertex_specular);
   vec4 ms = materialColour(SPECULAR_SOURCE, material_specular, vertex_diffuse, vertex_specular);

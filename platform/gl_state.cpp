@@ -168,10 +168,12 @@ void GlDevice::updateBlock(const ProgramKey& key) {
   block_view = state.view;
   changed |= updateBlockValues();
   block_valid = true;
-  if (changed) {
-    gl.block_offset = stream(block_stream, &block, sizeof(block), block_alignment);
-    gl.block_epoch = block_stream.epoch;
-    glBindBufferRange(GL_UNIFORM_BUFFER, 0, block_stream.name, GLintptr(gl.block_offset), sizeof(block));
+  if (!changed) return;
+  size_t offset = stream(block_stream, &block, sizeof(block), block_alignment);
+  // The binding names the buffer, whatever storage it has now: new storage at the same offset needs none.
+  if (!shadowing || offset != gl.block_offset) {
+    glBindBufferRange(GL_UNIFORM_BUFFER, 0, block_stream.name, GLintptr(offset), sizeof(block));
+    gl.block_offset = offset;
     ++counters.state_calls;
   }
 }
@@ -260,7 +262,7 @@ void GlDevice::uploadTexture(TextureSurface* texture, bool fresh) {
 void GlDevice::uploadFilledLevel(TextureSurface* texture, size_t index) {
   bool fresh = texture->gl_texture == 0;
   if (fresh) glGenTextures(1, &texture->gl_texture);
-  glActiveTexture(GL_TEXTURE0);
+  change(&gl.active_texture, GLenum(GL_TEXTURE0), glActiveTexture);
   glBindTexture(GL_TEXTURE_2D, texture->gl_texture);
   gl.texture[0] = texture->gl_texture;
   ++counters.state_calls;
@@ -282,7 +284,7 @@ void GlDevice::bindStageTexture(int stage, TextureSurface* texture) {
   if (fresh) glGenTextures(1, &texture->gl_texture);
   if (!shadowing || gl.texture[stage] != texture->gl_texture || fresh ||
       texture->gl_generation != texture->generation) {
-    glActiveTexture(GL_TEXTURE0 + GLenum(stage));
+    change(&gl.active_texture, GLenum(GL_TEXTURE0 + stage), glActiveTexture);
     glBindTexture(GL_TEXTURE_2D, texture->gl_texture);
     gl.texture[stage] = texture->gl_texture;
     ++counters.state_calls;

@@ -45,6 +45,10 @@ GlDeviceCounters glDeviceCounters(IDirect3DDevice7* device);
 // With shadowing off the device gives GL every state at every draw instead of only what changed since
 // the last draw. On by default.
 void setGlStateShadowing(IDirect3DDevice7* device, bool enabled);
+// Whether each upload of vertices, indices and the uniform block replaces its buffer's storage, as the
+// page's device does (kGlStreamsReplaceStorage in platform/backend.h), or goes into the free end of a
+// ring, as the native device's does.
+void setGlStreamsReplacing(IDirect3DDevice7* device, bool replacing);
 // Builds every shader program the device holds once more as a new GL program, has the driver generate
 // its code for it (llvmpipe does that at a program's first draw, so a draw of no area follows each
 // build), and deletes it again: the cost of building the device's programs, without anything else.

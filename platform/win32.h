@@ -79,6 +79,8 @@ constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_CHAR = 0x0102;
+// Messages an application defines for itself start here.
+constexpr UINT WM_APP = 0x8000;
 constexpr UINT PM_NOREMOVE = 0;
 constexpr UINT PM_REMOVE = 1;
 constexpr WPARAM VK_ESCAPE = 27;
@@ -164,6 +166,19 @@ void attachParentConsole();
 // SIGINT and SIGTERM are not delivered to the calling thread: a helper thread calls it first, so that
 // the signals interrupt the main thread's calls, which look at endSignal, and not the helper's.
 void leaveEndSignalsToMainThread();
+// The viewer's controls besides the keys (the page's control bar, its video-page keys) post these to
+// the show's window: a seek to the moment wParam, in milliseconds from the timeline's start, and a
+// pause (wParam 1) or play (wParam 0). Natively only keys come.
+constexpr UINT WM_VIEWER_SEEK = WM_APP;
+constexpr UINT WM_VIEWER_PAUSE = WM_APP + 1;
+// Before the timeline starts, once everything is loaded and prepared: returns when the viewer is there to
+// watch. At once natively; the page starts the show while its visitor reads the start panel, and holds
+// it here until Start is pressed, so that the first frame follows the click (the screen backend).
+void awaitViewer();
+// Live play's position for the viewer's controls: the moment of the timeline the picture shows, in
+// milliseconds, and whether the viewer paused it. The page's time and seek bar show it; nothing does
+// natively (the screen backend).
+void showPlayPosition(DWORD moment_ms, bool paused);
 // The live clock stops while paused: GetTickCount keeps returning the moment of the pause, and goes
 // on from there when the pause ends, as if the pause had not been (platform/settings.cpp).
 void pauseClock(bool paused);

@@ -91,6 +91,7 @@ int WinMain(HINSTANCE instance, HINSTANCE, char* command_line, int show_command)
   if (selectDevice(choose_device, window) != 0) return 1;
   loadScenes();
   prepareDrawing();
+  awaitViewer();
   song_start_ms = GetTickCount();
   if (!sound_disabled) FMUSIC_PlaySong(song);
 

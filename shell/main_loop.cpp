@@ -2,11 +2,13 @@
 // frame and the fades, draws the frame, presents it and takes at most one window message, until the
 // timeline ends; then the tail draws on for 1700 ms without presenting or taking messages.
 //
-// Live play adds the viewer's keys and ends on SIGINT or SIGTERM as it ends on Esc. A capture runs on
-// the virtual clock: the passes before its first frame make only the timeline's decisions at their
-// moments, so the timeline reaches the first frame exactly as a whole run does, at a few nanoseconds a
-// pass whatever the frame rate; the run ends right after its last frame, or with the exit code of a
-// signal after finishing what it has.
+// Live play adds the viewer's keys and controls, starts at --from and ends at --to when they are
+// given, and ends on SIGINT or SIGTERM as it ends on Esc. A capture runs on the virtual clock: the
+// passes before its first frame make only the timeline's decisions at their moments, so the timeline
+// reaches the first frame exactly as a whole run does, at a few nanoseconds a pass whatever the frame
+// rate; the run ends right after its last frame, or with the exit code of a signal after finishing
+// what it has.
+#include <cmath>
 #include <cstdio>
 
 #include "shell/shell.h"
@@ -78,27 +80,47 @@ bool takeWindowMessage(HWND window, int* exit_code) {
       takeViewerKey(message.wParam);
     return false;  // every key press ends here
   }
+  if (message.message == WM_VIEWER_SEEK || message.message == WM_VIEWER_PAUSE) {
+    if (viewer_keys_enabled) takeViewerControl(message.message, message.wParam);
+    return false;
+  }
   DefWindowProcA(window, message.message, message.wParam, message.lParam);
   return false;
 }
 
-// A signal ends live play as Esc does: through the window's close.
+// --to in live play: the moment it ends at, as Esc would end it.
+static DWORD liveEndMs() { return DWORD(std::lround(capture_settings.capture_to_seconds * 1000)); }
+
+// The moment of the timeline the picture shows: the last drawn pass's.
+static DWORD shown_moment_ms = 0;
+
+// A signal ends live play as Esc does: through the window's close; so does --to's moment.
 static bool livePass(HWND window, int* exit_code) {
-  int frame = timelineFrame(GetTickCount());
+  DWORD now = GetTickCount();
+  int frame = timelineFrame(now);
   SetCursor(nullptr);
   bool draws = viewerWantsFrame();
-  if (draws) drawSceneFrame(current_scene, frame);
+  if (draws) {
+    drawSceneFrame(current_scene, frame);
+    shown_moment_ms = now - demo_start_ms;
+  }
   context->UpdateFrame(0);
+  showPlayPosition(shown_moment_ms, viewerPaused());
   if (draws && timedemoRunning()) recordTimedemoFrame(current_scene);
   // Paused, the picture there is is shown again without spinning the processor.
   if (!draws) Sleep(10);
-  if (endSignal()) PostMessageA(window, WM_CLOSE, 0, 0);
+  bool past_end = capture_settings.capture_to_seconds >= 0 && shown_moment_ms >= liveEndMs();
+  if (endSignal() || past_end) PostMessageA(window, WM_CLOSE, 0, 0);
   return takeWindowMessage(window, exit_code);
 }
 
 bool playTimeline(HWND window, int* exit_code) {
   bool capture = capturing();
   viewer_keys_enabled = !capture;
+  shown_moment_ms = 0;
+  // --from in live play: the show starts at that moment, as if sought to (a capture seeks by its clock).
+  if (!capture && capture_settings.capture_from_seconds > 0)
+    seekTimeline(int32_t(std::lround(capture_settings.capture_from_seconds * 1000)));
   if (timedemo_enabled && !capture) startTimedemo();
   do {
     if (capture ? capturePass(exit_code) : livePass(window, exit_code)) return true;

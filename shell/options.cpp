@@ -28,7 +28,8 @@ const char kCommandLineUsage[] =
     "  --capture FILE.mp4   the same into a video file (.mp4, .mkv or .webm; needs ffmpeg)\n"
     "  --fps N              frames per second of a capture, 1 to 1000 (default 60)\n"
     "  --from S, --to S     capture only the frames from S to S seconds of the timeline, both\n"
-    "                       included (0 to 107.5; the interval must hold a frame at --fps)\n"
+    "                       included (0 to 107.5; the interval must hold a frame at --fps);\n"
+    "                       without --capture, play live from S and end at S\n"
     "  --crf N              video quality, 0 to 51 (lower is better; default 12, near lossless)\n"
     "  --preset P           x264's preset for H.264 (ultrafast ... placebo; default veryfast)\n"
     "  --lossless           lossless video: H.264 in RGB (.mp4), FFV1 (.mkv), VP9 (.webm)\n"
@@ -158,11 +159,29 @@ static bool checkIntervalHoldsAFrame(const CaptureSettings& settings, std::strin
   return false;
 }
 
+// A build that starts no other programs (the page: kProgramsUnavailable) makes no video, which needs
+// ffmpeg, and no parts side by side.
+static bool checkProgramsAvailable(const CommandLineOptions& options, std::string* error) {
+  if (!kProgramsUnavailable) return true;
+  const std::string& path = options.capture.capture_path;
+  if (captureNamesVideo(path)) {
+    *error = std::string(options.join ? "--join " : "--capture ") + path + ": a video needs the ffmpeg program, and " +
+             kProgramsUnavailable + "; capture PNG frames and audio.wav into a folder (--capture DIR)";
+    return false;
+  }
+  if (options.jobs > 1) {
+    *error = std::string("--jobs runs this program several times side by side, and ") + kProgramsUnavailable +
+             "; capture in one run";
+    return false;
+  }
+  return true;
+}
+
 // Checks that need every option: an interval that holds at least one moment, a timedemo that plays live,
-// a video quality that can be had, parts of a capture.
+// a video quality that can be had, parts of a capture, the programs a capture would start.
 static bool checkTogether(const CommandLineOptions& options, std::string* error) {
   const CaptureSettings& s = options.capture;
-  if (!checkParts(options, error)) return false;
+  if (!checkProgramsAvailable(options, error) || !checkParts(options, error)) return false;
   if (s.video_lossless && s.video_crf >= 0) {
     *error = "--lossless and --crf do not go together: lossless video has no quality to choose";
     return false;

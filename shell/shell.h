@@ -102,10 +102,15 @@ bool timedemoRunning();
 
 // ---- The viewer's keys, live play only (viewer_keys.cpp) ----------------------------------------------
 // Space pauses and resumes picture and music; Left and Right step 5 s back and forth; Home restarts.
-// Off (every key but Esc and F12 does nothing) unless live play turns it on.
+// Off (every key but Esc and F12 does nothing) unless live play turns it on. The viewer's controls
+// (WM_VIEWER_SEEK, WM_VIEWER_PAUSE) seek and pause alike, and are off with the keys.
 extern bool viewer_keys_enabled;
 extern DWORD song_start_ms;  // the tick count at which the music was started (start-up step 10)
 void takeViewerKey(WPARAM key);
+// A message of the viewer's controls: WM_VIEWER_SEEK or WM_VIEWER_PAUSE with its wParam.
+void takeViewerControl(UINT message, WPARAM value);
+// Whether the viewer paused the show (Space, or the controls).
+bool viewerPaused();
 // Whether this pass draws a frame: not while the viewer has paused the show (the picture there is is
 // presented again), except once after a seek made during the pause.
 bool viewerWantsFrame();

@@ -1,9 +1,12 @@
 // The viewer's keys in live play: Space pauses and resumes picture and music together, Left and Right
-// step five seconds back and forth, Home starts the show again. A capture takes no keys and stays exact.
+// step five seconds back and forth, Home starts the show again; the viewer's controls (the page's bar)
+// seek to a moment and pause or play. A capture takes neither and stays exact.
 //
 // A pause stops the clock itself (pauseClock), so the timeline, the fades and the music all hold where
 // they are. A seek puts the timeline where playing to that moment would have put it (replayTimeline)
 // and the music at the same moment.
+#include <algorithm>
+
 #include "shell/shell.h"
 
 bool viewer_keys_enabled = false;
@@ -36,6 +39,15 @@ void seekTimeline(int32_t moment_ms) {
   replayTimeline(now - DWORD(moment_ms), now);
   moved_while_paused = paused;
   if (!sound_disabled) setSongPosition(song, moment_ms + int32_t(music_lead));
+}
+
+bool viewerPaused() { return paused; }
+
+void takeViewerControl(UINT message, WPARAM value) {
+  if (message == WM_VIEWER_SEEK)
+    seekTimeline(int32_t(std::min<WPARAM>(value, kShowLengthMs)));
+  else if (message == WM_VIEWER_PAUSE && (value != 0) != paused)
+    setPaused(value != 0);
 }
 
 void takeViewerKey(WPARAM key) {

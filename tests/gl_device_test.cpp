@@ -100,6 +100,12 @@ class GlDevice : public testing::Test {
   }
   Rgb centre() { return pixel(320, 240); }
 
+  // Two quads from one vertex buffer: indexed from its fifth vertex, a strip from its first, then both
+  // again after the buffer was refilled; and the draws that must be refused.
+  void drawVertexBufferRanges();
+  // An indexed quad after 70,000 vertices streamed before it.
+  void drawQuadAfterFiller();
+
   // A quad of half edge `half` at depth z, facing the camera (normal toward -z), clockwise on screen.
   void drawQuad(float half = 1.0f, float z = 0.5f) {
     LitVertex quad[4] = {{-half, half, z, 0, 0, -1, 0, 0, 0, 0},
@@ -648,7 +654,7 @@ TEST_F(GlDevice, PreparingReadiesWhatADrawNeedsDrawsNothingAndGivesTheStateBack)
   EXPECT_GT(centre().r, 0);
 }
 
-TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
+void GlDevice::drawVertexBufferRanges() {
   IDirect3D7* direct3d = context->GetD3D();
   D3DVERTEXBUFFERDESC description = {sizeof(description), D3DVBCAPS_SYSTEMMEMORY, D3DFVF_LVERTEX, 8};
   IDirect3DVertexBuffer7* buffer = nullptr;
@@ -693,9 +699,7 @@ TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
   direct3d->Release();
 }
 
-// Indices are moved to where the draw's vertices sit in the device's streaming buffer; deep into it,
-// that is past what 16 bits can hold.
-TEST_F(GlDevice, IndexedDrawsFarIntoTheStreamStillFindTheirVertices) {
+void GlDevice::drawQuadAfterFiller() {
   device->SetRenderState(D3DRENDERSTATE_LIGHTING, FALSE);
   device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
   // 70,000 vertices of triangles with no area, streamed before the quad.
@@ -720,6 +724,41 @@ TEST_F(GlDevice, IndexedDrawsFarIntoTheStreamStillFindTheirVertices) {
   expectColour(centre(), 0, 1, 1, "the quad after the filler");
   buffer->Release();
   direct3d->Release();
+}
+
+// Both ways of streaming, the ring's and the page's new storage at every upload, draw each range of a
+// vertex buffer from where it starts, with its contents as of the draw, and each draw with the
+// material it was given: the uniform block's binding follows its buffer onto new storage.
+TEST_F(GlDevice, VertexBufferDrawsFollowTheStartVertexAndTheBuffersContents) {
+  for (bool replacing : {false, true}) {
+    SCOPED_TRACE(replacing ? "every upload on new storage" : "streamed into the ring");
+    setGlStreamsReplacing(device, replacing);
+    setDefaultDeviceState(&static_cast<ShadowDevice*>(device)->state);
+    context->Clear(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
+    drawVertexBufferRanges();
+    device->SetRenderState(D3DRENDERSTATE_LIGHTING, TRUE);
+    device->SetRenderState(D3DRENDERSTATE_AMBIENT, 0xFFFFFFFF);
+    for (float red : {1.0f, 0.25f}) {
+      D3DMATERIAL7 material = {};
+      material.dcvAmbient = {red, 0.5f, 0, 1};
+      device->SetMaterial(&material);
+      drawQuad();
+      expectColour(centre(), red, 0.5, 0, "a quad with the material just set");
+    }
+  }
+  setGlStreamsReplacing(device, false);
+}
+
+// Indices are moved to where the draw's vertices sit in the device's streaming buffer; deep into it,
+// that is past what 16 bits can hold. On new storage they start it, and go as they are.
+TEST_F(GlDevice, IndexedDrawsFarIntoTheStreamStillFindTheirVertices) {
+  for (bool replacing : {false, true}) {
+    SCOPED_TRACE(replacing ? "every upload on new storage" : "streamed into the ring");
+    setGlStreamsReplacing(device, replacing);
+    context->Clear(D3DCLEAR_TARGET);
+    drawQuadAfterFiller();
+  }
+  setGlStreamsReplacing(device, false);
 }
 
 // Border addressing: outside the texture along that direction, the border colour (transparent black);

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -249,6 +251,22 @@ TEST(ShowOptions, VersionNamesTheCommitAndAMistypedOptionIsWarnedAbout) {
                                        : "\"commit 1.0.0-from-an-archive\""),
               std::string::npos);
   }
+}
+
+// Without --capture, --from and --to play that interval live: the timed frames span its one second, on
+// the real clock however slow the frames (from 100 s to the end would be 7.5 s, and from the start
+// would outlast the test's minute).
+TEST(ShowOptions, FromAndToPlayThatIntervalLive) {
+  std::string folder = scratchFolder();
+  ChildResult run = runChild({kShow, "nosound", "--timedemo", "--from", "100", "--to", "101"}, folder,
+                             {"SDL_VIDEODRIVER=offscreen"}, 60);
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  double seconds = 0;
+  size_t at = run.output.find("frames presented in ");
+  ASSERT_NE(at, std::string::npos) << run.output;
+  seconds = std::atof(run.output.c_str() + at + std::strlen("frames presented in "));
+  EXPECT_GE(seconds, 0.95) << run.output;
+  EXPECT_LT(seconds, 3.0) << "live play went on past --to: " << run.output;
 }
 
 TEST(ShowOptions, VideoCaptureWithoutFfmpegFailsAtOnce) {

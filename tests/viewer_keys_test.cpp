@@ -82,4 +82,35 @@ TEST_F(ViewerKeys, SpaceHoldsTheClockAndTheFrameUntilPressedAgain) {
   EXPECT_TRUE(viewerWantsFrame());
 }
 
+// The page's control bar: a seek lands where the keys land, at any moment; a pause is a state, not a
+// toggle, so a second press of the bar's button that arrives late does not undo the first.
+TEST_F(ViewerKeys, TheControlsSeekAndPauseAsTheKeysDo) {
+  platform_settings.virtual_clock = false;
+  startTimeline(GetTickCount());
+  takeViewerControl(WM_VIEWER_SEEK, 69000);
+  EXPECT_EQ(current_scene, &second);
+  EXPECT_EQ(timelineFrame(GetTickCount()), (69000 - 60000) / 40);
+  takeViewerControl(WM_VIEWER_SEEK, 500000);
+  EXPECT_EQ(moment(), int32_t(kShowLengthMs) - 1);
+
+  takeViewerControl(WM_VIEWER_SEEK, 30000);
+  takeViewerControl(WM_VIEWER_PAUSE, 1);
+  takeViewerControl(WM_VIEWER_PAUSE, 1);
+  EXPECT_TRUE(viewerPaused());
+  DWORD held = GetTickCount();
+  Sleep(30);
+  EXPECT_EQ(GetTickCount(), held);
+  takeViewerControl(WM_VIEWER_SEEK, 12345);
+  EXPECT_EQ(moment(), 12345);
+  EXPECT_TRUE(viewerWantsFrame()) << "a seek while paused shows its moment";
+  EXPECT_FALSE(viewerWantsFrame());
+  takeViewerControl(WM_VIEWER_PAUSE, 0);
+  EXPECT_FALSE(viewerPaused());
+  Sleep(30);
+  EXPECT_GT(GetTickCount(), held);
+  takeViewerKey(VK_SPACE);
+  EXPECT_TRUE(viewerPaused()) << "Space and the controls share one pause";
+  takeViewerControl(WM_VIEWER_PAUSE, 0);
+}
+
 }  // namespace

@@ -15,6 +15,9 @@
 #include <cstring>
 
 #include "capture/backend.h"
+#include "capture/processes.h"
+
+const char* const kProgramsUnavailable = nullptr;
 
 extern char** environ;
 

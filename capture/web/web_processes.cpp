@@ -1,14 +1,15 @@
 // The page's system side for capture (see capture/backend.h). A browser runs no programs: no ffmpeg and
-// no parts of this program, so a page refuses a video capture and --jobs before the show starts, and
-// whatever would start one here fails as on a system without them. The page's files are in its own
-// file system, where a capture's folder is made and narvu.FS reads it.
+// no parts of this program, so the options refuse a video capture and --jobs (kProgramsUnavailable), and
+// whatever would still start one here fails as on a system without them. The page's files are in its
+// own file system, where a capture's folder is made and narvu.FS reads it.
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "capture/backend.h"
+#include "capture/processes.h"
 
-static const char kNoPrograms[] = "a web page cannot run other programs";
+const char* const kProgramsUnavailable = "a web page cannot start other programs";
 
 std::string findProgram(const std::string&) { return ""; }
 
@@ -25,11 +26,11 @@ void closeTemporaryFile(TemporaryFile* file) { file->handle = -1; }
 
 bool folderIsWritable(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
 
-// The browser's console stands for the terminal: the progress line is rewritten in place there too.
-bool standardErrorIsTerminal() { return isatty(2); }
+// The page shows the progress line in place, rewritten at every carriage return, as a terminal does.
+bool standardErrorIsTerminal() { return true; }
 
 bool launchChild(const std::string&, const std::vector<std::string>&, ChildProcess*, std::string* error) {
-  *error = kNoPrograms;
+  *error = kProgramsUnavailable;
   return false;
 }
 
@@ -42,7 +43,7 @@ void askChildToEnd(const ChildProcess&, int) {}
 void endChildAtOnce(const ChildProcess&) {}
 
 bool launchEncoder(const std::vector<std::string>&, FfmpegProcess*, std::string* error) {
-  *error = kNoPrograms;
+  *error = kProgramsUnavailable;
   return false;
 }
 

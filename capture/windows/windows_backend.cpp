@@ -3,7 +3,10 @@
 // (windows_command_line.cpp) and put in a job object that ends it with the show; Ctrl-Break, sent to
 // its console group alone, asks it to end as SIGTERM does on Linux.
 #include "capture/backend.h"
+#include "capture/processes.h"
 #include "capture/windows/windows_local.h"
+
+const char* const kProgramsUnavailable = nullptr;
 
 std::string findProgram(const std::string& program) { return findExecutable(program); }
 

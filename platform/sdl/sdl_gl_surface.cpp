@@ -52,6 +52,8 @@ void glSurfaceSize(GlSurface* surface, int* width, int* height) {
   if (SDL_Window* sdl_window = sdlWindowOf(surface->window)) SDL_GL_GetDrawableSize(sdl_window, width, height);
 }
 
+const bool kGlStreamsReplaceStorage = false;
+
 bool glSurfaceShows(GlSurface* surface) { return !platform_settings.headless && sdlWindowOf(surface->window); }
 
 void showGlSurface(GlSurface* surface) {

@@ -305,3 +305,9 @@ void showScreenCursor(HWND window, bool shown) {
 
 // SDL's audio thread and the display need nothing of the main thread between frames.
 void frameEnded() {}
+
+// Whoever starts the show natively is there to watch it.
+void awaitViewer() {}
+
+// The show's window has no controls besides the keys.
+void showPlayPosition(DWORD, bool) {}

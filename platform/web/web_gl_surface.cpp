@@ -1,6 +1,6 @@
-// The GL context in the page: WebGL 2 on the page's canvas (see platform/backend.h). The canvas is kept at the
-// size the page's layout gives it, in device pixels, so the picture is as sharp as the screen; the
-// browser shows what is drawn into it at the turn that follows each presentation.
+// The GL context in the page: WebGL 2 on the page's canvas (see platform/backend.h), its drawing buffer
+// sized to the canvas (glSurfaceSize); the browser shows what is drawn into it at the turn that follows
+// each presentation.
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
@@ -13,7 +13,28 @@ struct GlSurface {
   EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context;
   bool vsync;
   bool shown_once;
+  bool software;      // a software rasteriser draws the page's WebGL
+  int width, height;  // the drawing buffer's, as last set
 };
+
+// The canvas's size on the page, kept by an observer of its layout rather than measured at every frame
+// (a measure allocates, and lays the page out if anything changed since the last one); in device
+// pixels at the pixel ratio of the moment.
+EM_JS(void, watchCanvasSize, (), {
+  const canvas = Module.canvas;
+  const rect = canvas.getBoundingClientRect();
+  const size = (Module.narvuCanvasSize = {width: rect.width, height: rect.height});
+  new ResizeObserver((entries) => {
+    for (const entry of entries) {
+      size.width = entry.contentRect.width;
+      size.height = entry.contentRect.height;
+    }
+  }).observe(canvas);
+});
+EM_JS(int, canvasPixelWidth, (), { return Math.round(Module.narvuCanvasSize.width * devicePixelRatio); });
+EM_JS(int, canvasPixelHeight, (), { return Math.round(Module.narvuCanvasSize.height * devicePixelRatio); });
+// The page says whether the browser draws WebGL on the processor (its probe saw SwiftShader, llvmpipe).
+EM_JS(int, softwareRasteriser, (), { return Module.narvuSoftwareGl ? 1 : 0; });
 
 GlSurface* createGlSurface(HWND, std::string* problem) {
   EmscriptenWebGLContextAttributes attributes;
@@ -36,7 +57,10 @@ GlSurface* createGlSurface(HWND, std::string* problem) {
     emscripten_webgl_destroy_context(context);
     return nullptr;
   }
-  return new GlSurface{context, true, false};
+  watchCanvasSize();
+  int width = 0, height = 0;
+  emscripten_get_canvas_element_size(kCanvasSelector, &width, &height);
+  return new GlSurface{context, true, false, softwareRasteriser() != 0, width, height};
 }
 
 bool makeGlSurfaceCurrent(GlSurface* surface) {
@@ -49,21 +73,31 @@ void deleteGlSurface(GlSurface* surface) {
   delete surface;
 }
 
-// The canvas's drawing buffer follows its size on the page times the device's pixel ratio; it is set
-// only when that changed, for setting it clears the picture.
-void glSurfaceSize(GlSurface*, int* width, int* height) {
-  double css_width = 0, css_height = 0;
-  emscripten_get_element_css_size(kCanvasSelector, &css_width, &css_height);
-  double ratio = emscripten_get_device_pixel_ratio();
-  int wanted_width = std::max(1, int(std::lround(css_width * ratio)));
-  int wanted_height = std::max(1, int(std::lround(css_height * ratio)));
-  int had_width = 0, had_height = 0;
-  emscripten_get_canvas_element_size(kCanvasSelector, &had_width, &had_height);
-  if (had_width != wanted_width || had_height != wanted_height)
+// The drawing buffer has the canvas's size in device pixels, so the picture is as sharp as the screen;
+// on a software rasteriser, where each of its pixels costs the processor twice more (the picture scaled
+// into it, then the page composited from it), no more than the render target's picture needs: the
+// browser scales it up to the canvas. It is set only when that changed, for setting it clears it.
+void glSurfaceSize(GlSurface* surface, int* width, int* height) {
+  int wanted_width = std::max(1, canvasPixelWidth());
+  int wanted_height = std::max(1, canvasPixelHeight());
+  if (surface->software) {
+    int picture = gl4by3Viewport(wanted_width, wanted_height).width;
+    int useful = gl4by3Viewport(platform_settings.render_width, platform_settings.render_height).width;
+    if (picture > useful) {
+      wanted_width = std::max(1, int(std::lround(double(wanted_width) * useful / picture)));
+      wanted_height = std::max(1, int(std::lround(double(wanted_height) * useful / picture)));
+    }
+  }
+  if (wanted_width != surface->width || wanted_height != surface->height) {
     emscripten_set_canvas_element_size(kCanvasSelector, wanted_width, wanted_height);
+    surface->width = wanted_width;
+    surface->height = wanted_height;
+  }
   *width = wanted_width;
   *height = wanted_height;
 }
+
+const bool kGlStreamsReplaceStorage = true;
 
 // The page shows even a capture's frames as they are made.
 bool glSurfaceShows(GlSurface*) { return true; }
@@ -80,6 +114,11 @@ void showGlSurface(GlSurface* surface) {
 }
 
 void setGlSurfaceVsync(GlSurface* surface, bool vsync) { surface->vsync = vsync; }
+
+void waitUntilGlCaughtUp() {
+  if (emscripten_webgl_get_current_context() <= 0) return;
+  if (GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0)) waitForGlFence(fence);
+}
 
 void waitForGlFence(GLsync fence) {
   while (glClientWaitSync(fence, 0, 0) == GL_TIMEOUT_EXPIRED) giveBrowserTurn(false);

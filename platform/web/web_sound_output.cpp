@@ -3,17 +3,19 @@
 // (browsers start sound only then). See "The sound output" in platform/backend.h.
 //
 // The worklet plays its queue at the sound card's pace. After every turn of the browser the queue is
-// topped up to kAhead frames ahead of what it has played: enough for the longest gap between turns
-// (the show's slowest frames, and the tail's turns every 100 ms). The worklet keeps the music on time
-// whatever the queue: what it could not play for want of frames it skips when they arrive, so a late
-// turn costs a moment of silence, never a lag behind the picture.
+// topped up to kAhead frames ahead of what it has played: enough for the longest gap between turns,
+// which on a software rasteriser under load is the show's first frames (at 186 ms ahead the music
+// starved for a second and more at the start). A lead that long costs no delay: a pause holds the
+// worklet, a seek drops what it has, and the volume is applied as it plays. The worklet keeps the music
+// on time whatever the queue: what it could not play for want of frames it skips when they arrive, so a
+// late turn costs a moment of silence, never a lag behind the picture.
 #include <emscripten.h>
 
 #include <vector>
 
 #include "platform/web/web_local.h"
 
-static const int kAhead = 8192;  // 186 ms at 44100 Hz
+static const int kAhead = 44100;  // a second
 
 struct PageSoundOutput {
   bool open = false;
@@ -24,8 +26,9 @@ static PageSoundOutput output;
 
 EM_JS(int, pageSoundOpen, (int rate), { return Module.narvuAudio ? Module.narvuAudio.open(rate) : 0; });
 EM_JS(int, pageSoundQueued, (), { return Module.narvuAudio.queued(); });
+// A copy of the frames goes to the worklet (posting hands its buffer over): the one allocation of a feed.
 EM_JS(void, pageSoundPlay, (const int16_t* samples, int frames), {
-  Module.narvuAudio.play(HEAP16.subarray(samples >> 1, (samples >> 1) + 2 * frames));
+  Module.narvuAudio.play(HEAP16.slice(samples >> 1, (samples >> 1) + 2 * frames));
 });
 EM_JS(void, pageSoundDrop, (), { Module.narvuAudio.drop(); });
 EM_JS(void, pageSoundHold, (int held), { Module.narvuAudio.hold(held != 0); });

@@ -7,28 +7,37 @@
 // page's vertical sync. A turn without waiting goes round the event loop once, through a message to
 // itself (a timer would be held back to 4 ms after a few turns). Both are Asyncify imports
 // (web/page.cmake). The show resumes from them as from emscripten's own callbacks: an exit() in the show
-// ends the program by throwing ExitStatus, which ends here quietly.
-EM_JS(void, nextAnimationFrame, (), {
-  Asyncify.handleSleep(wakeUp => requestAnimationFrame(() => {
+// ends the program by throwing ExitStatus, which ends here quietly. The functions and the channel are
+// made once, not at every frame.
+EM_JS(void, prepareTurns, (), {
+  const turns = (Module.narvuTurns = {wakeUp: null, channel: new MessageChannel()});
+  turns.resume = () => {
+    const wakeUp = turns.wakeUp;
+    turns.wakeUp = null;
     try { wakeUp(); } catch (thrown) { if (!(thrown instanceof ExitStatus)) throw thrown; }
-  }));
+  };
+  turns.channel.port1.onmessage = turns.resume;
+  turns.onFrame = (wakeUp) => {
+    turns.wakeUp = wakeUp;
+    requestAnimationFrame(turns.resume);
+  };
+  turns.onTask = (wakeUp) => {
+    turns.wakeUp = wakeUp;
+    turns.channel.port2.postMessage(null);
+  };
 });
-EM_JS(void, nextTask, (), {
-  Asyncify.handleSleep(wakeUp => {
-    const channel = new MessageChannel();
-    channel.port1.onmessage = () => {
-      try { wakeUp(); } catch (thrown) { if (!(thrown instanceof ExitStatus)) throw thrown; }
-    };
-    channel.port2.postMessage(null);
-  });
-});
+EM_JS(void, nextAnimationFrame, (), { Asyncify.handleSleep(Module.narvuTurns.onFrame); });
+EM_JS(void, nextTask, (), { Asyncify.handleSleep(Module.narvuTurns.onTask); });
 
 // A run of frames that presents nothing (the show's tail, 1.7 s) still gives a turn this often, so that
-// the music, fed 186 ms ahead, never runs dry.
+// the music is fed.
 static const double kLongestWithoutTurnMs = 100;
 static double last_turn_ms = 0;
 
 void giveBrowserTurn(bool wait_for_display) {
+  static bool prepared = false;
+  if (!prepared) prepareTurns();
+  prepared = true;
   if (wait_for_display)
     nextAnimationFrame();
   else

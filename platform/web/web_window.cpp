@@ -1,18 +1,19 @@
-// The screen under the window system in the page: the canvas the page made, the keys through
-// emscripten's HTML5 interface, full screen for the element around the canvas, and the tab's
-// visibility. win32.cpp keeps Windows' side.
+// The screen under the window system in the page: the canvas the page made, the show's keys through
+// emscripten's HTML5 interface, the page's controls, and the tab's visibility. win32.cpp keeps Windows'
+// side.
 //
 // Events arrive while the show gives the browser a turn (web_local.h), each handled at once: a key
-// becomes a message in the window's queue, which the show takes at its next pass. F, a double click on
-// the picture and Alt+Enter switch full screen, which a browser allows only inside the viewer's own
-// event. A hidden tab pauses the clock and the sound together, as Space does; showing it again goes on.
+// becomes a message in the window's queue, which the show takes at its next pass. The page
+// (web/narvu-controls.js) keeps the keys of a video page for itself (full screen, mute, the J, K, L and
+// digit seeks) and the keys that belong to a focused control; its control bar seeks and pauses through
+// narvuViewerSeek and narvuViewerPause, and shows what showPlayPosition tells it. A hidden tab pauses
+// the clock and the sound together, as Space does; showing it again goes on.
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
 #include "platform/web/web_local.h"
 
 const char kCanvasSelector[] = "#screen";
-const char kStageSelector[] = "#stage";
 
 struct ScreenWindow {
   bool cursor_hidden;
@@ -38,30 +39,12 @@ static WPARAM virtualKey(unsigned long code) {
   }
 }
 
-static void toggleFullscreen() {
-  EmscriptenFullscreenChangeEvent status;
-  if (emscripten_get_fullscreen_status(&status) == EMSCRIPTEN_RESULT_SUCCESS && status.isFullscreen)
-    emscripten_exit_fullscreen();
-  else
-    emscripten_request_fullscreen(kStageSelector, 0);
-}
-
 // True: the browser does nothing more with the key (no scrolling on Space and the arrows).
 static EM_BOOL keyDown(int, const EmscriptenKeyboardEvent* event, void*) {
-  bool plain = !event->ctrlKey && !event->altKey && !event->metaKey;
-  if ((event->altKey && event->keyCode == 0x0D) || (plain && event->keyCode == 'F')) {
-    if (!event->repeat) toggleFullscreen();
-    return EM_TRUE;
-  }
   WPARAM key = virtualKey(event->keyCode);
   // Keys with Ctrl or the system's own key are the browser's (reloading, closing the tab).
   if (!key || event->ctrlKey || event->metaKey) return EM_FALSE;
   postWindowMessage(currentWindow(), WM_KEYDOWN, key, event->repeat ? 0x40000001 : 1);
-  return EM_TRUE;
-}
-
-static EM_BOOL doubleClick(int, const EmscriptenMouseEvent*, void*) {
-  toggleFullscreen();
   return EM_TRUE;
 }
 
@@ -82,7 +65,6 @@ static EM_BOOL visibilityChanged(int, const EmscriptenVisibilityChangeEvent* eve
 bool startScreen(std::string*) {
   if (page.listening) return true;
   emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, keyDown);
-  emscripten_set_dblclick_callback(kCanvasSelector, nullptr, EM_TRUE, doubleClick);
   emscripten_set_visibilitychange_callback(nullptr, EM_TRUE, visibilityChanged);
   page.listening = true;
   return true;
@@ -97,7 +79,9 @@ void closeScreenWindow(ScreenWindow* window) { delete window; }
 void pumpScreenEvents() {}
 
 // The page has no box that waits: the caller writes the text on standard error, which the page shows.
-int showScreenBox(const char*, const char*, UINT) { return 0; }
+// A question (choosedrv's, whether to use a device) is answered yes without asking: the page has one
+// device, the browser's WebGL 2.
+int showScreenBox(const char*, const char*, UINT type) { return (type & 0xF) == MB_YESNO ? IDYES : 0; }
 
 EM_JS(void, setCanvasCursor, (const char* selector, int hidden), {
   const canvas = document.querySelector(UTF8ToString(selector));
@@ -116,5 +100,41 @@ void showScreenCursor(HWND window, bool shown) {
   screen->cursor_hidden = hide;
 }
 
-// A page goes full screen only inside the viewer's own event (F, a double click, Alt+Enter).
+// A page goes full screen only inside the viewer's own event, which the page's script takes.
 bool setWindowFullscreen(HWND, bool) { return false; }
+
+// The page that started the show before its visitor pressed Start (Module.narvuStart, a promise the
+// click resolves) learns that the show is ready, and the show waits for the click; an Asyncify import
+// (web/page.cmake). Any other run goes on at once.
+EM_JS(void, waitForStart, (), {
+  if (!Module.narvuStart) return;
+  if (Module.narvuReady) Module.narvuReady();
+  Asyncify.handleSleep(wakeUp => Module.narvuStart.then(() => {
+    try { wakeUp(); } catch (thrown) { if (!(thrown instanceof ExitStatus)) throw thrown; }
+  }));
+});
+
+// The browser's GPU process works through what the start-up asked of it (uploads, programs, and the
+// preparation's draws, which build SwiftShader's code) after the show has asked: a timeline started
+// before it is done would wait seconds for its first frame, with the music already going.
+void awaitViewer() {
+  waitUntilGlCaughtUp();
+  waitForStart();
+}
+
+EM_JS(void, tellPlayPosition, (DWORD moment_ms, int paused), {
+  if (Module.narvuPosition) Module.narvuPosition(moment_ms, paused != 0);
+});
+
+void showPlayPosition(DWORD moment_ms, bool paused) { tellPlayPosition(moment_ms, paused); }
+
+// The page's control bar: a seek and a pause, queued as the show's keys are. Nothing before the show's
+// window is there, nor after it went.
+extern "C" EMSCRIPTEN_KEEPALIVE void narvuViewerSeek(int moment_ms) {
+  if (HWND window = currentWindow())
+    postWindowMessage(window, WM_VIEWER_SEEK, WPARAM(moment_ms < 0 ? 0 : moment_ms), 0);
+}
+
+extern "C" EMSCRIPTEN_KEEPALIVE void narvuViewerPause(int paused) {
+  if (HWND window = currentWindow()) postWindowMessage(window, WM_VIEWER_PAUSE, paused ? 1 : 0, 0);
+}

@@ -1,5 +1,6 @@
-// What the page's tests and figures share: a static web server for build-web/ and headless Chromium on
-// 127.0.0.1, both started here and stopped by their process, PNG decoding, and picture comparison.
+// What the page's tests and figures share: the site's files, a static web server for build-web/ and
+// headless Chromium on 127.0.0.1, both started here and stopped by their process, PNG decoding, and
+// picture comparison.
 //
 // Chromium is the system's (/usr/bin/chromium, or NARVU_CHROMIUM), driven by puppeteer-core; nothing is
 // downloaded. WebGL 2 runs on SwiftShader, Web Audio without a sound card.
@@ -11,6 +12,15 @@ import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 
 export const kChromium = process.env.NARVU_CHROMIUM || '/usr/bin/chromium';
+
+// The site's files as its index.html names them (web/site.cmake): {key: {name, bytes}}, the keys show,
+// wasm, pack, poster, page, controls and audio.
+export function siteFiles(folder) {
+  const page = fs.readFileSync(path.join(folder, 'index.html'), 'utf8');
+  const found = /<script type="application\/json" id="narvu-files">([^<]*)<\/script>/.exec(page);
+  if (!found) throw new Error(`${folder}/index.html names no files`);
+  return JSON.parse(found[1]);
+}
 
 // A static server for `folder` on 127.0.0.1, on a port the system picks: {url, stop()}.
 export async function startServer(folder) {
@@ -32,8 +42,9 @@ export async function startServer(folder) {
   };
 }
 
-// Headless Chromium with a profile of its own, removed when it closes: {browser, close()}.
-export async function startChromium() {
+// Headless Chromium with a profile of its own, removed when it closes: {browser, close()}. `extra`: more
+// of Chromium's switches.
+export async function startChromium(extra = []) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'narvu-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: kChromium,
@@ -41,7 +52,7 @@ export async function startChromium() {
     userDataDir: profile,
     args: ['--headless=new', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
            '--disable-background-networking', '--disable-component-update', '--disable-sync', '--no-first-run',
-           '--disable-quic'],
+           '--disable-quic', ...extra],
   });
   return {
     browser,

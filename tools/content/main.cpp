@@ -1,6 +1,9 @@
 // narvu-content OUT.dat [TUNE.txt]: makes every resource of the show and packs them.
 // narvu-content --dump DIR [TUNE.txt]: writes every resource as a file of its own instead.
 // narvu-content --icons DIR: writes the installed show's icons, which are no part of the pack.
+// narvu-content --poster FRAME.png OUT.jpg: the web page's poster, from a frame the show captured.
+#include <png.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include <system_error>
 
 #include "content.h"
+#include "jpeg_writer.h"
 #include "pack_writer.h"
 #include "pictures.h"
 #include "png_writer.h"
@@ -16,11 +20,13 @@ static const char kUsage[] =
     "usage: narvu-content OUT.dat [TUNE.txt]\n"
     "       narvu-content --dump DIR [TUNE.txt]\n"
     "       narvu-content --icons DIR\n"
+    "       narvu-content --poster FRAME.png OUT.jpg\n"
     "Makes every resource of the show (scenes, pictures, the module) and writes them as one pack,\n"
     "or with --dump as one file each into DIR (made when missing). TUNE.txt is the module's score\n"
     "(default: %s).\n"
     "With --icons, writes the show's icon, made from its start logo, in the folders of an icon theme:\n"
     "DIR/SIZExSIZE/apps/narvu.png for the sizes 16, 32, 48, 64, 128 and 256; the pack is not touched.\n"
+    "With --poster, writes the web page's poster: FRAME.png, a frame the show captured, as a JPEG.\n"
     "Exit code 0 on success, 1 when a resource cannot be made or written, 2 for a mistake in the\n"
     "arguments.\n";
 
@@ -66,6 +72,26 @@ static int writeIcons(const char* folder) {
   return 0;
 }
 
+// What the page shows before the show starts, as small as a picture of the show can be and still look
+// like it: a progressive JPEG at quality 80 is a sixth of the frame's PNG.
+static int writePoster(const char* frame, const char* out) {
+  png_image image = {};
+  image.version = PNG_IMAGE_VERSION;
+  std::vector<uint8_t> rgb;
+  if (png_image_begin_read_from_file(&image, frame)) {
+    image.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) rgb.clear();
+  }
+  if (rgb.empty()) {
+    std::fprintf(stderr, "narvu-content: %s is no PNG picture that can be read: %s\n", frame, image.message);
+    png_image_free(&image);
+    return 1;
+  }
+  std::vector<uint8_t> jpeg = encodeJpeg(rgb.data(), int(image.width), int(image.height), 80, true);
+  return !jpeg.empty() && writeBytes(out, jpeg) ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   // Every word is looked at first: a word that is asked for help, or an option this tool does not
   // know, must never become the name of the file it writes.
@@ -74,7 +100,8 @@ int main(int argc, char** argv) {
       printUsage(stdout);
       return 0;
     }
-    if (argv[i][0] == '-' && std::strcmp(argv[i], "--dump") != 0 && std::strcmp(argv[i], "--icons") != 0) {
+    if (argv[i][0] == '-' && std::strcmp(argv[i], "--dump") != 0 && std::strcmp(argv[i], "--icons") != 0 &&
+        std::strcmp(argv[i], "--poster") != 0) {
       std::fprintf(stderr, "narvu-content: unknown option '%s'\n", argv[i]);
       printUsage(stderr);
       return 2;
@@ -86,6 +113,13 @@ int main(int argc, char** argv) {
       return 2;
     }
     return writeIcons(argv[2]);
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--poster") == 0) {
+    if (argc != 4) {
+      printUsage(stderr);
+      return 2;
+    }
+    return writePoster(argv[2], argv[3]);
   }
   bool dump = argc > 1 && std::strcmp(argv[1], "--dump") == 0;
   int first = dump ? 2 : 1;
