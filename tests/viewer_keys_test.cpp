@@ -85,14 +85,15 @@ TEST_F(ViewerKeys, SpaceHoldsTheClockAndTheFrameUntilPressedAgain) {
 // The page's control bar: a seek lands where the keys land, at any moment; a pause is a state, not a
 // toggle, so a second press of the bar's button that arrives late does not undo the first.
 TEST_F(ViewerKeys, TheControlsSeekAndPauseAsTheKeysDo) {
-  platform_settings.virtual_clock = false;
-  startTimeline(GetTickCount());
   takeViewerControl(WM_VIEWER_SEEK, 69000);
   EXPECT_EQ(current_scene, &second);
   EXPECT_EQ(timelineFrame(GetTickCount()), (69000 - 60000) / 40);
   takeViewerControl(WM_VIEWER_SEEK, 500000);
   EXPECT_EQ(moment(), int32_t(kShowLengthMs) - 1);
 
+  // The pause holds the real clock (the virtual one moves only when a pass asks it to).
+  platform_settings.virtual_clock = false;
+  startTimeline(GetTickCount());
   takeViewerControl(WM_VIEWER_SEEK, 30000);
   takeViewerControl(WM_VIEWER_PAUSE, 1);
   takeViewerControl(WM_VIEWER_PAUSE, 1);
