@@ -6,13 +6,14 @@
 // the native one. Prints them; asserts nothing.
 //
 //   scripts/build-web.sh && node bench/web_figures.mjs [--loads N] [--rounds N] [--against DIR]
-//                                                      [--no-live] [--no-capture]
+//                                                      [--no-loads] [--no-live] [--no-capture]
 //
 // Needs build-web/ (NARVU_WEB_SITE), the native show in build/ (NARVU_NATIVE_BUILD), xvfb-run, and
 // tests/web's node_modules (scripts/test-web.sh installs them). --against DIR: another build's site
-// (a copy of build-web/ from before a change) whose download is printed beside this one's. Each round of
-// the live runs takes the show's length three times (about 110 s each: native, page, page without vsync),
-// native and page taking turns.
+// (a copy of build-web/ from before a change) whose download is printed beside this one's, and whose
+// page plays the whole show live in each round too. Each round of the live runs takes the show's length
+// three times (about 110 s each: native, page, page without vsync; four with --against), native and
+// page taking turns.
 import {execFile} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -99,7 +100,7 @@ async function firstFrames(server) {
   console.log(`  Play again: first frame ${after(again)} after the click; underruns in its first 5 s: ${underruns(again)}`);
 }
 
-const kReportLines = /^timedemo:|^  whole show|^  first frame/;
+const kReportLines = /^timedemo:|^  whole show|^  first frame|^  long frames/;
 
 // The whole show with --timedemo in the page; its report's lines.
 async function pageTimedemo(server, query) {
@@ -120,16 +121,23 @@ async function nativeTimedemo() {
 
 const framesPerSecond = (lines) => Number((/([\d.]+) frames\/s/.exec(lines[0] || '') || [])[1]);
 
-async function live(server) {
+// With --against, the other build's page plays too in each round, just before this one's.
+async function live(server, other) {
   console.log('live, the whole show, nosound, 640 x 480 (--timedemo)');
   const report = (label, lines) => console.log(`  ${label}\n    ${lines.join('\n    ')}`);
   for (let round = 1; round <= rounds; ++round) {
     if (rounds > 1) console.log(` round ${round} of ${rounds}`);
     const native = await nativeTimedemo();
     report('native under Xvfb', native);
+    const before = other && (await pageTimedemo(other, 'nosound&--timedemo'));
+    if (before) report(`the page of ${against} (vsync)`, before);
     const page = await pageTimedemo(server, 'nosound&--timedemo');
     report('headless Chromium, the browser\'s frames (vsync)', page);
     console.log(`  page / native frame rate: ${(framesPerSecond(page) / framesPerSecond(native)).toFixed(2)}`);
+    if (before) {
+      console.log(`  the other page / native: ${(framesPerSecond(before) / framesPerSecond(native)).toFixed(2)}; ` +
+                  `page / the other page: ${(framesPerSecond(page) / framesPerSecond(before)).toFixed(2)}`);
+    }
     report('headless Chromium, --vsync off', await pageTimedemo(server, 'nosound&--timedemo&--vsync=off'));
   }
 }
@@ -156,11 +164,13 @@ async function capture(server) {
 }
 
 const server = await startServer(kSite);
+const other = against && !words.includes('--no-live') ? await startServer(against) : null;
 try {
   downloadSizes();
-  await firstFrames(server);
+  if (!words.includes('--no-loads')) await firstFrames(server);
   if (!words.includes('--no-capture')) await capture(server);
-  if (!words.includes('--no-live')) await live(server);
+  if (!words.includes('--no-live')) await live(server, other);
 } finally {
   server.stop();
+  if (other) other.stop();
 }

@@ -106,7 +106,7 @@ static bool livePass(HWND window, int* exit_code) {
   }
   context->UpdateFrame(0);
   showPlayPosition(shown_moment_ms, viewerPaused());
-  if (draws && timedemoRunning()) recordTimedemoFrame(current_scene);
+  if (draws && timedemoRunning()) recordTimedemoFrame(current_scene, shown_moment_ms);
   // Paused, the picture there is is shown again without spinning the processor.
   if (!draws) Sleep(10);
   bool past_end = capture_settings.capture_to_seconds >= 0 && shown_moment_ms >= liveEndMs();

@@ -92,11 +92,11 @@ void playTail();
 // at the end (the show's, or an early one) one report goes to standard output: frames presented, mean
 // frames per second, and the frame times' median, 99th percentile, maximum and how many took more
 // than twice the median, for the whole show and per scene; and the first frame apart, with the longest
-// frame after it against the median.
+// frame after it against the median and the timeline's moments of those over three times the median.
 extern bool timedemo_enabled;  // set by main from --timedemo; the main loop starts the timing
 void startTimedemo();
-// After each presented frame that drew `scene`.
-void recordTimedemoFrame(const Scene* scene);
+// After each presented frame that drew `scene` at the timeline's `moment_ms`.
+void recordTimedemoFrame(const Scene* scene, unsigned long moment_ms);
 // Whether --timedemo is on: the main loop records frames only then.
 bool timedemoRunning();
 

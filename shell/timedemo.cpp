@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 struct TimedFrame {
   const Scene* scene;
   double milliseconds;
+  unsigned long moment_ms;  // the timeline's moment the frame showed
 };
 
 bool timedemo_enabled = false;
@@ -51,6 +52,24 @@ static void printLine(const char* label, const Scene* scene) {
               percentile(times, 0.99), *std::max_element(times.begin(), times.end()), slow);
 }
 
+// Where the long frames fall in the show, and the frame after each, so that what makes them can be told
+// (a scene's change or a state drawn for the first time recur at their moments; two frames' drawing
+// waited for at once leaves the next frame short): at most the first 12.
+static void printLongFrames(double median) {
+  std::string moments;
+  int listed = 0;
+  for (size_t i = 1; i < frames.size() && listed < 12; ++i)
+    if (frames[i].milliseconds > 3 * median) {
+      char moment[64];
+      double next = i + 1 < frames.size() ? frames[i + 1].milliseconds : 0.0;
+      std::snprintf(moment, sizeof moment, "%s%.2f s (%.0f ms, then %.0f)", listed ? ", " : "",
+                    double(frames[i].moment_ms) / 1000.0, frames[i].milliseconds, next);
+      moments += moment;
+      ++listed;
+    }
+  if (listed) std::printf("  long frames at %s\n", moments.c_str());
+}
+
 // The first frame carries what only a first frame does (the window shown, the driver's first
 // presentation); smoothness is judged on the frames after it, against the whole show's median.
 static void printAfterTheFirst() {
@@ -63,6 +82,7 @@ static void printAfterTheFirst() {
   std::printf("  first frame %.1f ms; after it the longest %.1f ms (%.1f x the median), %ld over three times the "
               "median\n",
               times[0], longest, median > 0 ? longest / median : 0.0, slow);
+  printLongFrames(median);
 }
 
 static void printTimedemo() {
@@ -86,8 +106,8 @@ void startTimedemo() {
   std::atexit(printTimedemo);
 }
 
-void recordTimedemoFrame(const Scene* scene) {
+void recordTimedemoFrame(const Scene* scene, unsigned long moment_ms) {
   Clock::time_point now = Clock::now();
-  frames.push_back({scene, std::chrono::duration<double, std::milli>(now - last_presented).count()});
+  frames.push_back({scene, std::chrono::duration<double, std::milli>(now - last_presented).count(), moment_ms});
   last_presented = now;
 }
