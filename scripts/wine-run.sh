@@ -14,7 +14,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # Debian's Wine has no preloader to keep Windows' fixed addresses free, so with the address space
 # randomised a program now and then finds one taken and ends at once with exit code 1 ("failed to map
-# the shared user data", which -all silences): about one start in 2,000, a failed test every ten or so
+# the shared user data", which -all silences): about one start in 1,500, a failed test every ten or so
 # runs of the suite. Without randomisation the layout is the same every time, and that one is free. Its
 # children (a test's narvu.exe) inherit it. Where the system refuses it, the program runs as it is.
 if setarch "$(uname -m)" -R true 2>/dev/null; then
