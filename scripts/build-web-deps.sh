@@ -40,8 +40,6 @@ deps_tool=build-web-deps
 deps_what="web dependencies"
 deps_target=wasm
 libs=(zlib png jpeg openmpt)
-declare -A dev=([zlib]=zlib1g-dev [png]=libpng-dev [jpeg]=libjpeg62-turbo-dev [openmpt]=libopenmpt-dev)
-declare -A name=([zlib]=zlib [png]=libpng [jpeg]=libjpeg-turbo [openmpt]=libopenmpt)
 # What one idle core needs for each library, fetching included, in seconds, as measured; all but
 # libpng's build use every core.
 declare -A cost=([zlib]=30 [png]=12 [jpeg]=60 [openmpt]=480)
@@ -51,7 +49,8 @@ declare -A parallel=([zlib]=1 [png]=0 [jpeg]=1 [openmpt]=1)
 
 # The native -dev packages are here for their versions: they say which sources to build.
 # libgl-dev carries the Khronos headers copied into the prefix.
-deps_install emscripten dpkg-dev cmake make zlib1g-dev libpng-dev libjpeg62-turbo-dev libopenmpt-dev libgl-dev
+mapfile -t dev_packages < <(deps_dev_packages)
+deps_install emscripten dpkg-dev cmake make libgl-dev "${dev_packages[@]}"
 
 # Debian's emscripten runs its JavaScript tools with the system's node modules, and Node 18+'s
 # built-in fetch makes emscripten's output try to fetch its .wasm file instead of reading it.

@@ -43,9 +43,6 @@ deps_tool=build-windows-deps
 deps_what="Windows dependencies"
 deps_target=Windows
 libs=(zlib png jpeg openmpt sdl2)
-declare -A dev=([zlib]=zlib1g-dev [png]=libpng-dev [jpeg]=libjpeg62-turbo-dev [openmpt]=libopenmpt-dev
-                [sdl2]=libsdl2-dev)
-declare -A name=([zlib]=zlib [png]=libpng [jpeg]=libjpeg-turbo [openmpt]=libopenmpt [sdl2]=SDL2)
 # What one idle core needs for each library, fetching included, in seconds, as measured; all but
 # zlib's and libpng's builds use every core.
 declare -A cost=([zlib]=5 [png]=20 [jpeg]=40 [openmpt]=620 [sdl2]=260)
@@ -57,8 +54,8 @@ toolchain=$here/../cmake/mingw-w64.cmake
 
 # The native -dev packages are here for their versions: they say which sources to build. Wine runs
 # the final check; pkg-config reads the built libraries' .pc files for it.
-deps_install g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 dpkg-dev cmake make pkg-config \
-  zlib1g-dev libpng-dev libjpeg62-turbo-dev libopenmpt-dev libsdl2-dev
+mapfile -t dev_packages < <(deps_dev_packages)
+deps_install g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 dpkg-dev cmake make pkg-config "${dev_packages[@]}"
 
 host=x86_64-w64-mingw32
 # The default MinGW-w64 compilers have the win32 thread model, without std::thread; libopenmpt and

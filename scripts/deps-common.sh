@@ -9,9 +9,21 @@
 #   deps_what     what it builds, in words ("web dependencies")
 #   deps_target   the platform, in words ("wasm")
 #   libs          the libraries' short names, in build order; each has a function build_<name> SRC PREFIX
-#   dev, name, cost, parallel
-#                 per library: the installed Debian -dev package that says the version, the name shown,
-#                 the seconds one idle core needs for it, and 1 when its build uses every core
+#   cost, parallel
+#                 per library: the seconds one idle core needs for it, and 1 when its build uses every
+#                 core
+
+# Per library either platform builds: the installed Debian -dev package that says its version, and
+# the name shown (and given to its licence folder).
+declare -gA dev=([zlib]=zlib1g-dev [png]=libpng-dev [jpeg]=libjpeg62-turbo-dev [openmpt]=libopenmpt-dev
+                 [sdl2]=libsdl2-dev)
+declare -gA name=([zlib]=zlib [png]=libpng [jpeg]=libjpeg-turbo [openmpt]=libopenmpt [sdl2]=SDL2)
+
+# The -dev packages of the libraries in libs, one a line.
+deps_dev_packages() {
+  local l
+  for l in "${libs[@]}"; do echo "${dev[$l]}"; done
+}
 
 say() { printf '%s: %s\n' "$deps_tool" "$*" >&2; }
 die() { say "error: $*"; exit 1; }
@@ -46,7 +58,9 @@ deps_install() {
 declare -gA src ver upstream candidates
 deps_versions() {
   local l sources
-  sources=$(dpkg-query -W -f='${Package} ${source:Package} ${source:Version}\n' "${dev[@]}")
+  local -a packages
+  mapfile -t packages < <(deps_dev_packages)
+  sources=$(dpkg-query -W -f='${Package} ${source:Package} ${source:Version}\n' "${packages[@]}")
   for l in "${libs[@]}"; do
     read -r _ "src[$l]" "ver[$l]" < <(grep "^${dev[$l]} " <<<"$sources")
     upstream[$l]=$(upstream_version "${ver[$l]}")
