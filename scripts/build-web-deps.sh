@@ -30,12 +30,6 @@ sudo when not root.
 EOF
 }
 
-case "${1:-}" in
-  -h | --help) usage; exit 0 ;;
-  '') ;;
-  *) usage >&2; exit 2 ;;
-esac
-
 deps_tool=build-web-deps
 deps_what="web dependencies"
 deps_target=wasm
@@ -46,6 +40,7 @@ declare -A cost=([zlib]=30 [png]=12 [jpeg]=60 [openmpt]=480)
 declare -A parallel=([zlib]=1 [png]=0 [jpeg]=1 [openmpt]=1)
 # shellcheck source=scripts/deps-common.sh
 . "$(dirname "${BASH_SOURCE[0]}")/deps-common.sh"
+deps_options "$@"
 
 # The native -dev packages are here for their versions: they say which sources to build.
 # libgl-dev carries the Khronos headers copied into the prefix.

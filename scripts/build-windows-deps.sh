@@ -33,12 +33,6 @@ none; apt runs through sudo when not root.
 EOF
 }
 
-case "${1:-}" in
-  -h | --help) usage; exit 0 ;;
-  '') ;;
-  *) usage >&2; exit 2 ;;
-esac
-
 deps_tool=build-windows-deps
 deps_what="Windows dependencies"
 deps_target=Windows
@@ -50,6 +44,7 @@ declare -A parallel=([zlib]=0 [png]=0 [jpeg]=1 [openmpt]=1 [sdl2]=1)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=scripts/deps-common.sh
 . "$here/deps-common.sh"
+deps_options "$@"
 toolchain=$here/../cmake/mingw-w64.cmake
 
 # The native -dev packages are here for their versions: they say which sources to build. Wine runs

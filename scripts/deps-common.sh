@@ -4,7 +4,7 @@
 # into a cache entry outside any build tree. What differs between platforms (the compilers, each
 # library's recipe, the final check) stays in those scripts; the rest is here, written once.
 #
-# The sourcing script sets, before calling the functions below:
+# The sourcing script defines usage() and sets, before calling the functions below:
 #   deps_tool     its name, which prefixes every message
 #   deps_what     what it builds, in words ("web dependencies")
 #   deps_target   the platform, in words ("wasm")
@@ -23,6 +23,15 @@ declare -gA name=([zlib]=zlib [png]=libpng [jpeg]=libjpeg-turbo [openmpt]=libope
 deps_dev_packages() {
   local l
   for l in "${libs[@]}"; do echo "${dev[$l]}"; done
+}
+
+# The scripts take no arguments but --help; their own usage() says what they do.
+deps_options() {
+  case "${1:-}" in
+    -h | --help) usage; exit 0 ;;
+    '') ;;
+    *) usage >&2; exit 2 ;;
+  esac
 }
 
 say() { printf '%s: %s\n' "$deps_tool" "$*" >&2; }
