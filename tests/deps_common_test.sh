@@ -75,8 +75,10 @@ cat >"$tmp/build.sh" <<EOF
 set -euo pipefail
 deps_tool=fake-deps deps_what="fake dependencies" deps_target=nowhere
 libs=(a b)
-declare -A dev=([a]=a-dev [b]=b-dev) name=([a]=A [b]=B) cost=([a]=1 [b]=1) parallel=([a]=0 [b]=0)
+declare -A cost=([a]=1 [b]=1) parallel=([a]=0 [b]=0)
 . "$common"
+# Stand-ins for the real libraries' packages and names, which deps-common.sh holds.
+dev=([a]=a-dev [b]=b-dev) name=([a]=A [b]=B)
 src=([a]=a-src [b]=b-src) ver=([a]=1:1.0-2 [b]=2.0-1) upstream=([a]=1.0 [b]=2.0)
 candidates=([a]=1:1.0-2 [b]="2.0-1+u1 2.0-1+u0")
 unpack() { mkdir -p "\$2/src"; echo "\${candidates[\$1]%% *}" >"\$2/version"; }
